@@ -1,0 +1,6 @@
+// Placeholder run sequence.
+#include "app/RunSequence.h"
+
+int runProgram(int, char**) {
+    return 0;
+}

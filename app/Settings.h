@@ -1,0 +1,62 @@
+// The process-wide record of what the command line chose, with the open
+// diagnostic streams. Written by the option parser; read by drivers and codecs.
+// The extraction driver rewrites `rle0` before every MTF block.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+struct Settings {
+    std::string inputFileName;
+    std::string outputFileName;
+    std::string testFileName;
+
+    bool compress = false;
+    bool extract = false;
+    bool test = false;
+    bool help = false;
+    bool verbose = false;
+
+    bool adaptiveCoder = false;
+    bool staticCoder = false;
+    bool dcPrefixCode = false;
+    bool mtf0 = false;
+    bool mtf1 = false;
+    bool dc = false;
+    bool rle0 = false;
+    bool noRle0 = false;
+
+    bool inputHistogram = false;
+    bool bwtOutput = false;
+    bool mtfOutput = false;
+    bool mtfHistogram = false;
+    bool rle0Output = false;
+    bool rle0Histogram = false;
+    bool dcOutput = false;
+    bool dcHistogram = false;
+    bool suffixesOutput = false;
+    bool suffixArrayOutput = false;
+
+    uint32_t blockSize = 0;                       // 0: one block for the whole file
+    uint32_t suffixesOutputMaxSize = 0xFFFFFFFFu; // all bits set: whole suffixes
+
+    // Diagnostic text streams, opened by the parser, open until process exit.
+    std::ofstream bwtOutputStream;
+    std::ofstream mtfOutputStream;
+    std::ofstream rle0OutputStream;
+    std::ofstream dcOutputStream;
+    std::ofstream inputHistogramStream;
+    std::ofstream mtfHistogramStream;
+    std::ofstream rle0HistogramStream;
+    std::ofstream dcHistogramStream;
+    std::ofstream suffixesStream;
+    std::ofstream suffixArrayStream;
+};
+
+// The one process-wide instance.
+Settings& settings();
+
+// Puts every field back to its default and closes the streams (tests use it
+// between cases; the program itself parses once).
+void resetSettings();
