@@ -12,6 +12,9 @@ inline constexpr char kBlockMagic[4] = {'B', 'L', 'C', 'K'};
 inline constexpr uint32_t kFileHeaderSize = 12;
 inline constexpr uint32_t kBlockHeaderSize = 18;
 
+// The largest block the compressor writes and the extractor accepts.
+inline constexpr uint32_t MaxBlockSize = 10485760;
+
 enum class BlockMethod : uint8_t { MtfPlain = 1, MtfRle0 = 2, Dc = 5 };
 enum class CoderType : uint8_t { Static = 0, Adaptive = 1 };
 

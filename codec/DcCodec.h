@@ -1,0 +1,17 @@
+// The distance-coding block pipeline (the default method): BWT, distance
+// coding, then the values through an adaptive class model or, with -p, a
+// fixed prefix code. Owns the payload layout of method 5 blocks.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+
+// Writes the payload of block[0..L) at the output's current position.
+// block is modified: it holds the BWT column afterwards. L >= 1.
+void compressDc(std::ostream& out, uint8_t* block, uint32_t L);
+
+// Reads a payload from the input's current position and fills out[0..L).
+// May leave the input anywhere. Throws Exception for payloads that cannot be
+// decoded into exactly L bytes.
+void decompressDc(std::istream& in, uint8_t* out, uint32_t L);

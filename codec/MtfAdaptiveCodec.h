@@ -1,0 +1,16 @@
+// The move-to-front pipeline with the adaptive arithmetic coder: BWT, MTF,
+// optional zero-run coding (settings().rle0), adaptive order-0 coding, fused
+// into one pass. Owns the payload layout of method 1/2 blocks with coder 1.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+
+// Writes the payload of block[0..L) at the output's current position.
+// block is modified: it holds the MTF indices afterwards. L >= 1.
+void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L);
+
+// Reads a payload and fills out[0..L); settings().rle0 says whether the block
+// used zero-run coding. Throws Exception for damaged zero-run data.
+void decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L);
