@@ -1,4 +1,121 @@
+// The default pipeline. Compression reads as its stages: BWT, distance
+// coding, value coding, closing bits and flush; extraction is the same list
+// reversed. The value coder is a template parameter so the per-value loop
+// inlines the arithmetic coder (or the prefix code) whichever is in use.
 #include "codec/DcCodec.h"
-#include "app/Exception.h"
-void compressDc(std::ostream&, uint8_t*, uint32_t) { throw Exception("DC codec not built yet"); }
-void decompressDc(std::istream&, uint8_t*, uint32_t) { throw Exception("DC codec not built yet"); }
+
+#include <iostream>
+#include <vector>
+
+#include "app/Platform.h"
+#include "app/Settings.h"
+#include "app/Timing.h"
+#include "codec/DcValueCoding.h"
+#include "diag/Dumps.h"
+#include "diag/Histograms.h"
+#include "io/BitStream.h"
+#include "transform/Bwt.h"
+#include "transform/DistanceCoding.h"
+
+namespace {
+
+template <typename ValueCoder>
+void writeValues(ValueCoder& coder, const uint32_t* values, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) coder.encodeValue(values[i]);
+    coder.finish();
+}
+
+template <typename ValueCoder>
+void readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
+    coder.start();
+    inverseDc([&coder] { return coder.decodeValue(); }, n, L, column);
+}
+
+}  // namespace
+
+void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
+    const Settings& s = settings();
+    const int32_t c0 = clockMs();
+    if (s.inputHistogram) recordInputHistogram(block, L);
+    if (s.verbose) std::cout << "   Performing BWT..." << std::endl;
+
+    const int32_t c1 = clockMs();
+    const uint32_t idx = forwardBwt(block, L);
+    const int32_t c2 = clockMs();
+    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
+    if (s.bwtOutput) dumpBwt(block, L, idx);
+    if (s.verbose) std::cout << "   Performing DC coding..." << std::endl;
+
+    const int32_t c3 = clockMs();
+    DcEncoder dc;
+    dc.encode(block, block + L);
+    const uint32_t n = dc.count();
+    const int32_t c4 = clockMs();
+    if (s.verbose) std::cout << "      Size of data after DC: " << n << std::endl;
+    if (s.dcHistogram) recordDcHistogram(dc.data(), n);
+
+    StreamOutBitStream bits(out, kBitStreamWords);
+    if (s.verbose) {
+        std::cout << "   Coding data to arithmetic stream..." << std::endl;
+        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L))
+                  << std::endl;
+    }
+    const int32_t c5 = clockMs();
+    bits.reset();
+    bits.writeBits(idx, 32);
+    bits.writeBits(n, 32);
+    if (s.dcPrefixCode) {
+        DcPrefixCode<OutBitStream> coder(bits);
+        writeValues(coder, dc.data(), n);
+    } else {
+        DcValueModel<ArithmeticEncoder> coder(L, bits);
+        writeValues(coder, dc.data(), n);
+    }
+    bits.flush();
+    const int32_t c6 = clockMs();
+
+    if (s.verbose) {
+        printTiming(std::cout, "   BWT time: ", c1, c2);
+        printTiming(std::cout, "   DC time: ", c3, c4);
+        printTiming(std::cout, "   Adaptive arithmetic time: ", c5, c6);
+        printTiming(std::cout, "   Block compression time: ", c0, c6);
+    }
+}
+
+void decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
+    const Settings& s = settings();
+    const int32_t d0 = clockMs();
+    StreamInBitStream bits(in, kBitStreamWords);
+    if (s.verbose) {
+        std::cout << "   Decoding data from arithmetic stream, performing iDC..." << std::endl;
+        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L))
+                  << std::endl;
+    }
+    const uint32_t idx = bits.readBits(32);
+    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
+    const uint32_t n = bits.readBits(32);
+    if (s.verbose) std::cout << "      Size of DC data: " << n << std::endl;
+
+    std::vector<uint8_t> column(L);
+    if (s.dcPrefixCode) {
+        DcPrefixCode<InBitStream> coder(bits);
+        readValues(coder, n, L, column.data());
+    } else {
+        DcValueModel<ArithmeticDecoder> coder(L, bits);
+        readValues(coder, n, L, column.data());
+    }
+    const int32_t d1 = clockMs();
+    if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
+
+    const int32_t d2 = clockMs();
+    inverseBwt(out, column.data(), L, idx);
+    const int32_t d3 = clockMs();
+    column = std::vector<uint8_t>();
+    const int32_t d4 = clockMs();
+
+    if (s.verbose) {
+        printTiming(std::cout, "   iDC + adaptive arithmetic time: ", d0, d1);
+        printTiming(std::cout, "   iBWT time: ", d2, d3);
+        printTiming(std::cout, "   Block decompression time: ", d0, d4);
+    }
+}

@@ -1,0 +1,178 @@
+// The two ways a DC block's values are coded. Normally each value is split
+// into one of 57 classes (coded by an adaptive model) and an offset inside the
+// class (coded as uniform symbols through the same arithmetic coder); with -p
+// a fixed prefix code goes straight to the bit stream.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <type_traits>
+
+#include "app/Exception.h"
+#include "coder/AdaptiveCoder.h"
+#include "io/BitStream.h"
+#include "transform/DistanceCoding.h"
+
+// Classes k = 0..56 tile the 32-bit values: class k holds
+// base[k] .. base[k] + 2^extraBits[k] - 1.
+struct DcBucketTable {
+    static constexpr uint32_t classCount = 57;
+    std::array<uint32_t, classCount> base{};
+    std::array<uint8_t, classCount> extraBits{};
+
+    constexpr DcBucketTable() {
+        for (uint32_t k = 0; k < classCount; ++k) {
+            if (k < 8) {
+                base[k] = k;
+                extraBits[k] = 0;
+            } else if (k < 32) {
+                const uint32_t g = (k - 8) / 4 + 1;
+                base[k] = (1u << (g + 2)) + ((k - 8) % 4) * (1u << g);
+                extraBits[k] = static_cast<uint8_t>(g);
+            } else {
+                base[k] = 384u + (1u << (k - 25));
+                extraBits[k] = static_cast<uint8_t>(k - 25);
+            }
+        }
+    }
+};
+
+inline constexpr DcBucketTable kDcBuckets{};
+
+// Number of classes a block of L bytes uses: the smallest k >= 2 whose base
+// exceeds L (every value is at most L), or 57.
+constexpr uint32_t dcClassCount(uint32_t L) {
+    for (uint32_t k = 2; k < DcBucketTable::classCount; ++k) {
+        if (kDcBuckets.base[k] > L) return k;
+    }
+    return DcBucketTable::classCount;
+}
+
+// Class model plus arithmetic coder of one block. Coder is ArithmeticEncoder
+// (use encodeValue, then finish) or ArithmeticDecoder (start, then
+// decodeValue). The bit stream is not owned.
+template <typename Coder>
+class DcValueModel {
+public:
+    static constexpr uint32_t rescaleLimit = 4096;
+
+    template <typename Bits>
+    DcValueModel(uint32_t L, Bits& bits)
+        : classCount(dcClassCount(L)), length(L), model(classCount), coder(bits) {}
+
+    uint32_t classes() const { return classCount; }
+
+    // Codes v (v <= L, as every DC value is): class, then the offset's low
+    // bytes as symbols of total 256, then its remaining high bits.
+    void encodeValue(uint32_t v)
+        requires std::is_same_v<Coder, ArithmeticEncoder>
+    {
+        uint32_t lo = 0, hi = classCount;
+        while (hi - lo > 1) {
+            const uint32_t mid = (lo + hi) / 2;
+            if (v < kDcBuckets.base[mid]) {
+                hi = mid;
+            } else {
+                lo = mid;
+            }
+        }
+        const SymbolInterval interval = model.update(lo, rescaleLimit);
+        coder.encode(interval.lowCount, interval.highCount, interval.total);
+        uint32_t u = v - kDcBuckets.base[lo];
+        uint32_t b = kDcBuckets.extraBits[lo];
+        for (; b >= 8; b -= 8, u >>= 8) coder.encode(u & 0xFF, (u & 0xFF) + 1, 256);
+        if (b > 0) coder.encode(u, u + 1, 1u << b);
+    }
+
+    void finish()
+        requires std::is_same_v<Coder, ArithmeticEncoder>
+    {
+        coder.finish();
+    }
+
+    void start()
+        requires std::is_same_v<Coder, ArithmeticDecoder>
+    {
+        coder.start();
+    }
+
+    // Reads one value. A damaged stream yields some value of a class below
+    // classes(); whether it fits the block is the inverse transform's check.
+    uint32_t decodeValue()
+        requires std::is_same_v<Coder, ArithmeticDecoder>
+    {
+        const uint32_t k = model.findSymbol(coder.target(model.total()));
+        const SymbolInterval interval = model.update(k, rescaleLimit);
+        coder.update(interval.lowCount, interval.highCount, interval.total);
+        uint32_t u = 0, shift = 0;
+        uint32_t b = kDcBuckets.extraBits[k];
+        for (; b >= 8; b -= 8, shift += 8) {
+            const uint32_t t = coder.target(256);
+            coder.update(t, t + 1, 256);
+            u |= t << shift;
+        }
+        if (b > 0) {
+            const uint32_t t = coder.target(1u << b);
+            coder.update(t, t + 1, 1u << b);
+            u |= t << shift;
+        }
+        return kDcBuckets.base[k] + u;
+    }
+
+private:
+    uint32_t classCount;
+    uint32_t length;
+    AdaptiveModel model;
+    Coder coder;
+};
+
+// The -p prefix code: 0, 1, 2 as two bits; larger values as 3 in two bits,
+// then w - 3 one-bits and a zero-bit giving the width w >= 3, then v - 3 in w
+// bits. Bits is OutBitStream (encodeValue) or InBitStream (decodeValue).
+template <typename Bits>
+class DcPrefixCode {
+public:
+    explicit DcPrefixCode(Bits& stream) : bits(stream) {}
+
+    uint32_t classes() const { return 0; }
+
+    void encodeValue(uint32_t v)
+        requires std::is_base_of_v<OutBitStream, Bits>
+    {
+        if (v <= 2) {
+            bits.writeBits(v, 2);
+            return;
+        }
+        bits.writeBits(3, 2);
+        const uint32_t u = v - 3;
+        uint32_t w = 3;
+        while (w < 32 && u >= (1u << w)) {
+            bits.putBit(1);
+            ++w;
+        }
+        bits.putBit(0);
+        bits.writeBits(u, w);
+    }
+
+    // Throws Exception "Error in compressed file (invalid DC data)" for a
+    // width above 32 bits or a value beyond 32 bits: no encoder writes them.
+    uint32_t decodeValue()
+        requires std::is_base_of_v<InBitStream, Bits>
+    {
+        const uint32_t r = bits.readBits(2);
+        if (r < 3) return r;
+        uint32_t w = 3;
+        while (bits.getBit() != 0) {
+            if (++w > 32) throw Exception(kInvalidDcDataMessage);
+        }
+        const uint32_t u = bits.readBits(w);
+        if (u > 0xFFFFFFFFu - 3) throw Exception(kInvalidDcDataMessage);
+        return u + 3;
+    }
+
+    void start() {}
+    void finish() {}
+
+private:
+    Bits& bits;
+};
