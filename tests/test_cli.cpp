@@ -1,0 +1,476 @@
+// Whole-program tests: the built executable ($MORV_EXE) is run with a command
+// line and its standard output, standard error and exit status are compared
+// whole with the expected ones. The helpers at the top (runMorv, the timing
+// mask, the help text) are meant for every command-line case.
+#include "app/Exception.h"
+#include "app/RunSequence.h"
+#include "app/Settings.h"
+#include "tests/support/DataGen.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const helpText =
+    "This program is an implementation of project Q17 for MORV.\n"
+    "Version: 0.27\n"
+    "Date of release: 2005.11.09\n"
+    "\n"
+    "You can use the following options:\n"
+    "-c                 - compress\n"
+    "-e                 - extract\n"
+    "-v, --verbose      - trigger additional messages\n"
+    "-o filename        - output filename (when not supplied xoutput is chosen)\n"
+    "-b blocksize       - set fixed block size\n"
+    "-m, --mtf0         - use MTF transform\n"
+    "-r, --rle0         - use RLE0 coding\n"
+    "--norle0           - force compressor not to use rle0\n"
+    "-d, --dc           - use DC transform\n"
+    "-a                 - use adaptive arithmetic coding\n"
+    "-s                 - use static arithmetic coding\n"
+    "--bwt_output filaname   - print data after BWT transform to file\n"
+    "--mtf_output filename   - print data after MTF transform to file\n"
+    "--rle0_output           - print data after RLE0 coding to file\n"
+    "--dc_output             - print data after DC coding to file\n"
+    "--input_histogram       - generate file with input symbols histogram\n"
+    "--mtf_histogram         - generate file with histogram of symbols after\n"
+    "                          MTF transform\n"
+    "--rle0_histogram        - generate file with histogram of symbols after\n"
+    "                          RLE0 coding\n"
+    "--dc_histogram          - generate file with histogram of symbols after\n"
+    "                          DC coding\n"
+    "--suffixes_output filename     - print sorted list of suffixes to file\n"
+    "--suffixes_output_max_size num - limit printed suffix length (print \n"
+    "                                 only num first symbols). this option\n"
+    "                                 should be used only in combination \n"
+    "                                 with --suffixes_output.\n"
+    "--suffix_array_output filename - print suffix array (only indices) to \n"
+    "                                 a file\n"
+    "--test filename                - option to be used when compressing. forces\n"
+    "                                 compressor to automaticly decompress file\n"
+    "                                 and check for file contents equality\n"
+    "\n"
+    "Examples of use:\n"
+    "morv-Q17 -c file1 -o compressedfile1 -m -r -b 10000\n"
+    "morv-Q17 -e compressedfile1 -o file1 --verbose\n"
+    "morv-Q17 -c --dc file1 --dc_histogram dchist.txt\n";
+
+// What one run of the program showed.
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1; // exit status, 0..255; -1 if the program did not exit normally
+
+    bool operator==(const RunResult&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const RunResult& r) {
+    return os << "{status " << r.status << "\n--- stdout ---\n"
+              << r.out << "--- stderr ---\n"
+              << r.err << "---}";
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string exePath() {
+    const char* exe = std::getenv("MORV_EXE");
+    return exe != nullptr ? exe : "";
+}
+
+// Runs the program with `args` in the folder `workDir` (so relative names
+// and default output names land there), standard input empty. The captured
+// streams are kept outside `workDir`, which holds only what the program made.
+RunResult runMorv(const std::vector<std::string>& args, const fs::path& workDir) {
+    testdata::TempDir captures;
+    const fs::path out = captures.path() / "stdout";
+    const fs::path err = captures.path() / "stderr";
+    std::string command = "cd " + shellQuote(workDir.string()) + " && " + shellQuote(exePath());
+    for (const std::string& arg : args) command += " " + shellQuote(arg);
+    command += " </dev/null >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string());
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
+    result.out = readText(out);
+    result.err = readText(err);
+    return result;
+}
+
+// Replaces the elapsed time of the timing lines, the one thing that differs
+// between runs, by "<T>".
+std::string maskTimes(const std::string& text) {
+    static const std::string labels[] = {"Compression time: ", "Decompression time: "};
+    std::istringstream lines(text);
+    std::string masked;
+    std::string line;
+    while (std::getline(lines, line)) {
+        for (const std::string& label : labels) {
+            if (line.compare(0, label.size(), label) == 0) {
+                line = label + "<T>";
+            }
+        }
+        masked += line + "\n";
+    }
+    // A last line without its line end keeps it missing.
+    if (!text.empty() && text.back() != '\n') {
+        masked.pop_back();
+    }
+    return masked;
+}
+
+// Names of the entries of a folder.
+std::set<std::string> listFolder(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(exePath().empty()) << "MORV_EXE is not set"; }
+
+    // Runs in the test's folder, with the timing lines masked.
+    RunResult run(const std::vector<std::string>& args) {
+        RunResult result = runMorv(args, work.path());
+        result.out = maskTimes(result.out);
+        return result;
+    }
+
+    void writeFile(const std::string& name, const testdata::Bytes& data) {
+        testdata::writeFile(work.file(name), data);
+    }
+
+    testdata::TempDir work;
+};
+
+TEST_F(CliTest, NoArgumentsPrintsHelp) {
+    EXPECT_EQ(run({}), (RunResult{helpText, "", 0}));
+    EXPECT_TRUE(listFolder(work.path()).empty());
+}
+
+TEST_F(CliTest, HelpAloneEndsTheRun) {
+    EXPECT_EQ(run({"-h"}), (RunResult{helpText, "", 0}));
+    EXPECT_EQ(run({"--help", "in.txt"}), (RunResult{helpText, "", 0}));
+    EXPECT_TRUE(listFolder(work.path()).empty());
+}
+
+TEST_F(CliTest, HelpAloneStillCreatesNamedDiagnosticFiles) {
+    EXPECT_EQ(run({"--bwt_output", "bwt.txt", "-h"}), (RunResult{helpText, "", 0}));
+    EXPECT_EQ(listFolder(work.path()), (std::set<std::string>{"bwt.txt"}));
+}
+
+// A usage error: "ERROR: " and the message alone on standard error, exit
+// status 255 (result -1), and no driver has run, so the only files in the
+// folder are the input and the diagnostic files named before the error.
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+    std::set<std::string> created; // files the parser opened before failing
+};
+
+class CliUsageErrorTest : public CliTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsageErrorTest, ReportsErrorAndRunsNoDriver) {
+    writeFile("in.txt", testdata::textLike(1, 500));
+    EXPECT_EQ(run(GetParam().args), (RunResult{"", "ERROR: " + GetParam().message + "\n", 255}));
+    std::set<std::string> expected = GetParam().created;
+    expected.insert("in.txt");
+    EXPECT_EQ(listFolder(work.path()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliUsageErrorTest,
+    ::testing::Values(
+        UsageCase{"BothModes",
+                  {"-c", "-e", "in.txt"},
+                  "Cannot do both compression (-c) and decompression (-e) at the same time!",
+                  {}},
+        UsageCase{"NoMode",
+                  {"in.txt"},
+                  "You must either choose to compress (-c) or to extract (-e)!",
+                  {}},
+        UsageCase{"NoInputName", {"-c"}, "Input filename missing!", {}},
+        UsageCase{"NoInputNameKeepsDump",
+                  {"--bwt_output", "X", "-c"},
+                  "Input filename missing!",
+                  {"X"}},
+        UsageCase{"Rle0AndNoRle0",
+                  {"-c", "in.txt", "-r", "--norle0"},
+                  "Cannot both use (-r,--rle0) and not use (--norle0) RLE0 coding at the same "
+                  "time!",
+                  {}},
+        UsageCase{"AdaptiveAndStatic",
+                  {"-c", "-a", "-s", "in.txt"},
+                  "Cannot use adaptive (-a) and static (-s) arithmetic coding at he same time!",
+                  {}},
+        UsageCase{"TwoMethods",
+                  {"-c", "-m", "--dc", "in.txt", "--dc_histogram", "h.txt"},
+                  "Cannot use MTF0 (-m, --mtf0), MTF1 (--mtf1) or DC (-d, --dc) coding at he "
+                  "same time! Chose only one of the above.",
+                  {"h.txt"}},
+        UsageCase{"SecondName", {"-c", "in.txt", "other.txt"}, "Invalid parameter: other.txt", {}},
+        UsageCase{"OutputLast", {"-c", "in.txt", "-o"}, "Filename expected after -o parameter", {}},
+        UsageCase{"TestLast",
+                  {"-c", "in.txt", "--test"},
+                  "Filename expected after --test parameter",
+                  {}},
+        UsageCase{"BlockSizeLast",
+                  {"-c", "in.txt", "-b"},
+                  "Number (block size) expected after -b parameter",
+                  {}},
+        UsageCase{"MaxSizeLast",
+                  {"-c", "in.txt", "--suffixes_output_max_size"},
+                  "Number (max suffix size) expected after -suffixes_output_max_size parameter",
+                  {}},
+        UsageCase{"BwtOutputLast",
+                  {"-c", "in.txt", "--bwt_output"},
+                  "Filename expected after --bwt_output parameter",
+                  {}},
+        UsageCase{"MtfOutputLast",
+                  {"-c", "in.txt", "--mtf_output"},
+                  "Filename expected after --mtf_output parameter",
+                  {}},
+        UsageCase{"Rle0OutputLast",
+                  {"-c", "in.txt", "--rle0_output"},
+                  "Filename expected after --rle0_output parameter",
+                  {}},
+        UsageCase{"DcOutputLast",
+                  {"-c", "in.txt", "--dc_output"},
+                  "Filename expected after --dc_output parameter",
+                  {}},
+        UsageCase{"InputHistogramLast",
+                  {"-c", "in.txt", "--input_histogram"},
+                  "Filename expected after --input_histogram parameter",
+                  {}},
+        UsageCase{"MtfHistogramLast",
+                  {"-c", "in.txt", "--mtf_histogram"},
+                  "Filename expected after --mtf_histogram parameter",
+                  {}},
+        UsageCase{"Rle0HistogramLast",
+                  {"-c", "in.txt", "--rle0_histogram"},
+                  "Filename expected after --rle0_histogram parameter",
+                  {}},
+        UsageCase{"DcHistogramLast",
+                  {"-c", "in.txt", "--dc_histogram"},
+                  "Filename expected after --dc_histogram parameter",
+                  {}},
+        UsageCase{"SuffixArrayLast",
+                  {"-c", "in.txt", "--suffix_array_output"},
+                  "Filename expected after --suffix_array_output parameter",
+                  {}},
+        UsageCase{"SuffixesLast",
+                  {"-c", "in.txt", "--suffixes_output"},
+                  "Filename expected after --suffixes_output parameter",
+                  {}},
+        UsageCase{"BwtOutputUnopenable",
+                  {"-c", "in.txt", "--bwt_output", "none/x"},
+                  "Unable to open BWT output file: none/x",
+                  {}},
+        UsageCase{"MtfOutputUnopenable",
+                  {"-c", "in.txt", "--mtf_output", "none/x"},
+                  "Unable to open MTF output file: none/x",
+                  {}},
+        UsageCase{"Rle0OutputUnopenable",
+                  {"-c", "in.txt", "--rle0_output", "none/x"},
+                  "Unable to open RLE0 output file: none/x",
+                  {}},
+        UsageCase{"DcOutputUnopenable",
+                  {"-c", "in.txt", "--dc_output", "none/x"},
+                  "Unable to open RLE0 output file: none/x",
+                  {}},
+        UsageCase{"InputHistogramUnopenable",
+                  {"-c", "in.txt", "--input_histogram", "none/x"},
+                  "Unable to open output histogram file: none/x",
+                  {}},
+        UsageCase{"MtfHistogramUnopenable",
+                  {"-c", "in.txt", "--mtf_histogram", "none/x"},
+                  "Unable to open output histogram file: none/x",
+                  {}},
+        UsageCase{"Rle0HistogramUnopenable",
+                  {"-c", "in.txt", "--rle0_histogram", "none/x"},
+                  "Unable to open output histogram file: none/x",
+                  {}},
+        UsageCase{"DcHistogramUnopenable",
+                  {"-c", "in.txt", "--dc_histogram", "none/x"},
+                  "Unable to open output histogram file: none/x",
+                  {}},
+        UsageCase{"SuffixArrayUnopenable",
+                  {"-c", "in.txt", "--suffix_array_output", "none/x"},
+                  "Unable to open output suffix array file: none/x",
+                  {}},
+        UsageCase{"SuffixesUnopenable",
+                  {"--mtf_output", "m.txt", "-c", "in.txt", "--suffixes_output", "none/x"},
+                  "Unable to open output suffixes file: none/x",
+                  {"m.txt"}}),
+    [](const ::testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+// ----------------------------------------------------- runs through drivers
+
+// A packed file with no blocks: the file header alone, unpacked size 0.
+const testdata::Bytes emptyPackedFile = {'M', 'O', 'R', 'V', '_', 'Q', '1', '7', 0, 0, 0, 0};
+
+TEST_F(CliTest, SuccessfulRunEndsWithEnd) {
+    writeFile("empty.morvQ17p", emptyPackedFile);
+    EXPECT_EQ(run({"-e", "empty.morvQ17p"}),
+              (RunResult{"Decompression time: <T>\nEnd.\n", "", 0}));
+    EXPECT_EQ(run({"-e", "empty.morvQ17p", "-o", "copy"}),
+              (RunResult{"Decompression time: <T>\nEnd.\n", "", 0}));
+    EXPECT_EQ(fs::file_size(work.file("copy")), 0u);
+    EXPECT_EQ(fs::file_size(work.file("empty.morvQ17p.morvQ17u")), 0u);
+}
+
+TEST_F(CliTest, ExtractionWarningsPrecedeTheRun) {
+    writeFile("empty.morvQ17p", emptyPackedFile);
+    const RunResult result = run({"-e", "empty.morvQ17p", "-m", "-a", "--bwt_output", "X"});
+    EXPECT_EQ(result,
+              (RunResult{"WARNING: MTF0 compression flag (-m, --mtf0) ignored when decompressing.\n"
+                         "WARNING: adaptive arithmetic coder flag (-a) ignored when "
+                         "decompressing.\n"
+                         "WARNING: flag (--bwt_output) ignored when decompressing.\n"
+                         "Decompression time: <T>\n"
+                         "End.\n",
+                         "", 0}));
+    EXPECT_EQ(fs::file_size(work.file("X")), 0u);
+}
+
+TEST_F(CliTest, DriverErrorEndsWithoutEnd) {
+    EXPECT_EQ(run({"-e", "missing.morvQ17p"}),
+              (RunResult{"", "ERROR: Unable to open input file: missing.morvQ17p\n", 255}));
+}
+
+TEST_F(CliTest, WarningsStayBeforeADriverError) {
+    EXPECT_EQ(run({"-e", "missing", "--norle0"}),
+              (RunResult{"WARNING: no RLE0 compression flag (--norle0) ignored when "
+                         "decompressing.\n",
+                         "ERROR: Unable to open input file: missing\n", 255}));
+}
+
+// The packed-file report and the timing lines come from the drivers; the run
+// sequence adds the empty line, the test lines and "End.". The summary line is
+// rebuilt here from the packed file's real size.
+std::string summaryLine(std::uintmax_t inputSize, std::uintmax_t packedSize) {
+    std::ostringstream line;
+    line.precision(3);
+    const double s = static_cast<double>(inputSize);
+    const double t = static_cast<double>(packedSize);
+    line << "Compressed data size: " << packedSize << " (" << (s - t) * 100 / s << "%, "
+         << t * 8 / s << " bpc)\n";
+    return line.str();
+}
+
+TEST_F(CliTest, RoundTripTestPassing) {
+    const testdata::Bytes input = testdata::textLike(7, 5000);
+    writeFile("in.txt", input);
+    const RunResult result = run({"-c", "in.txt", "--test", "copy.txt"});
+    const std::uintmax_t packed = fs::file_size(work.file("in.txt.morvQ17p"));
+    EXPECT_EQ(result, (RunResult{summaryLine(input.size(), packed) +
+                                     "Compression time: <T>\n"
+                                     "\n"
+                                     "Testing packed file correctness.\n"
+                                     "\n"
+                                     "Decompression time: <T>\n"
+                                     "\n"
+                                     "OK, Files are equal.\n"
+                                     "End.\n",
+                                 "", 0}));
+    EXPECT_EQ(testdata::readFile(work.file("copy.txt")), input);
+}
+
+// A failed comparison prints its verdict and "End." but must not report
+// success. Extracting into /dev/null leaves nothing to compare against.
+TEST_F(CliTest, RoundTripTestFailingEndsWithError) {
+    const testdata::Bytes input = testdata::textLike(8, 3000);
+    writeFile("in.txt", input);
+    const RunResult result = run({"-c", "in.txt", "--test", "/dev/null"});
+    const std::uintmax_t packed = fs::file_size(work.file("in.txt.morvQ17p"));
+    EXPECT_EQ(result, (RunResult{summaryLine(input.size(), packed) +
+                                     "Compression time: <T>\n"
+                                     "\n"
+                                     "Testing packed file correctness.\n"
+                                     "\n"
+                                     "Decompression time: <T>\n"
+                                     "\n"
+                                     "End.\n",
+                                 "ERROR: Files are not equal!\n", 255}));
+}
+
+// ------------------------------------------------ run sequence, in process
+
+// Calls runProgram with `args`, capturing both console streams.
+struct InProcessRun {
+    explicit InProcessRun(std::vector<std::string> args) {
+        args.insert(args.begin(), "morv-Q17");
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        std::ostringstream out;
+        std::ostringstream err;
+        std::streambuf* savedOut = std::cout.rdbuf(out.rdbuf());
+        std::streambuf* savedErr = std::cerr.rdbuf(err.rdbuf());
+        resetSettings();
+        result = runProgram(static_cast<int>(args.size()), argv.data());
+        resetSettings();
+        std::cout.rdbuf(savedOut);
+        std::cerr.rdbuf(savedErr);
+        stdoutText = out.str();
+        stderrText = err.str();
+    }
+    int result = 0;
+    std::string stdoutText;
+    std::string stderrText;
+};
+
+TEST(RunSequenceTest, UsageErrorBecomesErrorLineAndMinusOne) {
+    const InProcessRun run({"-c"});
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.stdoutText, "");
+    EXPECT_EQ(run.stderrText, "ERROR: Input filename missing!\n");
+}
+
+TEST(RunSequenceTest, NoArgumentsReturnsZeroAfterHelp) {
+    const InProcessRun run({});
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.stdoutText, helpText);
+    EXPECT_EQ(run.stderrText, "");
+}
+
+TEST(RunSequenceTest, DriverExceptionBecomesErrorLineAndMinusOne) {
+    testdata::TempDir dir;
+    const std::string missing = dir.file("missing");
+    const InProcessRun run({"-c", missing});
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.stdoutText, "");
+    EXPECT_EQ(run.stderrText, "ERROR: Unable to open input file: " + missing + "\n");
+}
+
+} // namespace
