@@ -1,0 +1,113 @@
+// Distance coding (DC): the second stage of the default method. A block of L
+// bytes becomes a sequence of unsigned 32-bit values:
+//   - 256 first-occurrence values, one per byte value b = 0..255: 0 if b does
+//     not occur, else the ordinal (from 1) of b's first position among the
+//     positions not taken by first occurrences of smaller byte values;
+//   - one value per maximal run, in block order: 0 if no later run of the same
+//     byte exists, else the distance to that run counted only over positions
+//     the decoder does not know yet (starts of the nearest later runs of the
+//     other bytes are skipped);
+//   - with every trailing zero removed.
+// Every value lies in 0..L. The sequence carries no count; the codec stores it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "app/Exception.h"
+
+inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (invalid DC data)";
+
+// Forward transform. One object per block; encode() is called once.
+struct DcEncoder {
+    static constexpr uint32_t alphabetSize = 256;
+
+    std::vector<uint32_t> values;  // capacity entries; the result is values[begin..end-1]
+    uint32_t capacity = 0;         // 256 + L
+    uint32_t begin = 0;
+    uint32_t end = 0;
+
+    // Computes the value sequence of the bytes [first, last) into values,
+    // begin and end; L = last - first must be at most 2^32 - 257. Allocates
+    // `values` (4 * (256 + L) bytes), owned by this object: a caller that
+    // wants to keep it may move it out. The input is not modified.
+    void encode(const uint8_t* first, const uint8_t* last);
+
+    // The value count n = end - begin and the first value.
+    uint32_t count() const { return end - begin; }
+    const uint32_t* data() const { return values.data() + begin; }
+};
+
+struct DcEntry {
+    uint32_t position = 0;
+    uint8_t symbol = 0;
+};
+
+struct DcRun {
+    uint8_t symbol = 0;
+    uint32_t length = 0;
+};
+
+// Inverse transform state: a short sorted list of known run starts. One
+// object per block: first occurrences are added, then runs are drawn.
+// Damaged value sequences are reported, never followed outside the block:
+// every failure throws Exception "Error in compressed file (invalid DC data)".
+class DcDecoder {
+public:
+    // length = L; no entries; cursor 0.
+    explicit DcDecoder(uint32_t L);
+
+    // Places the first occurrence of byte value b (0..255) at the v-th
+    // position (from 1) that no entry holds; v = 0 (b absent) does nothing.
+    // Throws when b > 255, when all 256 entries are live, or when the
+    // position falls at or beyond L.
+    void addFirstOccurrence(uint32_t b, uint32_t v);
+
+    // Takes the run at the front (its symbol and length, >= 1) and, when
+    // d > 0 and more than one entry is live, places the next run of the same
+    // symbol d unknown positions ahead. With one live entry the run reaches
+    // the end of the block and d is not looked at. Throws when no entry is
+    // live, when the front entry does not start at the cursor, or when the
+    // next run would start at or beyond L.
+    DcRun nextRun(uint32_t d);
+
+private:
+    static constexpr uint32_t alphabetSize = 256;
+    std::array<DcEntry, alphabetSize> entries;  // live ones sorted by ascending position
+    uint32_t entryCount = 0;
+    uint32_t cursor = 0;  // start of the run that entries[0] describes
+    uint32_t length = 0;  // L
+};
+
+// Rebuilds the L bytes output[0..L-1] from n values pulled in order from
+// next() (a callable returning uint32_t). The first min(n, 256) values place
+// first occurrences of bytes 0, 1, ...; the rest are run distances; runs still
+// pending after the last value fill the block. Runs are written as fills.
+// Throws Exception "Error in compressed file (invalid DC data)" for any
+// sequence that does not describe exactly L bytes, including values left over
+// once the block is full; never writes outside output[0..L-1] and never pulls
+// more than min(n, 256 + L) values, whatever n says. On a throw, output may
+// be partly written.
+template <typename ValueSource>
+void inverseDc(ValueSource&& next, uint32_t n, uint32_t L, uint8_t* output) {
+    DcDecoder decoder(L);
+    uint32_t j = 0;
+    for (; j < n && j < 256; ++j) decoder.addFirstOccurrence(j, next());
+
+    uint32_t k = 0;  // bytes written
+    auto put = [&](const DcRun& run) {
+        if (run.length > L - k) throw Exception(kInvalidDcDataMessage);
+        std::memset(output + k, run.symbol, run.length);
+        k += run.length;
+    };
+    // A valid sequence spends its last run value on a run that starts before
+    // the end of the block, so a value arriving with the block full is damage.
+    for (; j < n; ++j) {
+        if (k == L) throw Exception(kInvalidDcDataMessage);
+        put(decoder.nextRun(next()));
+    }
+    // The zero values the encoder dropped from the end.
+    while (k < L) put(decoder.nextRun(0));
+}
