@@ -1,0 +1,65 @@
+// Table handling of the static coder. Scaling maps the counts onto 65535 - n
+// rather than 65535 so that the symbols lifted from 0 to 1 (at most n of
+// them) can never push the total past 65535, the largest total that stays
+// below the first quarter of the 18-bit registers. The decoder refuses any
+// stored table outside 1..65535 before reading a code bit, because such a
+// table would divide by zero or give symbols empty intervals.
+#include "coder/StaticCoder.h"
+
+#include "app/Exception.h"
+
+StaticEncoder::StaticEncoder(uint32_t n, OutBitStream& out)
+    : output(out), frequencies(static_cast<size_t>(n) + 1, 0), symbolCount(n) {
+    assert(n >= 1);
+}
+
+void StaticEncoder::scale() {
+    assert(!scaled);
+    const uint32_t n = symbolCount;
+    // The sum of the counts is what the caller names as N; it is taken from
+    // the counts themselves so a mismatch can never overrun the 16-bit total.
+    uint64_t counted = 0;
+    for (uint32_t s = 0; s < n; ++s) counted += frequencies[s];
+    assert(counted == symbolTotal);
+    const uint64_t factor = kMaxStaticTotal - n;
+    if (counted != 0) {
+        for (uint32_t s = 0; s < n; ++s) {
+            if (frequencies[s] == 0) continue;
+            const uint32_t f = static_cast<uint32_t>(frequencies[s] * factor / counted);
+            frequencies[s] = f == 0 ? 1 : f;
+        }
+    }
+    uint32_t running = 0;
+    for (uint32_t s = 0; s <= n; ++s) {
+        const uint32_t f = s < n ? frequencies[s] : 0;
+        frequencies[s] = running;
+        running += f;
+    }
+    assert(frequencies[n] <= kMaxStaticTotal);
+    scaled = true;
+}
+
+void StaticEncoder::writeTable() {
+    assert(scaled);
+    for (uint32_t s = 0; s < symbolCount; ++s) output.writeBits(frequency(s), 16);
+}
+
+StaticDecoder::StaticDecoder(uint32_t n, InBitStream& in)
+    : input(in), symbolCount(n), frequencies(static_cast<size_t>(n) + 1, 0) {
+    assert(n >= 1);
+}
+
+void StaticDecoder::readTable() {
+    static const char* const kInvalidTable = "Error in compressed file (invalid frequency table)";
+    const uint32_t n = symbolCount;
+    uint32_t running = 0;
+    for (uint32_t s = 0; s < n; ++s) {
+        frequencies[s] = running;
+        running += input.readBits(16);
+        if (running > kMaxStaticTotal) {
+            throw Exception(kInvalidTable);
+        }
+    }
+    if (running == 0) throw Exception(kInvalidTable);
+    frequencies[n] = running;
+}

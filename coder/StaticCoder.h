@@ -1,0 +1,199 @@
+// Static arithmetic coder: symbol frequencies are counted in a first pass,
+// scaled to a 16-bit total and stored ahead of the code; encoder and decoder
+// then code against that fixed table. It is the coder of AdaptiveCoder.h
+// widened to 18-bit registers, so a total of up to 65535 stays below the
+// first quarter, with 64-bit products.
+#pragma once
+
+#include <cassert>
+#include <cstdint>
+#include <vector>
+
+#include "io/BitStream.h"
+
+// Largest total a stored frequency table may have.
+inline constexpr uint32_t kMaxStaticTotal = 65535;
+
+// Counts symbols, scales the counts and codes symbols with the scaled table.
+// Usage: count(s)++ for every symbol (or fill counts()), setSymbolTotal(N),
+// scale(), writeTable(), encodeSymbol(s) for every symbol, finish(), then
+// flush the bit stream. The bit stream is not owned and must outlive this.
+class StaticEncoder {
+public:
+    // n symbols (n >= 1) with count 0; registers low = 0, high = 0x3FFFF.
+    // Throws std::bad_alloc.
+    StaticEncoder(uint32_t n, OutBitStream& out);
+
+    uint32_t alphabetSize() const { return symbolCount; }
+
+    // The count of symbol s (s < n), to be filled before scale().
+    uint32_t& count(uint32_t s) {
+        assert(s < symbolCount && !scaled);
+        return frequencies[s];
+    }
+    // All n counts, to be filled before scale().
+    uint32_t* counts() {
+        assert(!scaled);
+        return frequencies.data();
+    }
+
+    // The number of symbols counted, N: the sum of all counts.
+    void setSymbolTotal(uint32_t n) { symbolTotal = n; }
+
+    // Turns the counts into scaled frequencies f'(s) = count * (65535 - n) / N
+    // (64-bit product; 1 when that is 0 for a counted symbol; 0 for an
+    // uncounted one) and then into ascending cumulative counts. The total is
+    // at most 65535, and at least 1 when anything was counted. Once only.
+    void scale();
+
+    // After scale(): the scaled frequency f'(s) of s < n, and their total.
+    uint32_t frequency(uint32_t s) const {
+        assert(scaled && s < symbolCount);
+        return frequencies[s + 1] - frequencies[s];
+    }
+    uint32_t total() const {
+        assert(scaled);
+        return frequencies[symbolCount];
+    }
+
+    // After scale(): writes f'(0) .. f'(n-1), 16 bits each, least significant
+    // bit first (n * 16 bits).
+    void writeTable();
+
+    // After scale(): codes symbol s, which must have f'(s) > 0.
+    void encodeSymbol(uint32_t s) {
+        assert(scaled && s < symbolCount);
+        encode(frequencies[s], frequencies[s + 1], frequencies[symbolCount]);
+    }
+
+    // Narrows the code interval to [lowCount, highCount) of total and writes
+    // the decided bits. Requires lowCount < highCount <= total <= 65535.
+    void encode(uint32_t lowCount, uint32_t highCount, uint32_t total) {
+        assert(lowCount < highCount && highCount <= total && total <= kMaxStaticTotal);
+        const uint64_t range = high - low + 1;
+        high = low + static_cast<uint32_t>(range * highCount / total) - 1;
+        low = low + static_cast<uint32_t>(range * lowCount / total);
+        for (;;) {
+            if (((low ^ high) & kHalf) == 0) {
+                const uint32_t bit = low >> 17;
+                output.putBit(bit);
+                if (pendingBits != 0) {
+                    output.writeRun(bit ^ 1u, pendingBits);
+                    pendingBits = 0;
+                }
+            } else if ((low & ~high & kQuarter) != 0) {
+                // Straddling the middle: defer the bit, take off a quarter.
+                ++pendingBits;
+                low &= kQuarter - 1;
+                high |= kQuarter;
+            } else {
+                break;
+            }
+            low = (low & (kHalf - 1)) << 1;
+            high = ((high << 1) | 1u) & kTop;
+        }
+    }
+
+    // Writes the closing bits (pendingBits + 2); the caller then flushes.
+    void finish() {
+        const uint32_t bit = (low >> 16) & 1u;
+        output.putBit(bit);
+        output.writeRun(bit ^ 1u, pendingBits + 1);
+        pendingBits = 0;
+    }
+
+private:
+    static constexpr uint32_t kTop = 0x3FFFF;
+    static constexpr uint32_t kHalf = 0x20000;
+    static constexpr uint32_t kQuarter = 0x10000;
+
+    uint32_t low = 0;
+    uint32_t high = kTop;
+    uint32_t pendingBits = 0;
+    OutBitStream& output;
+    std::vector<uint32_t> frequencies;  // n + 1: counts, then cumulative counts
+    uint32_t symbolCount;
+    uint32_t symbolTotal = 0;
+    bool scaled = false;
+};
+
+// Reads a stored table and decodes symbols with it. Usage: readTable(),
+// start(), then decodeSymbol() per symbol. The bit stream is not owned and
+// must outlive this.
+//
+// A table that passed readTable has a total T in 1..65535, below the first
+// quarter of the 18-bit scale, so every stored symbol keeps a non-empty
+// interval and low <= value <= high holds for any code bits: the search never
+// lands on a symbol with frequency 0 and no division sees 0.
+class StaticDecoder {
+public:
+    // n symbols (n >= 1); registers low = 0, high = 0x3FFFF. Throws
+    // std::bad_alloc.
+    StaticDecoder(uint32_t n, InBitStream& in);
+
+    uint32_t alphabetSize() const { return symbolCount; }
+
+    // Reads n 16-bit frequencies and builds the cumulative counts. Throws
+    // Exception "Error in compressed file (invalid frequency table)" when
+    // their total is 0 or above 65535.
+    void readTable();
+
+    // After readTable(): the stored frequency of s < n, and their total.
+    uint32_t frequency(uint32_t s) const {
+        assert(s < symbolCount);
+        return frequencies[s + 1] - frequencies[s];
+    }
+    uint32_t total() const { return frequencies[symbolCount]; }
+
+    // Reads the first 18 code bits; call once, after readTable().
+    void start() {
+        value = 0;
+        for (int i = 0; i < 18; ++i) value = (value << 1) | input.getBit();
+    }
+
+    // Decodes one symbol: always below n and with a non-zero frequency.
+    uint32_t decodeSymbol() {
+        const uint32_t t = frequencies[symbolCount];
+        assert(t >= 1 && t <= kMaxStaticTotal);
+        const uint64_t range = high - low + 1;
+        const uint32_t target =
+            static_cast<uint32_t>((static_cast<uint64_t>(value - low + 1) * t - 1) / range);
+        uint32_t lo = 0;
+        uint32_t hi = symbolCount;
+        while (hi - lo > 1) {
+            const uint32_t mid = (lo + hi) / 2;
+            if (target < frequencies[mid]) {
+                hi = mid;
+            } else {
+                lo = mid;
+            }
+        }
+        high = low + static_cast<uint32_t>(range * frequencies[lo + 1] / t) - 1;
+        low = low + static_cast<uint32_t>(range * frequencies[lo] / t);
+        assert(low <= value && value <= high);
+        for (;;) {
+            if (((low ^ high) & kHalf) != 0) {
+                if ((low & ~high & kQuarter) == 0) break;
+                value ^= kQuarter;
+                low &= kQuarter - 1;
+                high |= kQuarter;
+            }
+            low = (low & (kHalf - 1)) << 1;
+            high = ((high << 1) | 1u) & kTop;
+            value = ((value << 1) | input.getBit()) & kTop;
+        }
+        return lo;
+    }
+
+private:
+    static constexpr uint32_t kTop = 0x3FFFF;
+    static constexpr uint32_t kHalf = 0x20000;
+    static constexpr uint32_t kQuarter = 0x10000;
+
+    uint32_t low = 0;
+    uint32_t high = kTop;
+    uint32_t value = 0;
+    InBitStream& input;
+    uint32_t symbolCount;
+    std::vector<uint32_t> frequencies;  // n + 1 ascending cumulative counts
+};

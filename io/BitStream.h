@@ -1,0 +1,138 @@
+// Bit-level writer and reader for block payloads. Bits are packed into 32-bit
+// words from the least significant bit upward and words travel as four bytes,
+// least significant first, so bit n of a payload is bit (n mod 8) of byte
+// (n div 8). The per-bit paths are inline because the arithmetic coders call
+// them for every code bit.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <vector>
+
+// Word capacity every block codec gives its bit streams: 64 KiB chunks.
+inline constexpr uint32_t kBitStreamWords = 16384;
+
+// Packs bits into a word buffer that doubles whenever it fills. Only its
+// subclass is used on files; on its own it keeps everything in memory.
+class OutBitStream {
+public:
+    // Allocates a zeroed buffer of capacityWords words (0 is taken as 1).
+    // Throws std::bad_alloc when the buffer cannot be allocated.
+    explicit OutBitStream(uint32_t capacityWords);
+    virtual ~OutBitStream() = default;
+    OutBitStream(const OutBitStream&) = delete;
+    OutBitStream& operator=(const OutBitStream&) = delete;
+
+    // Forgets every bit written so far and starts again at the buffer's start.
+    void reset();
+
+    // Appends bit 0 of `bit` (the other bits must be 0).
+    void putBit(uint32_t bit) {
+        if (bitCount == 32) emitWord();
+        currentWord |= bit << bitCount;
+        ++bitCount;
+    }
+
+    // Appends the low n bits of value (n in 0..32), bit 0 first.
+    void writeBits(uint32_t value, uint32_t n);
+    // Appends n zero bits (any n).
+    void writeZeros(uint32_t n);
+    // Appends n copies of `bit` (0 or 1).
+    void writeRun(uint32_t bit, uint32_t n);
+
+    // Stores the partial last word after the full ones (without advancing).
+    // Called once, after the last bit; nothing may be written afterwards.
+    virtual void flush();
+    // Makes room when the buffer is full: here by doubling the buffer.
+    virtual void overflow();
+
+protected:
+    // Moves the full current word into the buffer (making room first).
+    void emitWord();
+
+    uint32_t bitCount = 0;     // bits placed in currentWord, 0..32
+    uint32_t currentWord = 0;  // word being filled, from bit 0 upward
+    uint32_t writePos = 0;     // index of the next free word in buffer
+    std::vector<uint32_t> buffer;
+    uint32_t capacity;         // buffer.size()
+};
+
+// An OutBitStream that empties its buffer into a byte stream instead of
+// growing it: one write of capacityWords * 4 bytes per full buffer, and one
+// final write at flush. The stream is not owned and must outlive this object;
+// its write errors are left for the caller to detect.
+class StreamOutBitStream : public OutBitStream {
+public:
+    // Throws std::bad_alloc when the buffers cannot be allocated.
+    StreamOutBitStream(std::ostream& out, uint32_t capacityWords);
+
+    // Writes every bit still held: ceil(bits / 8) bytes in all over the
+    // stream's life, the high bits of the last byte being 0.
+    void flush() override;
+    void overflow() override;
+
+private:
+    // Writes words [0, words) and then the low `tailBytes` bytes of
+    // buffer[words] with a single stream write.
+    void writeWords(uint32_t words, uint32_t tailBytes);
+
+    std::ostream& stream;
+    std::vector<char> bytes;  // staging area of capacity * 4 bytes
+};
+
+// Hands out bits from a word buffer, next bit first. Has no source of its
+// own: once the buffer is used up (or when nothing ever filled it) every
+// further bit is 0.
+class InBitStream {
+public:
+    // Allocates a zeroed buffer of capacityWords words (0 is taken as 1); the
+    // first read calls underflow. Throws std::bad_alloc.
+    explicit InBitStream(uint32_t capacityWords);
+    virtual ~InBitStream() = default;
+    InBitStream(const InBitStream&) = delete;
+    InBitStream& operator=(const InBitStream&) = delete;
+
+    // Returns the next bit (0 or 1).
+    uint32_t getBit() {
+        if (bitCount == 0) nextWord();
+        const uint32_t bit = currentWord & 1u;
+        currentWord >>= 1;
+        --bitCount;
+        return bit;
+    }
+
+    // Reads n bits (n in 0..32); the i-th bit read becomes bit i of the result.
+    uint32_t readBits(uint32_t n);
+
+    // Refills the buffer and sets readPos to its start; here it does nothing.
+    virtual void underflow() {}
+
+protected:
+    // Loads the next buffered word, refilling the buffer when it is used up.
+    void nextWord();
+
+    uint32_t bitCount = 0;     // unread bits of currentWord, 0..32
+    uint32_t currentWord = 0;  // the unread bits, next one in bit 0
+    uint32_t readPos;          // index of the next unread word in buffer
+    std::vector<uint32_t> buffer;
+    uint32_t capacity;         // buffer.size()
+};
+
+// An InBitStream that refills its buffer from a byte stream positioned at the
+// payload, one read of capacityWords * 4 bytes at a time. It reads ahead, so
+// it may consume bytes beyond the payload. When the stream ends early the
+// missing bytes read as 0 and the stream's error state is cleared, so the
+// caller can still reposition it; this class never reports an error. The
+// stream is not owned and must outlive this object.
+class StreamInBitStream : public InBitStream {
+public:
+    // Throws std::bad_alloc when the buffers cannot be allocated.
+    StreamInBitStream(std::istream& in, uint32_t capacityWords);
+
+    void underflow() override;
+
+private:
+    std::istream& stream;
+    std::vector<char> bytes;  // staging area of capacity * 4 bytes
+};
