@@ -1,0 +1,247 @@
+// Burrows–Wheeler transform and inverse: the worked examples, a naive
+// transform built from a plain suffix sort, round trips over generated,
+// corpus and adversarial blocks, the same result with the suffix listings on,
+// and damaged columns and indices, which must invert or throw, never crash.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "app/Exception.h"
+#include "app/Settings.h"
+#include "tests/support/DataGen.h"
+#include "tests/support/TempDir.h"
+#include "transform/Bwt.h"
+
+namespace {
+
+using testdata::Bytes;
+
+const char* const kIndexMessage = "Error in compressed file (first suffix index out of range)";
+
+Bytes bytesOf(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+struct Transformed {
+    Bytes column;
+    uint32_t index;
+};
+
+Transformed forward(const Bytes& t) {
+    Transformed r{t, 0};
+    r.index = forwardBwt(r.column.data(), static_cast<uint32_t>(r.column.size()));
+    return r;
+}
+
+Bytes inverse(const Bytes& column, uint32_t index) {
+    Bytes out(column.size());
+    inverseBwt(out.data(), column.data(), static_cast<uint32_t>(column.size()), index);
+    return out;
+}
+
+// Naive transform: sort suffix positions with a plain comparison (a prefix of
+// a longer suffix first), then take the byte before each.
+Transformed naiveForward(const Bytes& t) {
+    std::vector<uint32_t> sa(t.size());
+    std::iota(sa.begin(), sa.end(), 0u);
+    std::sort(sa.begin(), sa.end(), [&t](uint32_t a, uint32_t b) {
+        return std::lexicographical_compare(t.begin() + a, t.end(), t.begin() + b, t.end());
+    });
+    Transformed r{Bytes(t.size()), 0};
+    for (size_t k = 0; k < t.size(); ++k) {
+        if (sa[k] == 0) {
+            r.column[k] = t.back();
+            r.index = static_cast<uint32_t>(k);
+        } else {
+            r.column[k] = t[sa[k] - 1];
+        }
+    }
+    return r;
+}
+
+void expectExample(const std::string& block, const std::string& column, uint32_t index) {
+    const Transformed r = forward(bytesOf(block));
+    EXPECT_EQ(std::string(r.column.begin(), r.column.end()), column) << block;
+    EXPECT_EQ(r.index, index) << block;
+    EXPECT_EQ(inverse(bytesOf(column), index), bytesOf(block)) << block;
+}
+
+void expectRoundTrip(const Bytes& t, const std::string& what) {
+    const Transformed r = forward(t);
+    ASSERT_LT(r.index, std::max<size_t>(t.size(), 1)) << what;
+    ASSERT_TRUE(inverse(r.column, r.index) == t) << what;
+}
+
+class BwtTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetSettings(); }
+    void TearDown() override { resetSettings(); }
+};
+
+}  // namespace
+
+TEST_F(BwtTest, WorkedExamples) {
+    expectExample("abaab", "babaa", 2);
+    expectExample("banana", "nnbaaa", 3);
+    expectExample("abracadabra", "rdarcaaaabb", 2);
+    expectExample("aaaa", "aaaa", 3);
+    expectExample("baa", "aba", 2);
+    expectExample("abaa", "abaa", 2);
+    expectExample("aab", "baa", 0);
+    expectExample("x", "x", 0);
+}
+
+TEST_F(BwtTest, UnsignedBytesAndEndBelowZero) {
+    // 80 01: suffix 1 sorts first, so the column is T[0] then T[N-1].
+    EXPECT_EQ(forward(Bytes{0x80, 0x01}).column, (Bytes{0x80, 0x01}));
+    EXPECT_EQ(forward(Bytes{0x80, 0x01}).index, 1u);
+    EXPECT_EQ(forward(Bytes{0x01, 0x80}).column, (Bytes{0x80, 0x01}));
+    EXPECT_EQ(forward(Bytes{0x01, 0x80}).index, 0u);
+    EXPECT_EQ(forward(Bytes{0x00, 0x00}).index, 1u);
+}
+
+TEST_F(BwtTest, EqualBytesPutTheWholeBlockLast) {
+    for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 64u, 1000u}) {
+        const Bytes t(n, 0x5A);
+        const Transformed r = forward(t);
+        EXPECT_EQ(r.column, t);
+        EXPECT_EQ(r.index, n - 1);
+        EXPECT_EQ(inverse(r.column, r.index), t);
+    }
+}
+
+TEST_F(BwtTest, EmptyBlock) {
+    uint8_t guard = 0xAB;
+    EXPECT_EQ(forwardBwt(&guard, 0), 0u);
+    EXPECT_EQ(guard, 0xAB);
+    inverseBwt(&guard, nullptr, 0, 0);
+    inverseBwt(&guard, nullptr, 0, 12345);
+    EXPECT_EQ(guard, 0xAB);
+}
+
+TEST_F(BwtTest, MatchesNaiveTransform) {
+    testdata::Rng rng(4242);
+    for (uint64_t seed = 0; seed < 1500; ++seed) {
+        const size_t n = 1 + rng.below(seed % 8 == 0 ? 3000 : 400);
+        const Bytes t = seed % 2 == 0 ? testdata::mixedBlock(seed, n) : testdata::skewedBytes(seed, n, 1 + rng.below(5));
+        const Transformed got = forward(t);
+        const Transformed want = naiveForward(t);
+        ASSERT_EQ(got.column, want.column) << "seed " << seed;
+        ASSERT_EQ(got.index, want.index) << "seed " << seed;
+    }
+}
+
+TEST_F(BwtTest, RoundTripsSeededBlocks) {
+    testdata::Rng rng(99);
+    for (uint64_t seed = 0; seed < 800; ++seed) {
+        const size_t n = 1 + rng.below(seed % 20 == 0 ? 60000 : 2000);
+        expectRoundTrip(testdata::mixedBlock(seed, n), "seed " + std::to_string(seed));
+    }
+}
+
+TEST_F(BwtTest, RoundTripsAllByteValues) {
+    Bytes t(256 * 3);
+    for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(i * 7);
+    expectRoundTrip(t, "all values");
+    Bytes up(256);
+    std::iota(up.begin(), up.end(), uint8_t{0});
+    expectRoundTrip(up, "ascending");
+    std::reverse(up.begin(), up.end());
+    expectRoundTrip(up, "descending");
+}
+
+TEST_F(BwtTest, RoundTripsSuffixesThatArePrefixes) {
+    for (const std::string s : {"abaab", "aaaa", "abab", "aabaab", "abcabcab", "zzzzzzzzy", "yzzzzzzzz"})
+        expectRoundTrip(bytesOf(s), s);
+}
+
+TEST_F(BwtTest, RoundTripsCorpusFiles) {
+    const auto files = testdata::corpusFiles();
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << testdata::corpusDir();
+    for (const auto& file : files) {
+        const Bytes t = testdata::readFile(file);
+        if (!t.empty()) expectRoundTrip(t, file);
+    }
+}
+
+TEST_F(BwtTest, RoundTripsAdversarialBlocks) {
+    constexpr size_t kSize = 1 << 20;
+    expectRoundTrip(Bytes(kSize, 0), "one byte");
+    expectRoundTrip(testdata::repeatedPattern(bytesOf("ab"), kSize), "ab");
+    expectRoundTrip(testdata::repeatedPattern(bytesOf("abc"), kSize), "abc");
+    expectRoundTrip(testdata::repeatedPattern(testdata::randomBytes(11, 1000), kSize), "random x1000");
+    expectRoundTrip(testdata::fibonacciString(kSize), "fibonacci");
+}
+
+TEST_F(BwtTest, ListingsDoNotChangeTheTransform) {
+    testdata::TempDir dir;
+    Settings& s = settings();
+    s.suffixesStream.open(dir.file("suffixes.txt"));
+    s.suffixArrayStream.open(dir.file("sa.txt"));
+    s.suffixesOutputMaxSize = 8;
+    for (uint64_t seed = 0; seed < 60; ++seed) {
+        const Bytes t = testdata::mixedBlock(seed, 1 + (seed * 53) % 1500);
+        s.suffixesOutput = false;
+        s.suffixArrayOutput = false;
+        const Transformed plain = forward(t);
+        for (int mode = 1; mode <= 3; ++mode) {
+            s.suffixesOutput = (mode & 1) != 0;
+            s.suffixArrayOutput = (mode & 2) != 0;
+            const Transformed listed = forward(t);
+            ASSERT_EQ(listed.column, plain.column) << "seed " << seed << " mode " << mode;
+            ASSERT_EQ(listed.index, plain.index) << "seed " << seed << " mode " << mode;
+        }
+    }
+}
+
+TEST_F(BwtTest, IndexOutOfRangeIsRejected) {
+    const Bytes column = bytesOf("nnbaaa");
+    for (uint32_t index : {6u, 7u, 1000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        Bytes out(column.size(), 0xEE);
+        try {
+            inverseBwt(out.data(), column.data(), static_cast<uint32_t>(column.size()), index);
+            ADD_FAILURE() << "no exception for index " << index;
+        } catch (const Exception& e) {
+            EXPECT_STREQ(e.what(), kIndexMessage);
+        }
+    }
+    Bytes one(1);
+    EXPECT_THROW(inverseBwt(one.data(), column.data(), 1, 1), Exception);
+}
+
+TEST_F(BwtTest, DamagedColumnsInvertOrThrow) {
+    // Any bytes with an index below N give some block of N bytes; an index at
+    // or past N is refused. Run under the sanitizers, nothing may be read or
+    // written outside the buffers.
+    testdata::Rng rng(31337);
+    for (uint64_t seed = 0; seed < 3000; ++seed) {
+        const uint32_t n = 1 + rng.below(seed % 10 == 0 ? 5000 : 64);
+        Bytes column = seed % 3 == 0 ? testdata::randomBytes(seed, n) : testdata::skewedBytes(seed, n, 1 + rng.below(6));
+        uint32_t index = rng.below(n + n / 2 + 2);
+        if (seed % 7 == 0) index = static_cast<uint32_t>(rng.next());
+        std::vector<uint8_t> out(n);
+        if (index < n) {
+            inverseBwt(out.data(), column.data(), n, index);
+            // The walk ends at the first suffix index's own byte in out[n-1].
+            EXPECT_EQ(out[n - 1], column[index]);
+        } else {
+            EXPECT_THROW(inverseBwt(out.data(), column.data(), n, index), Exception) << seed;
+        }
+    }
+}
+
+TEST_F(BwtTest, DamagedValidColumnsStillDecodeToSomething) {
+    // A valid transform with a few bytes flipped or the index moved: the
+    // inverse must still run through cleanly.
+    for (uint64_t seed = 0; seed < 50; ++seed) {
+        const Bytes t = testdata::mixedBlock(seed, 500 + seed * 40);
+        Transformed r = forward(t);
+        testdata::Rng rng(seed);
+        for (int flips = 0; flips < 3; ++flips) r.column[rng.below(static_cast<uint32_t>(r.column.size()))] ^= 0x5A;
+        const uint32_t index = rng.below(static_cast<uint32_t>(r.column.size()));
+        EXPECT_EQ(inverse(r.column, index).size(), t.size());
+    }
+}

@@ -1,0 +1,339 @@
+// Forward and inverse Burrows–Wheeler transform. The forward transform reads
+// the result straight from the suffix sort's group numbers unless a suffix
+// listing is wanted, in which case the suffix array is built and listed first.
+//
+// The inverse is an LF-mapping walk from the end of the block backwards. The
+// byte at the first suffix index stands for the end symbol's row and is
+// counted before all others. The walk is bound by memory: one dependent
+// random read per byte, and the first touch of the table's pages. So for
+// blocks below 2^24 bytes (every block the program makes) a row's entry is
+// only its 3-byte LF image; the row's byte is the bucket that image falls in,
+// found in tables that stay in the first-level cache. Large blocks are walked
+// in many interleaved segments so that dozens of reads are in flight at once.
+#include "transform/Bwt.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "app/Exception.h"
+#include "app/Settings.h"
+#include "diag/Dumps.h"
+#include "transform/SuffixSorter.h"
+
+uint32_t forwardBwt(uint8_t* data, uint32_t n) {
+    if (n == 0) return 0;
+    Settings& s = settings();
+    if (!s.suffixesOutput && !s.suffixArrayOutput) return bwtInPlace(data, n);
+
+    const std::vector<uint32_t> sa = suffixArrayOf(data, n);
+    if (s.suffixesOutput) {
+        writeSuffixListing(s.suffixesStream, data, n, sa.data(), s.suffixesOutputMaxSize);
+    }
+    if (s.suffixArrayOutput) writeSuffixArrayListing(s.suffixArrayStream, sa.data(), n);
+
+    const auto copy = std::make_unique_for_overwrite<uint8_t[]>(n);
+    std::memcpy(copy.get(), data, n);
+    uint32_t firstIndex = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        const uint32_t p = sa[k];
+        if (p != 0) {
+            data[k] = copy[p - 1];
+        } else {
+            data[k] = copy[n - 1];
+            firstIndex = k;
+        }
+    }
+    return firstIndex;
+}
+
+namespace {
+
+// LF images of n < 2^24 rows, 3 bytes each, and the bucket bounds that give
+// back a row's byte: in[j] is the byte c with starts[c] <= LF(j) < ends[c].
+class PackedRows {
+public:
+    static constexpr uint32_t kLimit = 1u << 24;
+
+    explicit PackedRows(uint32_t n)
+        : n_(n), bytes_(std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(n) * 3 + 1)) {
+        bytes_[static_cast<size_t>(n) * 3] = 0;   // lets the last entry be read as 4 bytes
+    }
+
+    uint8_t* storage() { return bytes_.get(); }
+    size_t storageSize() const { return static_cast<size_t>(n_) * 3 + 1; }
+
+    void set(uint32_t row, uint32_t image) {
+        uint8_t* p = bytes_.get() + static_cast<size_t>(row) * 3;
+        p[0] = static_cast<uint8_t>(image);
+        p[1] = static_cast<uint8_t>(image >> 8);
+        p[2] = static_cast<uint8_t>(image >> 16);
+    }
+
+    uint32_t image(uint32_t row) const {
+        const uint8_t* p = bytes_.get() + static_cast<size_t>(row) * 3;
+        if constexpr (std::endian::native == std::endian::little) {
+            uint32_t w;
+            std::memcpy(&w, p, 4);
+            return w & 0xFFFFFFu;
+        } else {
+            return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
+        }
+    }
+
+    const uint8_t* address(uint32_t row) const { return bytes_.get() + static_cast<size_t>(row) * 3; }
+
+    // ends[c]: one past the last row whose image is in bucket c.
+    void setBuckets(const uint32_t* ends) {
+        std::memcpy(ends_, ends, sizeof(ends_));
+        coarseShift_ = 0;
+        while ((n_ >> coarseShift_) > 4096) ++coarseShift_;
+        const uint32_t blocks = ((n_ - 1) >> coarseShift_) + 1;
+        coarse_.assign(blocks, 0);
+        uint8_t c = 0;
+        for (uint32_t b = 0; b < blocks; ++b) {
+            const uint32_t row = b << coarseShift_;
+            while (ends_[c] <= row) ++c;
+            coarse_[b] = c;
+        }
+    }
+
+    // The byte of the row whose image is x (x < n).
+    uint8_t byteOfImage(uint32_t x) const {
+        uint32_t c = coarse_[x >> coarseShift_];
+        while (ends_[c] <= x) ++c;
+        return static_cast<uint8_t>(c);
+    }
+
+private:
+    uint32_t n_;
+    std::unique_ptr<uint8_t[]> bytes_;
+    uint32_t ends_[256] = {};
+    uint32_t coarseShift_ = 0;
+    std::vector<uint8_t> coarse_;
+};
+
+inline void prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
+// Serial walk: out[n-1] is the byte of the first suffix index's row, every
+// further step moves to the LF image and takes its row's byte.
+void walkSerial(uint8_t* out, const PackedRows& rows, uint32_t n, uint32_t firstIndex) {
+    uint32_t j = firstIndex;
+    for (uint32_t t = n; t-- > 0;) {
+        const uint32_t next = rows.image(j);
+        out[t] = rows.byteOfImage(next);
+        j = next;
+    }
+}
+
+// The same walk cut into segments that run side by side, so that many
+// independent memory reads are in flight instead of one. Marker rows (every
+// multiple of 2^shift, and the first suffix index) cut the cycle of the LF
+// mapping into segments. Each lane walks one segment after another and
+// appends the bytes to its own stream, kept in fixed-size chunks handed out
+// from `out` itself (the few chunks past its end come from a small side
+// buffer). The chain of segments from the first suffix index then gives every
+// segment its place in the block: the streams are copied into the table,
+// which is no longer needed, and each segment is copied back reversed to its
+// place. Returns false when the cycle through the first suffix index does not
+// cover all n rows (a damaged column); out is then to be rewritten by the
+// serial walk, and the table is still intact.
+bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex, uint32_t shift) {
+    constexpr uint32_t kLanes = 64;
+    constexpr uint32_t kChunk = 4096;
+    const uint32_t mask = (1u << shift) - 1;
+    const uint32_t regular = ((n - 1) >> shift) + 1;   // markers at rows m << shift
+    const uint32_t markers = regular + ((firstIndex & mask) != 0 ? 1 : 0);
+    auto isMarker = [mask, firstIndex](uint32_t row) { return (row & mask) == 0 || row == firstIndex; };
+    auto idOf = [mask, shift, regular](uint32_t row) { return (row & mask) == 0 ? row >> shift : regular; };
+    auto rowOf = [shift, regular, firstIndex](uint32_t id) { return id < regular ? id << shift : firstIndex; };
+
+    // Chunk k lies in out while it fits there, else in the side buffer. Each
+    // lane leaves at most one chunk part-filled, so kLanes + 2 side chunks
+    // always suffice; the count is still checked.
+    const uint32_t fullChunks = n / kChunk;
+    const uint32_t chunkCapacity = fullChunks + kLanes + 2;
+    std::vector<uint8_t> side(static_cast<size_t>(kLanes + 2) * kChunk);
+    auto chunkBase = [&](uint32_t k) {
+        return k < fullChunks ? out + static_cast<size_t>(k) * kChunk
+                              : side.data() + static_cast<size_t>(k - fullChunks) * kChunk;
+    };
+
+    std::vector<uint32_t> length(markers, 0);
+    std::vector<uint32_t> link(markers, 0);
+    std::vector<uint32_t> streamStart(markers, 0);
+    std::vector<uint8_t> laneOf(markers, 0);
+    std::vector<std::vector<uint32_t>> laneChunks(kLanes);
+
+    uint32_t laneRow[kLanes];
+    uint32_t laneId[kLanes];
+    uint32_t laneCount[kLanes];
+    uint32_t laneSlot[kLanes];       // whose stream this walker appends to
+    uint32_t laneWritten[kLanes];    // bytes in that stream before the segment
+    uint8_t* laneCur[kLanes];
+    uint8_t* laneLimit[kLanes];
+    uint32_t nextChunk = 0;
+    bool overflow = false;
+    auto takeChunk = [&](uint32_t l) {
+        if (nextChunk == chunkCapacity) {   // cannot happen; stop cleanly if it does
+            overflow = true;
+            nextChunk = 0;
+        }
+        laneChunks[laneSlot[l]].push_back(nextChunk);
+        laneCur[l] = chunkBase(nextChunk);
+        laneLimit[l] = laneCur[l] + kChunk;
+        ++nextChunk;
+    };
+
+    uint32_t nextMarker = 0;
+    uint32_t active = 0;
+    auto startSegment = [&](uint32_t l) {
+        laneId[l] = nextMarker;
+        laneRow[l] = rowOf(nextMarker);
+        laneCount[l] = 0;
+        streamStart[nextMarker] = laneWritten[l];
+        laneOf[nextMarker] = static_cast<uint8_t>(laneSlot[l]);
+        ++nextMarker;
+    };
+    while (active < kLanes && nextMarker < markers) {
+        laneSlot[active] = active;
+        laneWritten[active] = 0;
+        takeChunk(active);
+        startSegment(active);
+        ++active;
+    }
+    while (active > 0 && !overflow) {
+        for (uint32_t l = 0; l < active;) {
+            // Each lane asks for its next row as soon as it knows it and
+            // reads it one round later, by when it has usually arrived.
+            const uint32_t row = rows.image(laneRow[l]);
+            *laneCur[l]++ = rows.byteOfImage(row);
+            if (laneCur[l] == laneLimit[l]) takeChunk(l);
+            ++laneCount[l];
+            if (!isMarker(row)) {
+                laneRow[l] = row;
+                prefetch(rows.address(row));
+                ++l;
+                continue;
+            }
+            length[laneId[l]] = laneCount[l];
+            link[laneId[l]] = idOf(row);
+            laneWritten[l] += laneCount[l];
+            if (nextMarker < markers) {
+                startSegment(l);
+                ++l;
+            } else {
+                --active;
+                laneRow[l] = laneRow[active];
+                laneId[l] = laneId[active];
+                laneCount[l] = laneCount[active];
+                laneSlot[l] = laneSlot[active];
+                laneWritten[l] = laneWritten[active];
+                laneCur[l] = laneCur[active];
+                laneLimit[l] = laneLimit[active];
+            }
+        }
+    }
+    if (overflow) return false;
+
+    // Follow the chain from the first suffix index, placing segments from the
+    // end of the block backwards.
+    const uint32_t startId = idOf(firstIndex);
+    std::vector<uint32_t> segmentEnd(markers, 0);
+    std::vector<uint8_t> onChain(markers, 0);
+    uint64_t placed = 0;
+    uint32_t id = startId;
+    do {
+        if (onChain[id]) break;
+        onChain[id] = 1;
+        segmentEnd[id] = static_cast<uint32_t>(n - placed);
+        placed += length[id];
+        id = link[id];
+    } while (id != startId && placed < n);
+    if (id != startId || placed != n) return false;
+
+    // The table is spent: it holds the streams while segments are placed.
+    const size_t streamBytes = static_cast<size_t>(nextChunk) * kChunk;
+    if (streamBytes > rows.storageSize()) return false;   // cannot happen for n >= 2^16
+    uint8_t* streams = rows.storage();
+    const uint32_t inOut = std::min(nextChunk, fullChunks);
+    std::memcpy(streams, out, static_cast<size_t>(inOut) * kChunk);
+    if (nextChunk > fullChunks) {
+        std::memcpy(streams + static_cast<size_t>(fullChunks) * kChunk, side.data(),
+                    static_cast<size_t>(nextChunk - fullChunks) * kChunk);
+    }
+    for (uint32_t m = 0; m < markers; ++m) {
+        const std::vector<uint32_t>& chunks = laneChunks[laneOf[m]];
+        uint32_t v = streamStart[m];
+        uint8_t* dst = out + segmentEnd[m];
+        for (uint32_t left = length[m]; left > 0;) {
+            const uint8_t* src = streams + static_cast<size_t>(chunks[v / kChunk]) * kChunk + v % kChunk;
+            const uint32_t piece = std::min(left, kChunk - v % kChunk);
+            for (uint32_t i = 0; i < piece; ++i) *--dst = src[i];
+            v += piece;
+            left -= piece;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex) {
+    if (n == 0) return;
+    if (firstIndex >= n) throw Exception("Error in compressed file (first suffix index out of range)");
+
+    // starts[c]: number of bytes of the column below c, then the next row of
+    // bucket c. Rows are handed out in the order in[I], in[0..I), in(I..n),
+    // which gives every row j its LF image: the row of the suffix one
+    // position earlier. The images form a permutation of 0..n-1, so every
+    // walk below stays inside the column whatever bytes it holds.
+    uint32_t starts[256] = {};
+    for (uint32_t k = 0; k < n; ++k) ++starts[in[k]];
+    uint32_t ends[256];
+    uint32_t sum = 0;
+    for (uint32_t c = 0; c < 256; ++c) {
+        const uint32_t count = starts[c];
+        starts[c] = sum;
+        sum += count;
+        ends[c] = sum;
+    }
+    const uint8_t last = in[firstIndex];
+
+    if (n < PackedRows::kLimit) {
+        PackedRows rows(n);
+        rows.setBuckets(ends);
+        rows.set(firstIndex, starts[last]++);
+        for (uint32_t k = 0; k < firstIndex; ++k) rows.set(k, starts[in[k]]++);
+        for (uint32_t k = firstIndex + 1; k < n; ++k) rows.set(k, starts[in[k]]++);
+        constexpr uint32_t kLaneMinimum = 1u << 16;
+        if (n >= kLaneMinimum) {
+            // About 4096 segments, at least 64 rows apart.
+            uint32_t shift = 6;
+            while (shift < 20 && (n >> (shift + 1)) >= 4096) ++shift;
+            if (walkInLanes(out, rows, n, firstIndex, shift)) return;
+        }
+        walkSerial(out, rows, n, firstIndex);
+        return;
+    }
+
+    const auto table = std::make_unique_for_overwrite<uint32_t[]>(n);
+    uint32_t* lf = table.get();
+    lf[firstIndex] = starts[last]++;
+    for (uint32_t k = 0; k < firstIndex; ++k) lf[k] = starts[in[k]]++;
+    for (uint32_t k = firstIndex + 1; k < n; ++k) lf[k] = starts[in[k]]++;
+    uint32_t j = firstIndex;
+    for (uint32_t t = n; t-- > 0;) {
+        out[t] = in[j];
+        j = lf[j];
+    }
+}

@@ -1,0 +1,25 @@
+// The Burrows–Wheeler transform of a block and its inverse. The transform is
+// that of the block followed by a unique end symbol, with the end symbol's own
+// row left out and its place (the first suffix index) filled by the block's
+// last byte, so the transformed block has exactly N bytes.
+#pragma once
+
+#include <cstdint>
+
+// Transforms data[0..n) in place and returns the first suffix index I, the
+// place of the whole block among its sorted suffixes (0 <= I < n). n = 0
+// returns 0 and touches nothing; n must be below 2^31. When
+// settings().suffixesOutput or settings().suffixArrayOutput is set, the
+// sorted-suffix listing and then the suffix-array listing are written to
+// settings().suffixesStream / suffixArrayStream before the block is
+// overwritten. Throws only std::bad_alloc (and whatever the listing streams
+// throw if their exceptions are enabled); all its buffers are released then.
+uint32_t forwardBwt(uint8_t* data, uint32_t n);
+
+// Rebuilds the block out[0..n) from its transform in[0..n) and first suffix
+// index firstIndex. out and in are distinct caller-owned buffers of n bytes;
+// nothing outside in[0..n) is read and nothing outside out[0..n) is written,
+// whatever the bytes of `in`. n = 0 does nothing. Throws Exception "Error in
+// compressed file (first suffix index out of range)" when n > 0 and
+// firstIndex >= n; std::bad_alloc for the 4n-byte working table.
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex);
