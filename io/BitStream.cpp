@@ -6,6 +6,7 @@
 #include "io/BitStream.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -159,13 +160,19 @@ void StreamInBitStream::underflow() {
     const std::streamsize wanted = static_cast<std::streamsize>(bytes.size());
     stream.read(bytes.data(), wanted);
     const std::streamsize got = stream.gcount();
+    uint32_t words = capacity;
     if (got < wanted) {
         // End of the input: the rest of the chunk reads as zeros, and the
-        // stream stays usable so the caller can seek past the payload.
+        // stream stays usable so the caller can seek past the payload. Only
+        // the words that hold input are converted; a short final payload
+        // (the usual case for small blocks) costs no pass over the whole chunk.
         stream.clear();
-        std::fill(bytes.begin() + got, bytes.end(), char{0});
+        const size_t have = static_cast<size_t>(got);
+        words = static_cast<uint32_t>((have + 3) / 4);
+        std::memset(bytes.data() + have, 0, static_cast<size_t>(words) * 4 - have);
+        std::memset(buffer.data() + words, 0, static_cast<size_t>(capacity - words) * 4);
     }
     const char* p = bytes.data();
-    for (uint32_t i = 0; i < capacity; ++i, p += 4) buffer[i] = loadLE32(p);
+    for (uint32_t i = 0; i < words; ++i, p += 4) buffer[i] = loadLE32(p);
     readPos = 0;
 }
