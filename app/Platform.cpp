@@ -3,6 +3,7 @@
 // tick is microseconds, on Windows it already is milliseconds.
 #include "app/Platform.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -18,6 +19,9 @@ int32_t clockMs() {
 
 void pauseForOperator() {
 #ifdef _WIN32
+    // The command interpreter writes its prompt to the same console; nothing
+    // the program printed may come after it.
+    std::fflush(nullptr);
     const int ignored = std::system("pause");
     (void)ignored;
 #endif
