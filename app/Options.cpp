@@ -22,7 +22,7 @@ enum class OptionKind {
     File,   // opens `stream` on the next argument and sets `flag`
 };
 
-struct OptionSpec {
+struct OptionEntry {
     std::string_view name;
     std::string_view alias; // second spelling, empty if none
     OptionKind kind;
@@ -36,7 +36,7 @@ struct OptionSpec {
 
 // Matching order of the options; the first option string equal to an
 // argument wins.
-const std::array<OptionSpec, 26> optionTable = {{
+const std::array<OptionEntry, 26> optionTable = {{
     {"-c", "", OptionKind::Flag, &Settings::compress},
     {"-e", "", OptionKind::Flag, &Settings::extract},
     {"-v", "--verbose", OptionKind::Flag, &Settings::verbose},
@@ -144,42 +144,42 @@ void printLine(const char* text) {
     std::cout << text << std::endl;
 }
 
-const OptionSpec* findOption(std::string_view argument) {
-    for (const OptionSpec& spec : optionTable) {
-        if (argument == spec.name || (!spec.alias.empty() && argument == spec.alias)) {
-            return &spec;
+const OptionEntry* findOption(std::string_view argument) {
+    for (const OptionEntry& entry : optionTable) {
+        if (argument == entry.name || (!entry.alias.empty() && argument == entry.alias)) {
+            return &entry;
         }
     }
     return nullptr;
 }
 
 // Applies one option whose value (if it takes one) is `value`.
-void applyOption(Settings& s, const OptionSpec& spec, const std::string& value) {
-    switch (spec.kind) {
+void applyOption(Settings& s, const OptionEntry& entry, const std::string& value) {
+    switch (entry.kind) {
         case OptionKind::Flag:
-            s.*spec.flag = true;
+            s.*entry.flag = true;
             break;
         case OptionKind::Text:
-            s.*spec.text = value;
-            if (spec.flag != nullptr) {
-                s.*spec.flag = true;
+            s.*entry.text = value;
+            if (entry.flag != nullptr) {
+                s.*entry.flag = true;
             }
             break;
         case OptionKind::Number:
-            s.*spec.number = parseNumber(value);
+            s.*entry.number = parseNumber(value);
             break;
         case OptionKind::File: {
             // A repeated option names a new file: the last one given is used.
-            std::ofstream& stream = s.*spec.stream;
+            std::ofstream& stream = s.*entry.stream;
             if (stream.is_open()) {
                 stream.close();
             }
             stream.clear();
             stream.open(value, std::ios::out | std::ios::trunc);
             if (!stream.is_open()) {
-                throw Exception(spec.openFailure + value);
+                throw Exception(entry.openFailure + value);
             }
-            s.*spec.flag = true;
+            s.*entry.flag = true;
             break;
         }
     }
@@ -297,24 +297,24 @@ bool parseCommandLine(int argc, char** argv) {
 
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const OptionSpec* spec = findOption(argument);
-        if (spec == nullptr) {
+        const OptionEntry* entry = findOption(argument);
+        if (entry == nullptr) {
             if (!s.inputFileName.empty()) {
                 throw Exception("Invalid parameter: " + argument);
             }
             s.inputFileName = argument;
             continue;
         }
-        if (spec->kind == OptionKind::Flag) {
-            applyOption(s, *spec, std::string());
+        if (entry->kind == OptionKind::Flag) {
+            applyOption(s, *entry, std::string());
             continue;
         }
         // The value is the next argument, whatever it looks like.
         if (i + 1 >= argc) {
-            throw Exception(spec->expected);
+            throw Exception(entry->expected);
         }
         ++i;
-        applyOption(s, *spec, argv[i]);
+        applyOption(s, *entry, argv[i]);
     }
 
     if (s.compress && s.extract) {
