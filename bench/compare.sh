@@ -3,6 +3,10 @@
 # block made from it: packed sizes, bits per byte, MB/s both ways, time ratios.
 # Run by hand from the repository root after `cmake --workflow --preset release`:
 #   bench/compare.sh [path/to/morv-Q17] [corpus folder]
+# Times are wall-clock by default; with MORV_COMPARE_TIME=cpu they are the
+# user + system CPU time of each run, which is steadier on a busy machine.
+# MORV_COMPARE_REPEAT=k runs every command k times and reports the mean (the
+# CPU clock counts in milliseconds, coarse for the small files).
 set -euo pipefail
 
 exe=${1:-build/release/morv-Q17}
@@ -23,7 +27,22 @@ done
 truncate -s 10485760 "$big"
 
 now() { date +%s.%N; }
-secs() { awk -v a="$1" -v b="$2" 'BEGIN { d = b - a; if (d < 0.0005) d = 0.0005; printf "%.4f", d }'; }
+cpuMode=${MORV_COMPARE_TIME:-wall}
+repeat=${MORV_COMPARE_REPEAT:-1}
+repeatRuns() { local r; for ((r = 0; r < repeat; r++)); do "$@" >"$out_to" </dev/null 2>/dev/null; done; }
+# Runs "$@" (stdin from /dev/null, stdout to $out_to, set by the caller)
+# `repeat` times and prints the seconds one run took (wall or CPU, see above).
+timed() {
+  if [ "$cpuMode" = cpu ]; then
+    local TIMEFORMAT='%3U %3S' t
+    t=$( { time repeatRuns "$@"; } 2>&1 )
+    awk -v u="${t% *}" -v s="${t#* }" -v k="$repeat" 'BEGIN { d = (u + s) / k; if (d < 0.0005) d = 0.0005; printf "%.4f", d }'
+  else
+    local t0 t1
+    t0=$(now); repeatRuns "$@"; t1=$(now)
+    awk -v a="$t0" -v b="$t1" -v k="$repeat" 'BEGIN { d = (b - a) / k; if (d < 0.0005) d = 0.0005; printf "%.4f", d }'
+  fi
+}
 mbps() { awk -v n="$1" -v t="$2" 'BEGIN { printf "%.1f", n / 1048576 / t }'; }
 bpb() { awk -v p="$1" -v n="$2" 'BEGIN { printf "%.3f", p * 8 / n }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -38,14 +57,15 @@ for f in "${files[@]}"; do
   n=$(stat -c %s "$f")
   cp "$f" "$work/in"
 
-  t0=$(now); "$exe" -c "$work/in" -o "$work/in.p" </dev/null >/dev/null; t1=$(now)
-  "$exe" -e "$work/in.p" -o "$work/in.u" </dev/null >/dev/null; t2=$(now)
+  out_to=/dev/null
+  mc=$(timed "$exe" -c "$work/in" -o "$work/in.p")
+  md=$(timed "$exe" -e "$work/in.p" -o "$work/in.u")
   cmp -s "$work/in" "$work/in.u" || { echo "round trip FAILED for $name" >&2; exit 1; }
-  mc=$(secs "$t0" "$t1"); md=$(secs "$t1" "$t2"); mp=$(stat -c %s "$work/in.p")
+  mp=$(stat -c %s "$work/in.p")
 
-  t0=$(now); bzip2 -9 -k -c "$work/in" > "$work/in.bz2"; t1=$(now)
-  bzip2 -d -c "$work/in.bz2" > "$work/in.bu"; t2=$(now)
-  bc=$(secs "$t0" "$t1"); bd=$(secs "$t1" "$t2"); bp=$(stat -c %s "$work/in.bz2")
+  out_to="$work/in.bz2"; bc=$(timed bzip2 -9 -k -c "$work/in")
+  out_to="$work/in.bu"; bd=$(timed bzip2 -d -c "$work/in.bz2")
+  bp=$(stat -c %s "$work/in.bz2")
 
   printf '%-16s %9d | %9d %6s %7s %7s | %9d %6s %7s %7s | %6s %6s\n' \
     "$name" "$n" "$mp" "$(bpb "$mp" "$n")" "$(mbps "$n" "$mc")" "$(mbps "$n" "$md")" \
@@ -53,4 +73,4 @@ for f in "${files[@]}"; do
     "$(ratio "$mc" "$bc")" "$(ratio "$md" "$bd")"
   rm -f "$work"/in*
 done
-echo "c-x, d-x: morv time / bzip2 time for compression and extraction (below 1: morv is faster)"
+echo "c-x, d-x: morv time / bzip2 time for compression and extraction (below 1: morv is faster); times: $cpuMode"

@@ -5,6 +5,7 @@
 #include "codec/DcCodec.h"
 
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "app/Platform.h"
@@ -96,21 +97,23 @@ void decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
     const uint32_t n = bits.readBits(32);
     if (s.verbose) std::cout << "      Size of DC data: " << n << std::endl;
 
-    std::vector<uint8_t> column(L);
+    // Every byte of the column is written by the inverse transform (or it
+    // throws), so the buffer is not cleared first.
+    auto column = std::make_unique_for_overwrite<uint8_t[]>(L);
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        readValues(coder, n, L, column.data());
+        readValues(coder, n, L, column.get());
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
-        readValues(coder, n, L, column.data());
+        readValues(coder, n, L, column.get());
     }
     const int32_t d1 = clockMs();
     if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
 
     const int32_t d2 = clockMs();
-    inverseBwt(out, column.data(), L, idx);
+    inverseBwt(out, column.get(), L, idx);
     const int32_t d3 = clockMs();
-    column = std::vector<uint8_t>();
+    column.reset();
     const int32_t d4 = clockMs();
 
     if (s.verbose) {

@@ -70,18 +70,18 @@ public:
         uint32_t lo = 0, hi = classCount;
         while (hi - lo > 1) {
             const uint32_t mid = (lo + hi) / 2;
-            if (v < kDcBuckets.base[mid]) {
-                hi = mid;
-            } else {
-                lo = mid;
-            }
+            const bool below = v < kDcBuckets.base[mid];
+            hi = below ? mid : hi;
+            lo = below ? lo : mid;
         }
         const SymbolInterval interval = model.update(lo, rescaleLimit);
         coder.encode(interval.lowCount, interval.highCount, interval.total);
+        // The offset symbols have totals 256 and 2^b: the uniform forms,
+        // whose divisions are shifts.
         uint32_t u = v - kDcBuckets.base[lo];
         uint32_t b = kDcBuckets.extraBits[lo];
-        for (; b >= 8; b -= 8, u >>= 8) coder.encode(u & 0xFF, (u & 0xFF) + 1, 256);
-        if (b > 0) coder.encode(u, u + 1, 1u << b);
+        for (; b >= 8; b -= 8, u >>= 8) coder.encodeUniform(u & 0xFF, 8);
+        if (b > 0) coder.encodeUniform(u, b);
     }
 
     void finish()
@@ -107,13 +107,13 @@ public:
         uint32_t u = 0, shift = 0;
         uint32_t b = kDcBuckets.extraBits[k];
         for (; b >= 8; b -= 8, shift += 8) {
-            const uint32_t t = coder.target(256);
-            coder.update(t, t + 1, 256);
+            const uint32_t t = coder.targetUniform(8);
+            coder.updateUniform(t, 8);
             u |= t << shift;
         }
         if (b > 0) {
-            const uint32_t t = coder.target(1u << b);
-            coder.update(t, t + 1, 1u << b);
+            const uint32_t t = coder.targetUniform(b);
+            coder.updateUniform(t, b);
             u |= t << shift;
         }
         return kDcBuckets.base[k] + u;

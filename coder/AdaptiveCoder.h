@@ -5,6 +5,7 @@
 // loops are inline so the block codecs' per-symbol loops can inline them.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <vector>
@@ -50,8 +51,10 @@ public:
         const uint32_t n = symbolCount;
         const uint32_t t = cumulative[n];
         const SymbolInterval interval{t - cumulative[n - s], t - cumulative[n - s - 1], t};
-        uint32_t* entry = cumulative.data();
-        for (uint32_t k = n - s; k <= n; ++k) ++entry[k];
+        // Entries n-s .. n, counted from 0 so the loop's trip count is plain
+        // and the compiler can widen it.
+        uint32_t* entry = cumulative.data() + (n - s);
+        for (uint32_t k = 0; k < s + 1; ++k) ++entry[k];
         if (t + 1 == limit) rescale();
         return interval;
     }
@@ -60,16 +63,16 @@ public:
     // target must be below total() (as ArithmeticDecoder::target guarantees).
     uint32_t findSymbol(uint32_t target) const {
         assert(target < total());
-        const uint32_t x = total() - target - 1;
+        const uint32_t* entry = cumulative.data();
+        const uint32_t x = entry[symbolCount] - target - 1;
         uint32_t lo = 0;
         uint32_t hi = symbolCount;
+        // The steps depend on n alone; the halves are picked without a jump.
         while (hi - lo > 1) {
             const uint32_t mid = (lo + hi) / 2;
-            if (x < cumulative[mid]) {
-                hi = mid;
-            } else {
-                lo = mid;
-            }
+            const bool below = x < entry[mid];
+            hi = below ? mid : hi;
+            lo = below ? lo : mid;
         }
         return symbolCount - lo - 1;
     }
@@ -96,28 +99,17 @@ public:
         const uint32_t range = high - low + 1;
         high = low + range * highCount / total - 1;
         low = low + range * lowCount / total;
-        for (;;) {
-            if (((low ^ high) & kHalf) == 0) {
-                // Both ends agree on the top bit: it is decided.
-                const uint32_t bit = low >> 15;
-                output.putBit(bit);
-                if (pendingBits != 0) {
-                    output.writeRun(bit ^ 1u, pendingBits);
-                    pendingBits = 0;
-                }
-            } else if ((low & ~high & kQuarter) != 0) {
-                // low >= 0x4000 and high < 0xC000: straddling the middle, the
-                // next bit is still open. Together with the shift below this
-                // takes the first quarter off both ends.
-                ++pendingBits;
-                low &= ~kQuarter;
-                high |= kQuarter;
-            } else {
-                break;
-            }
-            low = (low & (kHalf - 1)) << 1;
-            high = ((high << 1) | 1u) & kTop;
-        }
+        renormalize();
+    }
+
+    // encode(symbol, symbol + 1, 2^bits) for bits in 1..14: the same
+    // narrowing, the divisions by a power of two done as shifts.
+    void encodeUniform(uint32_t symbol, uint32_t bits) {
+        assert(bits >= 1 && bits <= 14 && symbol < (1u << bits));
+        const uint32_t range = high - low + 1;
+        high = low + ((range * (symbol + 1)) >> bits) - 1;
+        low = low + ((range * symbol) >> bits);
+        renormalize();
     }
 
     // Writes the closing bits (pendingBits + 2 of them) that name a quarter
@@ -134,7 +126,38 @@ public:
 private:
     static constexpr uint32_t kTop = 0xFFFF;
     static constexpr uint32_t kHalf = 0x8000;
-    static constexpr uint32_t kQuarter = 0x4000;
+
+    // Writes the bits that became certain, all shifts of one narrowing at
+    // once. One shift at a time the rule is: while bit 15 of low and high
+    // agree, write it (the first such bit followed by the pending opposite
+    // bits) and shift; then, while low >= 0x4000 and high < 0xC000, count a
+    // pending bit, take the first quarter off both ends and shift. Once bit
+    // 15 differs it stays different through the second kind of step, so the
+    // steps come as one stretch of each kind: n agreeing top bits, then m
+    // steps, m being how far low has ones and high zeros from bit 14 down.
+    void renormalize() {
+        const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
+        if (n > 0) {
+            const uint32_t decided = low >> (16 - n);   // the n bits, first one highest
+            const uint32_t bit = decided >> (n - 1);
+            output.putBit(bit);
+            if (pendingBits != 0) {
+                output.writeRun(bit ^ 1u, pendingBits);
+                pendingBits = 0;
+            }
+            output.writeBitsMsbFirst(decided, n - 1);
+            low = (low << n) & kTop;
+            high = ((high << n) | ((1u << n) - 1u)) & kTop;
+        }
+        const uint32_t lowOnes = static_cast<uint32_t>(std::countl_one(low << 17));
+        const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
+        const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
+        if (m > 0) {
+            pendingBits += m;
+            low = (low << m) & (kHalf - 1);
+            high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
+        }
+    }
 
     uint32_t low = 0;
     uint32_t high = kTop;
@@ -157,6 +180,8 @@ public:
     void start() {
         value = 0;
         for (int i = 0; i < 16; ++i) value = (value << 1) | input.getBit();
+        window = 0;
+        windowBits = 0;
     }
 
     // Position of the code value on a scale of `total` (1..kMaxCodingTotal):
@@ -164,6 +189,12 @@ public:
     uint32_t target(uint32_t total) const {
         assert(total >= 1 && total <= kMaxCodingTotal);
         return ((value - low + 1) * total - 1) / (high - low + 1);
+    }
+
+    // target(2^bits), bits in 1..14.
+    uint32_t targetUniform(uint32_t bits) const {
+        assert(bits >= 1 && bits <= 14);
+        return (((value - low + 1) << bits) - 1) / (high - low + 1);
     }
 
     // Narrows exactly as the encoder did for [lowCount, highCount) of total
@@ -174,28 +205,70 @@ public:
         high = low + range * highCount / total - 1;
         low = low + range * lowCount / total;
         assert(low <= value && value <= high);
-        for (;;) {
-            if (((low ^ high) & kHalf) != 0) {
-                if ((low & ~high & kQuarter) == 0) break;
-                // Flipping bit 14 takes the first quarter off value modulo
-                // the half; the mask after the shift removes the half.
-                value ^= kQuarter;
-                low &= ~kQuarter;
-                high |= kQuarter;
-            }
-            low = (low & (kHalf - 1)) << 1;
-            high = ((high << 1) | 1u) & kTop;
-            value = ((value << 1) | input.getBit()) & kTop;
-        }
+        renormalize();
+    }
+
+    // update(symbol, symbol + 1, 2^bits) for bits in 1..14, as
+    // ArithmeticEncoder::encodeUniform narrows.
+    void updateUniform(uint32_t symbol, uint32_t bits) {
+        assert(bits >= 1 && bits <= 14 && symbol < (1u << bits));
+        const uint32_t range = high - low + 1;
+        high = low + ((range * (symbol + 1)) >> bits) - 1;
+        low = low + ((range * symbol) >> bits);
+        assert(low <= value && value <= high);
+        renormalize();
     }
 
 private:
     static constexpr uint32_t kTop = 0xFFFF;
     static constexpr uint32_t kHalf = 0x8000;
-    static constexpr uint32_t kQuarter = 0x4000;
+
+    // The encoder's shifts, batched the same way (see there). While bit 15
+    // of low and high agree, each shift also takes a code bit into value.
+    // In the second stretch low = 0111.., high = 1000.. from bit 15 down
+    // (m places), and value lies between them, so flipping bit 14 and
+    // shifting m times keeps bit 15 of value and moves the rest up.
+    void renormalize() {
+        const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
+        if (n > 0) {
+            low = (low << n) & kTop;
+            high = ((high << n) | ((1u << n) - 1u)) & kTop;
+            value = ((value << n) | takeBits(n)) & kTop;
+        }
+        const uint32_t lowOnes = static_cast<uint32_t>(std::countl_one(low << 17));
+        const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
+        const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
+        if (m > 0) {
+            low = (low << m) & (kHalf - 1);
+            high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
+            value = (((value << m) | takeBits(m)) & (kHalf - 1)) | (value & kHalf);
+        }
+    }
+
+    // The next n code bits (n in 1..16), the first one highest. Code bits
+    // are taken from the stream 32 at a time and kept most significant
+    // first in `window`, so a shift hands them out; the stream is read at
+    // most 32 bits further than the decoder has got.
+    uint32_t takeBits(uint32_t n) {
+        if (windowBits < n) {
+            const uint32_t w = input.readBits(32);
+            const uint32_t reversed = (static_cast<uint32_t>(kBitReverse.byte[w & 0xFF]) << 24) |
+                                      (static_cast<uint32_t>(kBitReverse.byte[(w >> 8) & 0xFF]) << 16) |
+                                      (static_cast<uint32_t>(kBitReverse.byte[(w >> 16) & 0xFF]) << 8) |
+                                      kBitReverse.byte[w >> 24];
+            window |= static_cast<uint64_t>(reversed) << (32 - windowBits);
+            windowBits += 32;
+        }
+        const uint32_t bits = static_cast<uint32_t>(window >> (64 - n));
+        window <<= n;
+        windowBits -= n;
+        return bits;
+    }
 
     uint32_t low = 0;
     uint32_t high = kTop;
     uint32_t value = 0;
+    uint64_t window = 0;       // unused code bits from bit 63 down
+    uint32_t windowBits = 0;   // how many, 0..63
     InBitStream& input;
 };

@@ -47,7 +47,7 @@ void OutBitStream::emitWord() {
     bitCount = 0;
 }
 
-void OutBitStream::writeBits(uint32_t value, uint32_t n) {
+void OutBitStream::writeBitsSlow(uint32_t value, uint32_t n) {
     if (n == 0) return;
     value = lowBits(value, n);
     if (bitCount == 32) emitWord();
@@ -133,7 +133,7 @@ void InBitStream::nextWord() {
     bitCount = 32;
 }
 
-uint32_t InBitStream::readBits(uint32_t n) {
+uint32_t InBitStream::readBitsSlow(uint32_t n) {
     if (n == 0) return 0;
     if (bitCount == 0) nextWord();
     if (n <= bitCount) {

@@ -13,6 +13,27 @@
 // Word capacity every block codec gives its bit streams: 64 KiB chunks.
 inline constexpr uint32_t kBitStreamWords = 16384;
 
+// Bit reversal of bytes, for coders that shift several code bits at once:
+// they hold code bits most significant first, the streams least first.
+struct BitReverseTable {
+    uint8_t byte[256] = {};
+    constexpr BitReverseTable() {
+        for (uint32_t v = 0; v < 256; ++v) {
+            uint32_t r = 0;
+            for (uint32_t b = 0; b < 8; ++b) r |= ((v >> b) & 1u) << (7 - b);
+            byte[v] = static_cast<uint8_t>(r);
+        }
+    }
+};
+inline constexpr BitReverseTable kBitReverse{};
+
+// The low n bits of v (n in 0..16) in reverse order; the rest is 0.
+inline uint32_t reverseLowBits(uint32_t v, uint32_t n) {
+    const uint32_t r = (static_cast<uint32_t>(kBitReverse.byte[v & 0xFF]) << 8) |
+                       kBitReverse.byte[(v >> 8) & 0xFF];
+    return r >> (16 - n);
+}
+
 // Packs bits into a word buffer that doubles whenever it fills. Only its
 // subclass is used on files; on its own it keeps everything in memory.
 class OutBitStream {
@@ -35,7 +56,17 @@ public:
     }
 
     // Appends the low n bits of value (n in 0..32), bit 0 first.
-    void writeBits(uint32_t value, uint32_t n);
+    void writeBits(uint32_t value, uint32_t n) {
+        if (n < 32 && n <= 32 - bitCount) {   // fits the current word
+            currentWord |= (value & ((1u << n) - 1u)) << (bitCount & 31u);
+            bitCount += n;
+            return;
+        }
+        writeBitsSlow(value, n);
+    }
+    // Appends the low n bits of value (n in 0..16), bit n-1 first: a coder's
+    // most significant code bits go out in the order they were decided.
+    void writeBitsMsbFirst(uint32_t value, uint32_t n) { writeBits(reverseLowBits(value, n), n); }
     // Appends n zero bits (any n).
     void writeZeros(uint32_t n);
     // Appends n copies of `bit` (0 or 1).
@@ -50,6 +81,8 @@ public:
 protected:
     // Moves the full current word into the buffer (making room first).
     void emitWord();
+    // writeBits when the bits do not fit the current word (or n is 32).
+    void writeBitsSlow(uint32_t value, uint32_t n);
 
     uint32_t bitCount = 0;     // bits placed in currentWord, 0..32
     uint32_t currentWord = 0;  // word being filled, from bit 0 upward
@@ -103,7 +136,15 @@ public:
     }
 
     // Reads n bits (n in 0..32); the i-th bit read becomes bit i of the result.
-    uint32_t readBits(uint32_t n);
+    uint32_t readBits(uint32_t n) {
+        if (n < 32 && n <= bitCount) {   // all in the current word
+            const uint32_t result = currentWord & ((1u << n) - 1u);
+            currentWord >>= n;
+            bitCount -= n;
+            return result;
+        }
+        return readBitsSlow(n);
+    }
 
     // Refills the buffer and sets readPos to its start; here it does nothing.
     virtual void underflow() {}
@@ -111,6 +152,8 @@ public:
 protected:
     // Loads the next buffered word, refilling the buffer when it is used up.
     void nextWord();
+    // readBits when the field reaches past the current word (or n is 32).
+    uint32_t readBitsSlow(uint32_t n);
 
     uint32_t bitCount = 0;     // unread bits of currentWord, 0..32
     uint32_t currentWord = 0;  // the unread bits, next one in bit 0

@@ -5,7 +5,9 @@
 // The inverse is an LF-mapping walk from the end of the block backwards. The
 // byte at the first suffix index stands for the end symbol's row and is
 // counted before all others. The walk is bound by memory: one dependent
-// random read per byte, and the first touch of the table's pages. So for
+// random read per byte, and the first touch of the table's pages. Blocks up
+// to 256 KiB, whose table stays in the second-level cache, take a plain walk
+// over one word per row (the LF image and the row's byte). Above that, for
 // blocks below 2^24 bytes (every block the program makes) a row's entry is
 // only its 3-byte LF image; the row's byte is the bucket that image falls in,
 // found in tables that stay in the first-level cache. Large blocks are walked
@@ -288,6 +290,9 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
 
 }  // namespace
 
+// Blocks up to this many bytes take the plain walk (see inverseBwt).
+constexpr uint32_t kSmallBlock = 1u << 18;
+
 void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex) {
     if (n == 0) return;
     if (firstIndex >= n) throw Exception("Error in compressed file (first suffix index out of range)");
@@ -308,6 +313,23 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
         ends[c] = sum;
     }
     const uint8_t last = in[firstIndex];
+
+    if (n <= kSmallBlock) {
+        // The table stays in the second-level cache: a plain walk over one
+        // word per row (LF image, and the row's byte on top) does best.
+        const auto table = std::make_unique_for_overwrite<uint32_t[]>(n);
+        uint32_t* rows = table.get();
+        rows[firstIndex] = starts[last]++ | (uint32_t{last} << 24);
+        for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
+        for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
+        uint32_t j = firstIndex;
+        for (uint32_t t = n; t-- > 0;) {
+            const uint32_t w = rows[j];
+            out[t] = static_cast<uint8_t>(w >> 24);
+            j = w & 0xFFFFFFu;
+        }
+        return;
+    }
 
     if (n < PackedRows::kLimit) {
         PackedRows rows(n);

@@ -36,7 +36,14 @@ void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
 
     std::array<uint32_t, alphabetSize> nextRunStart;
     nextRunStart.fill(kNone);
-    std::array<uint32_t, alphabetSize> knownList;  // ascending
+    // knownList, ascending, lives in the window [head, head + knownCount) of
+    // a larger buffer, so that a new front entry can be put either by moving
+    // the entries below the removed one up (the usual, short case) or by
+    // closing the gap from above and stepping `head` down. The window is
+    // moved back to the end of the buffer when it reaches the start.
+    constexpr uint32_t kBufferSize = 4 * alphabetSize;
+    std::array<uint32_t, kBufferSize> buffer;
+    uint32_t head = kBufferSize - alphabetSize;
     uint32_t knownCount = 0;
 
     uint32_t o = capacity;  // run values go to values[o - 1], then downwards
@@ -48,21 +55,49 @@ void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
         while (s > 0 && first[s - 1] == c) --s;
 
         uint32_t value = 0;
-        uint32_t slot;  // entries knownList[0..slot-1] move up one place
         const uint32_t m = nextRunStart[c];
+        if (head == 0) {
+            const uint32_t to = kBufferSize - alphabetSize;
+            std::copy(buffer.begin(), buffer.begin() + knownCount, buffer.begin() + to);
+            head = to;
+        }
+        uint32_t* known = buffer.data() + head;
         if (m == kNone) {
-            slot = knownCount;
+            // A new byte value: s is below every known start.
+            --head;
+            known[-1] = s;
             ++knownCount;
         } else {
+            // j = the number of known starts below m. Mostly m is near the
+            // front; else bisect the ascending list.
             uint32_t j = 0;
-            while (knownList[j] != m) ++j;
+            const uint32_t linearEnd = std::min(knownCount, 8u);
+            while (j < linearEnd && known[j] != m) ++j;
+            if (j == linearEnd) {
+                uint32_t lo = j;
+                uint32_t size = knownCount - j;
+                while (size > 0) {
+                    const uint32_t half = size / 2;
+                    const uint32_t mid = lo + half;
+                    const bool below = known[mid] < m;
+                    lo = below ? mid + 1 : lo;
+                    size = below ? size - half - 1 : half;
+                }
+                j = lo;
+            }
+            assert(j < knownCount && known[j] == m);
             // Of the positions e+1..m, the j known starts below m are skipped.
             value = (m - e) - j;
-            slot = j;
+            const uint32_t above = knownCount - j - 1;
+            if (j <= above) {
+                std::copy_backward(known, known + j, known + j + 1);
+                known[0] = s;
+            } else {
+                std::copy(known + j + 1, known + knownCount, known + j);
+                --head;
+                known[-1] = s;
+            }
         }
-        std::copy_backward(knownList.begin(), knownList.begin() + slot,
-                           knownList.begin() + slot + 1);
-        knownList[0] = s;
         nextRunStart[c] = s;
 
         values[--o] = value;
@@ -89,34 +124,39 @@ void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
 
 DcDecoder::DcDecoder(uint32_t L) : length(L) {}
 
+void DcDecoder::compact() {
+    std::copy(entries.begin() + head, entries.begin() + head + entryCount, entries.begin());
+    head = 0;
+}
+
 void DcDecoder::addFirstOccurrence(uint32_t b, uint32_t v) {
     if (b >= alphabetSize) throw Exception(kInvalidDcDataMessage);
     if (v == 0) return;
     if (entryCount == alphabetSize) throw Exception(kInvalidDcDataMessage);
+    if (head + entryCount == bufferSize) compact();
 
     // The v-th free position from the cursor: every entry at or below the
     // candidate pushes it one place on. 64 bits, so no value can wrap it.
+    uint64_t* list = entries.data() + head;
     uint64_t p = static_cast<uint64_t>(cursor) + v - 1;
     uint32_t i = 0;
-    while (i < entryCount && p >= entries[i].position) {
+    while (i < entryCount && p >= positionOf(list[i])) {
         ++p;
         ++i;
     }
     if (p >= length) throw Exception(kInvalidDcDataMessage);
 
-    std::copy_backward(entries.begin() + i, entries.begin() + entryCount,
-                       entries.begin() + entryCount + 1);
-    entries[i] = DcEntry{static_cast<uint32_t>(p), static_cast<uint8_t>(b)};
+    std::copy_backward(list + i, list + entryCount, list + entryCount + 1);
+    list[i] = entry(static_cast<uint32_t>(p), static_cast<uint8_t>(b));
     ++entryCount;
 }
 
 DcRun DcDecoder::nextRun(uint32_t d) {
+    uint64_t* list = entries.data() + head;
     // Valid data always has the front run starting at the cursor: the first
     // run at position 0, every later one where the previous run ended.
-    if (entryCount == 0 || entries[0].position != cursor) {
-        throw Exception(kInvalidDcDataMessage);
-    }
-    const uint8_t c = entries[0].symbol;
+    if (entryCount == 0 || positionOf(list[0]) != cursor) throw Exception(kInvalidDcDataMessage);
+    const uint8_t c = symbolOf(list[0]);
 
     if (entryCount == 1) {
         entryCount = 0;
@@ -124,28 +164,60 @@ DcRun DcDecoder::nextRun(uint32_t d) {
     }
 
     // Entries are strictly ascending, so P > cursor and the run is not empty.
-    const uint32_t P = entries[1].position;
+    const uint32_t P = positionOf(list[1]);
     assert(P > cursor);
     const DcRun run{c, P - cursor};
     cursor = P;
 
     if (d == 0) {
-        std::copy(entries.begin() + 1, entries.begin() + entryCount, entries.begin());
+        ++head;
         --entryCount;
         return run;
     }
 
     // The next run of c lies d unknown positions after P; P itself and every
-    // known start passed on the way push it one place further.
-    uint64_t x = static_cast<uint64_t>(P) + d;
-    entries[0] = entries[1];
-    uint32_t i = 1;
-    while (i + 1 < entryCount && x >= entries[i + 1].position) {
-        entries[i] = entries[i + 1];
-        ++x;
-        ++i;
+    // known start at or below the candidate pushes it one place further. With
+    // q the index of the first entry (from 2 on) that the candidate does not
+    // reach, the candidate has been pushed q - 2 times, so entry q is the
+    // first with position > P + d + (q - 2). Since positions rise by at least
+    // 1 per entry, position - index never falls, and the entries passed form
+    // a prefix found by a search. A candidate that starts at or beyond L only
+    // moves further, which is damage.
+    if (d >= length - P) throw Exception(kInvalidDcDataMessage);
+    const uint32_t base = P + d - 2;   // P >= 1, d >= 1; below L
+    const uint32_t count = entryCount;
+    auto passed = [list, base](uint32_t q) { return positionOf(list[q]) <= base + q; };
+    uint32_t q = 2;
+    // Short jumps are the rule: look at a few entries one by one, then
+    // bisect what is left.
+    const uint32_t linearEnd = std::min(count, 10u);
+    while (q < linearEnd && passed(q)) ++q;
+    if (q == linearEnd && q < count) {
+        // Every entry in [2, q) passed; find the first one in [q, count)
+        // that does not (count if none).
+        uint32_t lo = q;
+        uint32_t size = count - q;
+        while (size > 0) {
+            const uint32_t half = size / 2;
+            const uint32_t mid = lo + half;
+            const bool ok = passed(mid);
+            lo = ok ? mid + 1 : lo;
+            size = ok ? size - half - 1 : half;
+        }
+        q = lo;
     }
+    const uint32_t x = base + q;   // the candidate after its q - 2 pushes
     if (x >= length) throw Exception(kInvalidDcDataMessage);
-    entries[i] = DcEntry{static_cast<uint32_t>(x), c};
+
+    // Entry 0 leaves; entries 1 .. q-1 stay before the new one, entries q ..
+    // after it. Slide whichever part is shorter.
+    if (q - 1 <= count - q || head + count == bufferSize) {
+        for (uint32_t k = 1; k < q; ++k) list[k - 1] = list[k];
+        list[q - 1] = entry(x, c);
+    } else {
+        std::copy_backward(list + q, list + count, list + count + 1);
+        list[q] = entry(x, c);
+        ++head;
+    }
     return run;
 }

@@ -40,11 +40,6 @@ struct DcEncoder {
     const uint32_t* data() const { return values.data() + begin; }
 };
 
-struct DcEntry {
-    uint32_t position = 0;
-    uint8_t symbol = 0;
-};
-
 struct DcRun {
     uint8_t symbol = 0;
     uint32_t length = 0;
@@ -54,6 +49,12 @@ struct DcRun {
 // object per block: first occurrences are added, then runs are drawn.
 // Damaged value sequences are reported, never followed outside the block:
 // every failure throws Exception "Error in compressed file (invalid DC data)".
+//
+// An entry is one 64-bit word, position << 8 | symbol, and the list lives
+// in the window [head, head + entryCount) of a larger buffer: dropping the front
+// entry is one step of `head`, and an insertion moves whichever side of the
+// list is shorter. Where a new run lands is found by a search over the
+// positions instead of a walk that moves one entry per step.
 class DcDecoder {
 public:
     // length = L; no entries; cursor 0.
@@ -75,9 +76,24 @@ public:
 
 private:
     static constexpr uint32_t alphabetSize = 256;
-    std::array<DcEntry, alphabetSize> entries;  // live ones sorted by ascending position
+    // Room for the window to slide: it is moved back to the start of the
+    // buffer only when it reaches the end, at most once per 768 steps.
+    static constexpr uint32_t bufferSize = 4 * alphabetSize;
+
+    // Moves the live entries to the start of the buffer.
+    void compact();
+
+    // Live entries, ascending by position (strictly).
+    static uint64_t entry(uint32_t position, uint8_t symbol) {
+        return (static_cast<uint64_t>(position) << 8) | symbol;
+    }
+    static uint32_t positionOf(uint64_t e) { return static_cast<uint32_t>(e >> 8); }
+    static uint8_t symbolOf(uint64_t e) { return static_cast<uint8_t>(e); }
+
+    std::array<uint64_t, bufferSize> entries;
+    uint32_t head = 0;        // index of entry 0 in the buffers
     uint32_t entryCount = 0;
-    uint32_t cursor = 0;  // start of the run that entries[0] describes
+    uint32_t cursor = 0;  // start of the run that entry 0 describes
     uint32_t length = 0;  // L
 };
 
@@ -99,7 +115,15 @@ void inverseDc(ValueSource&& next, uint32_t n, uint32_t L, uint8_t* output) {
     uint32_t k = 0;  // bytes written
     auto put = [&](const DcRun& run) {
         if (run.length > L - k) throw Exception(kInvalidDcDataMessage);
-        std::memset(output + k, run.symbol, run.length);
+        if (run.length <= 16 && L - k >= 16) {
+            // Most runs are short: two 8-byte stores, the bytes past the run
+            // lying inside the block and rewritten by the runs after it.
+            const uint64_t pattern = 0x0101010101010101ull * run.symbol;
+            std::memcpy(output + k, &pattern, 8);
+            std::memcpy(output + k + 8, &pattern, 8);
+        } else {
+            std::memset(output + k, run.symbol, run.length);
+        }
         k += run.length;
     };
     // A valid sequence spends its last run value on a run that starts before

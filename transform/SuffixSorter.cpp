@@ -19,9 +19,19 @@ constexpr uint32_t kRun = SuffixSorter::SortedRun;
 constexpr uint32_t kLengthMask = SuffixSorter::RunLengthMask;
 
 // How far (in entries of `order`) the refinement scan asks for data ahead.
-constexpr uint32_t kPrefetchDistance = 48;
+// The scan cannot pass a group before its first member's group entry (the
+// group's end) has arrived, so the reach has to cover many small groups.
+constexpr uint32_t kPrefetchDistance = 96;
+// Blocks up to this many entries are refined without the cursor.
+constexpr uint32_t kRefinePrefetchMinBlock = 1u << 18;
 // The same for the two moving ends of a ternary split.
 constexpr int32_t kSplitPrefetchDistance = 16;
+// Parts of a split larger than this still ask for their keys ahead after the
+// first partition: their keys no longer fit in the second-level cache.
+constexpr uint32_t kSplitPrefetchAlways = 1u << 15;
+// In blocks up to this size the arrays mostly stay in the caches, and asking
+// for keys ahead costs more than it saves.
+constexpr uint32_t kSplitPrefetchMinBlock = 1u << 19;
 
 // A hint to bring the cache line of p in; it never faults and changes nothing.
 inline void prefetch(const uint32_t* p) {
@@ -196,6 +206,8 @@ void SuffixSorter::refine(uint32_t step) {
         // ahead of the scan and asks for the group entry and the key of every
         // member it meets, so the reads of the next groups overlap.
         uint32_t ahead = 0;
+        // Small blocks stay in the caches, and there the cursor only costs.
+        const uint32_t prefetchDistance = n > kRefinePrefetchMinBlock ? kPrefetchDistance : 0;
         const uint64_t keyLimit = n > h ? n - h : 0;
         uint32_t i = 0;
         while (i < n) {
@@ -209,7 +221,7 @@ void SuffixSorter::refine(uint32_t step) {
                 continue;
             }
             if (ahead < i) ahead = i;
-            const uint32_t aheadLimit = std::min(n, i + kPrefetchDistance);
+            const uint32_t aheadLimit = std::min(n, i + prefetchDistance);
             while (ahead < aheadLimit) {
                 const uint32_t e = order_[ahead];
                 if (isRun(e)) {
@@ -222,8 +234,21 @@ void SuffixSorter::refine(uint32_t step) {
             }
             const uint32_t end = group_[entry];
             assert(end > i && end <= n);
-            if (end - i == 1) {
+            const uint32_t size = end - i;
+            if (size == 1) {
                 order_[i] = kRun + 1;
+            } else if (size <= 4) {
+                // The common case in the later passes: a small group whose
+                // members all have the same key does not split, and its
+                // number (end, just read) stands; the networks would change
+                // nothing. Only a group that splits goes to them.
+                const uint32_t* g = group_ + h;
+                const uint32_t* members = order_ + i;
+                const uint32_t k0 = g[entry];
+                uint32_t differ = g[members[1]] ^ k0;
+                if (size >= 3) differ |= g[members[2]] ^ k0;
+                if (size == 4) differ |= g[members[3]] ^ k0;
+                if (differ != 0) sortRange(i, end);
             } else {
                 sortRange(i, end);
             }
@@ -276,22 +301,51 @@ void SuffixSorter::finishEqual(uint32_t lt, uint32_t eq) {
 
 void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
     assert(end - first >= 5);
+    // Most large groups met in the later passes do not split at all. A scan
+    // that stops at the first key differing from the first one finds those
+    // and gives them the outcome the split would (one equal part, number
+    // `end`) without moving entries.
+    {
+        const uint32_t k0 = key(order_[first]);
+        uint32_t i = first + 1;
+        while (i < end && key(order_[i]) == k0) ++i;
+        if (i == end) {
+            finishEqual(first, end);
+            return;
+        }
+    }
     // Pending work is kept in processing order on an explicit stack: the part
     // below a pivot is handled first, then the equal part gets its number,
     // then the part above. Parts of fewer than five entries are finished at
     // once and the part above is taken by iteration, so only a large part
     // below the pivot pushes an entry.
     const size_t base = pending_.size();
+    bool firstPartition = true;
     for (;;) {
         while (end - first >= 5) {
             const uint32_t pivot = key(order_[first + (end - first) / 2]);
 
             // Keys are read in a scattered order; for large stretches the
             // entries a few steps ahead of both moving ends are asked for early.
-            const bool hinted = end - first > 2 * kSplitPrefetchDistance;
-            auto hint = [this, first, end](uint32_t at, int32_t ahead) {
-                const int64_t k = static_cast<int64_t>(at) + ahead;
-                if (k >= first && k < end) prefetch(group_ + order_[k] + step_);
+            // The place asked for is clamped into the stretch, which costs
+            // less than testing it and keeps every read inside `order`.
+            // Once the first partition has read every key of the group, the
+            // parts below it find their keys in the cache unless the group
+            // is too large to stay there.
+            const bool hinted = count_ > kSplitPrefetchMinBlock &&
+                                end - first > 2 * kSplitPrefetchDistance &&
+                                (firstPartition || end - first > kSplitPrefetchAlways);
+            firstPartition = false;
+            const uint32_t lastPlace = end - 1;
+            auto hint = [this, first, lastPlace](uint32_t at, int32_t ahead) {
+                uint32_t k;
+                if (ahead >= 0) {
+                    k = std::min(at + static_cast<uint32_t>(ahead), lastPlace);
+                } else {
+                    const uint32_t back = static_cast<uint32_t>(-ahead);
+                    k = at >= first + back ? at - back : first;
+                }
+                prefetch(group_ + order_[k] + step_);
             };
 
             // Phase one: find the first entry equal to the pivot, moving larger
@@ -399,9 +453,13 @@ inline void exchange(uint32_t* pos, uint32_t* keys, int a, int b) {
 
 }  // namespace
 
+// In the later passes most small groups do not split: every key is the same
+// and the group number stands. That case is settled before the network runs
+// (the network would move nothing and finishSorted would return at once).
 void SuffixSorter::sortPair(uint32_t first) {
     uint32_t pos[2] = {order_[first], order_[first + 1]};
     uint32_t keys[2] = {key(pos[0]), key(pos[1])};
+    if (keys[0] == keys[1] && group_[pos[0]] == first + 2) return;
     exchange(pos, keys, 0, 1);
     finishSorted(first, 2, pos, keys);
 }
@@ -409,6 +467,7 @@ void SuffixSorter::sortPair(uint32_t first) {
 void SuffixSorter::sortTriple(uint32_t first) {
     uint32_t pos[3] = {order_[first], order_[first + 1], order_[first + 2]};
     uint32_t keys[3] = {key(pos[0]), key(pos[1]), key(pos[2])};
+    if (((keys[0] ^ keys[1]) | (keys[1] ^ keys[2])) == 0 && group_[pos[0]] == first + 3) return;
     exchange(pos, keys, 0, 1);
     exchange(pos, keys, 1, 2);
     exchange(pos, keys, 0, 1);
@@ -418,6 +477,10 @@ void SuffixSorter::sortTriple(uint32_t first) {
 void SuffixSorter::sortQuad(uint32_t first) {
     uint32_t pos[4] = {order_[first], order_[first + 1], order_[first + 2], order_[first + 3]};
     uint32_t keys[4] = {key(pos[0]), key(pos[1]), key(pos[2]), key(pos[3])};
+    if (((keys[0] ^ keys[1]) | (keys[1] ^ keys[2]) | (keys[2] ^ keys[3])) == 0 &&
+        group_[pos[0]] == first + 4) {
+        return;
+    }
     exchange(pos, keys, 0, 1);
     exchange(pos, keys, 2, 3);
     exchange(pos, keys, 0, 2);
