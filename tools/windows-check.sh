@@ -255,8 +255,8 @@ errors=(
     "mtf1|-c|$first|-o|mtf1.pk|--mtf1"
     "not-packed|-e|$first|-o|not-packed.out"
 )
-for spec in "${errors[@]}"; do
-    IFS='|' read -r -a args <<<"$spec"
+for errorCase in "${errors[@]}"; do
+    IFS='|' read -r -a args <<<"$errorCase"
     name=err-${args[0]}
     runw "$name" "${args[@]:1}"
     runl "$name" "${args[@]:1}"
