@@ -6,11 +6,12 @@
 #include "app/RunSequence.h"
 #include "app/Settings.h"
 #include "tests/support/DataGen.h"
+#include "tests/support/ExpectedHelp.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,103 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const helpText =
-    "This program is an implementation of project Q17 for MORV.\n"
-    "Version: 0.27\n"
-    "Date of release: 2005.11.09\n"
-    "\n"
-    "You can use the following options:\n"
-    "-c                 - compress\n"
-    "-e                 - extract\n"
-    "-v, --verbose      - trigger additional messages\n"
-    "-o filename        - output filename (when not supplied xoutput is chosen)\n"
-    "-b blocksize       - set fixed block size\n"
-    "-m, --mtf0         - use MTF transform\n"
-    "-r, --rle0         - use RLE0 coding\n"
-    "--norle0           - force compressor not to use rle0\n"
-    "-d, --dc           - use DC transform\n"
-    "-a                 - use adaptive arithmetic coding\n"
-    "-s                 - use static arithmetic coding\n"
-    "--bwt_output filaname   - print data after BWT transform to file\n"
-    "--mtf_output filename   - print data after MTF transform to file\n"
-    "--rle0_output           - print data after RLE0 coding to file\n"
-    "--dc_output             - print data after DC coding to file\n"
-    "--input_histogram       - generate file with input symbols histogram\n"
-    "--mtf_histogram         - generate file with histogram of symbols after\n"
-    "                          MTF transform\n"
-    "--rle0_histogram        - generate file with histogram of symbols after\n"
-    "                          RLE0 coding\n"
-    "--dc_histogram          - generate file with histogram of symbols after\n"
-    "                          DC coding\n"
-    "--suffixes_output filename     - print sorted list of suffixes to file\n"
-    "--suffixes_output_max_size num - limit printed suffix length (print \n"
-    "                                 only num first symbols). this option\n"
-    "                                 should be used only in combination \n"
-    "                                 with --suffixes_output.\n"
-    "--suffix_array_output filename - print suffix array (only indices) to \n"
-    "                                 a file\n"
-    "--test filename                - option to be used when compressing. forces\n"
-    "                                 compressor to automaticly decompress file\n"
-    "                                 and check for file contents equality\n"
-    "\n"
-    "Examples of use:\n"
-    "morv-Q17 -c file1 -o compressedfile1 -m -r -b 10000\n"
-    "morv-Q17 -e compressedfile1 -o file1 --verbose\n"
-    "morv-Q17 -c --dc file1 --dc_histogram dchist.txt\n";
+const char* const helpText = testdata::expectedHelp;
 
-// What one run of the program showed.
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1; // exit status, 0..255; -1 if the program did not exit normally
-
-    bool operator==(const RunResult&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const RunResult& r) {
-    return os << "{status " << r.status << "\n--- stdout ---\n"
-              << r.out << "--- stderr ---\n"
-              << r.err << "---}";
-}
-
-std::string shellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
-    }
-    return quoted + "'";
-}
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string exePath() {
-    const char* exe = std::getenv("MORV_EXE");
-    return exe != nullptr ? exe : "";
-}
-
-// Runs the program with `args` in the folder `workDir` (so relative names
-// and default output names land there), standard input empty. The captured
-// streams are kept outside `workDir`, which holds only what the program made.
-RunResult runMorv(const std::vector<std::string>& args, const fs::path& workDir) {
-    testdata::TempDir captures;
-    const fs::path out = captures.path() / "stdout";
-    const fs::path err = captures.path() / "stderr";
-    std::string command = "cd " + shellQuote(workDir.string()) + " && " + shellQuote(exePath());
-    for (const std::string& arg : args) command += " " + shellQuote(arg);
-    command += " </dev/null >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string());
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-    result.out = readText(out);
-    result.err = readText(err);
-    return result;
-}
+using testdata::exePath;
+using testdata::readText;
+using testdata::RunResult;
+using testdata::runMorv;
 
 // Replaces the elapsed time of the timing lines, the one thing that differs
 // between runs, by "<T>".

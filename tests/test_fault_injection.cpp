@@ -10,7 +10,6 @@
 // written no more than that; no other exception type ever leaves it.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -35,6 +34,7 @@
 #include "io/PackedHeaders.h"
 #include "tests/fuzz/FuzzInputs.h"
 #include "tests/support/DataGen.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
 // ------------------------------------------------------ allocation tracking
@@ -661,52 +661,16 @@ TEST_F(FaultInjection, ManyLargestBlocksStreamWithinTheHeapBound) {
 
 // ---------------------------------------------------- whole-program runs
 
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1;  // exit status; -1 if the program did not exit normally
-};
-
-std::string shellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
-    }
-    return quoted + "'";
-}
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string exePath() {
-    const char* exe = std::getenv("MORV_EXE");
-    return exe != nullptr ? exe : "";
-}
+using testdata::exePath;
+using testdata::readText;
+using testdata::RunResult;
 
 class ProgramFaults : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(exePath().empty()) << "MORV_EXE is not set"; }
 
     // Runs the program in the test's folder with standard input empty.
-    RunResult run(const std::vector<std::string>& args) {
-        testdata::TempDir captures;
-        const fs::path out = captures.path() / "stdout";
-        const fs::path err = captures.path() / "stderr";
-        std::string command = "cd " + shellQuote(work.path().string()) + " && " + shellQuote(exePath());
-        for (const std::string& arg : args) command += " " + shellQuote(arg);
-        command += " </dev/null >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string());
-        const int raw = std::system(command.c_str());
-        RunResult result;
-        result.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-        result.out = readText(out);
-        result.err = readText(err);
-        return result;
-    }
+    RunResult run(const std::vector<std::string>& args) { return testdata::runMorv(args, work.path()); }
 
     // Expects a run that failed with exactly one "ERROR: " line.
     void expectError(const std::vector<std::string>& args, const std::string& message) {
