@@ -11,24 +11,17 @@
 #include "coder/AdaptiveCoder.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
+#include "tests/support/ReferenceCoding.h"
 
 namespace {
 
-using Bits = std::vector<uint8_t>;
+using testdata::Bits;
+using testdata::packBits;
+using testdata::bytesOf;
+using ReferenceEncoder = testdata::ReferenceEncoder<16>;
 
-std::string packBits(const Bits& bits) {
-    std::string bytes((bits.size() + 7) / 8, '\0');
-    for (size_t i = 0; i < bits.size(); ++i) {
-        if (bits[i] != 0) bytes[i / 8] = static_cast<char>(bytes[i / 8] | (1 << (i % 8)));
-    }
-    return bytes;
-}
 
-std::string bytesOf(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
+
 
 std::string randomTail(uint64_t seed, size_t n) {
     const testdata::Bytes b = testdata::randomBytes(seed, n);
@@ -71,49 +64,6 @@ public:
     uint32_t rescales = 0;
 };
 
-// Textbook 16-bit coder with bits to follow: compares against the half and
-// quarter points and subtracts them, collecting the bits in a list.
-class ReferenceEncoder {
-public:
-    void encode(uint32_t lowCount, uint32_t highCount, uint32_t total) {
-        const uint64_t range = high - low + 1;
-        high = static_cast<uint32_t>(low + range * highCount / total - 1);
-        low = static_cast<uint32_t>(low + range * lowCount / total);
-        for (;;) {
-            if (high < 0x8000) {
-                emit(0);
-            } else if (low >= 0x8000) {
-                emit(1);
-                low -= 0x8000;
-                high -= 0x8000;
-            } else if (low >= 0x4000 && high < 0xC000) {
-                ++pending;
-                low -= 0x4000;
-                high -= 0x4000;
-            } else {
-                break;
-            }
-            low = 2 * low;
-            high = 2 * high + 1;
-        }
-    }
-    void finish() {
-        ++pending;
-        emit(low < 0x4000 ? 0 : 1);
-    }
-
-    Bits bits;
-
-private:
-    void emit(uint8_t bit) {
-        bits.push_back(bit);
-        for (; pending > 0; --pending) bits.push_back(static_cast<uint8_t>(bit ^ 1));
-    }
-
-    uint32_t low = 0;
-    uint32_t high = 0xFFFF;
-    uint32_t pending = 0;
-};
 
 // A coded sequence: model symbols, each followed by `offsetBits` of
 // uniformly coded offset (whole bytes as 1 of 256, the rest as 1 of 2^b),

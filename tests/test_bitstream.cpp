@@ -10,25 +10,16 @@
 
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
+#include "tests/support/ReferenceCoding.h"
 
 namespace {
 
-using Bits = std::vector<uint8_t>;  // one 0/1 entry per bit, in stream order
+using testdata::Bits;
+using testdata::packBits;
+using testdata::bytesOf;
 
-// Independent reference layout of a bit sequence as bytes.
-std::string packBits(const Bits& bits) {
-    std::string bytes((bits.size() + 7) / 8, '\0');
-    for (size_t i = 0; i < bits.size(); ++i) {
-        if (bits[i] != 0) bytes[i / 8] = static_cast<char>(bytes[i / 8] | (1 << (i % 8)));
-    }
-    return bytes;
-}
 
-std::string bytesOf(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
+
 
 // Records every write request separately, to observe the stream's chunking.
 class CountingBuf : public std::streambuf {

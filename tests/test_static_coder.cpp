@@ -13,18 +13,15 @@
 #include "coder/StaticCoder.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
+#include "tests/support/ReferenceCoding.h"
 
 namespace {
 
-using Bits = std::vector<uint8_t>;
+using testdata::Bits;
+using testdata::packBits;
+using ReferenceEncoder = testdata::ReferenceEncoder<18>;
 
-std::string packBits(const Bits& bits) {
-    std::string bytes((bits.size() + 7) / 8, '\0');
-    for (size_t i = 0; i < bits.size(); ++i) {
-        if (bits[i] != 0) bytes[i / 8] = static_cast<char>(bytes[i / 8] | (1 << (i % 8)));
-    }
-    return bytes;
-}
+
 
 void appendField(Bits& bits, uint32_t value, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) bits.push_back(static_cast<uint8_t>((value >> i) & 1));
@@ -56,49 +53,6 @@ std::vector<uint32_t> referenceScale(const std::vector<uint32_t>& counts) {
     return scaled;
 }
 
-// Textbook 18-bit coder with bits to follow, using comparisons and
-// subtractions instead of bit tests.
-class ReferenceEncoder {
-public:
-    void encode(uint32_t lowCount, uint32_t highCount, uint32_t total) {
-        const uint64_t range = uint64_t{high} - low + 1;
-        high = static_cast<uint32_t>(low + range * highCount / total - 1);
-        low = static_cast<uint32_t>(low + range * lowCount / total);
-        for (;;) {
-            if (high < 0x20000) {
-                emit(0);
-            } else if (low >= 0x20000) {
-                emit(1);
-                low -= 0x20000;
-                high -= 0x20000;
-            } else if (low >= 0x10000 && high < 0x30000) {
-                ++pending;
-                low -= 0x10000;
-                high -= 0x10000;
-            } else {
-                break;
-            }
-            low = 2 * low;
-            high = 2 * high + 1;
-        }
-    }
-    void finish() {
-        ++pending;
-        emit(low < 0x10000 ? 0 : 1);
-    }
-
-    Bits bits;
-
-private:
-    void emit(uint8_t bit) {
-        bits.push_back(bit);
-        for (; pending > 0; --pending) bits.push_back(static_cast<uint8_t>(bit ^ 1));
-    }
-
-    uint32_t low = 0;
-    uint32_t high = 0x3FFFF;
-    uint32_t pending = 0;
-};
 
 struct Coded {
     std::string bytes;
