@@ -85,6 +85,89 @@ private:
     std::vector<uint32_t> cumulative;  // n + 1 entries, reverse symbol order
 };
 
+// The same model (same intervals, same rescale points, same decoded symbols)
+// for small alphabets, n <= 63, as the distance coder's value classes use. The
+// running sums fit 16 bits (totals stay below kMaxCodingTotal) and live in one
+// fixed array of 64 slots (n + 1 used), so an update and a search are a fixed number of
+// wide operations over the whole array with no data-dependent branch: the
+// update adds 1 to the slots n-s .. n, the search counts the slots at or
+// below the target instead of bisecting them one dependent load at a time.
+class SmallAdaptiveModel {
+public:
+    static constexpr uint32_t maxSymbols = 63;
+
+    // n symbols, 1 <= n <= maxSymbols, each with frequency 1.
+    explicit SmallAdaptiveModel(uint32_t n) : symbolCount(n) {
+        assert(n >= 1 && n <= maxSymbols);
+        for (uint32_t k = 0; k < kSlots; ++k) {
+            cumulative[k] = static_cast<int16_t>(k <= n ? k : kAbove);
+        }
+    }
+
+    uint32_t alphabetSize() const { return symbolCount; }
+    uint32_t total() const { return static_cast<uint32_t>(cumulative[symbolCount]); }
+    uint32_t frequency(uint32_t s) const {
+        assert(s < symbolCount);
+        return static_cast<uint32_t>(cumulative[symbolCount - s] - cumulative[symbolCount - s - 1]);
+    }
+
+    // As AdaptiveModel::update; limit must be above n and at most
+    // kMaxCodingTotal.
+    SymbolInterval update(uint32_t s, uint32_t limit) {
+        assert(s < symbolCount && limit <= kMaxCodingTotal);
+        const uint32_t n = symbolCount;
+        const uint32_t t = total();
+        const SymbolInterval interval{t - static_cast<uint32_t>(cumulative[n - s]),
+                                      t - static_cast<uint32_t>(cumulative[n - s - 1]), t};
+        // Slots n-s .. n grow by 1: those whose distance above n-s is at most s.
+        const int16_t from = static_cast<int16_t>(n - s);
+        const int16_t upTo = static_cast<int16_t>(n);
+        for (uint32_t k = 0; k < kSlots; ++k) {
+            const int16_t slot = static_cast<int16_t>(k);
+            cumulative[k] = static_cast<int16_t>(cumulative[k] + ((slot >= from) & (slot <= upTo)));
+        }
+        if (t + 1 == limit) rescale();
+        return interval;
+    }
+
+    // As AdaptiveModel::findSymbol: the entries are strictly ascending up to
+    // slot n (the total) and the slots above it hold kAbove, so the number of
+    // slots at or below x = total - target - 1 is one more than the index the
+    // bisection would find.
+    uint32_t findSymbol(uint32_t target) const {
+        assert(target < total());
+        const int16_t x = static_cast<int16_t>(total() - target - 1);
+        // Counted in 16-bit lanes (at most 64), so the loop stays as wide
+        // as the slots.
+        uint16_t atOrBelow = 0;
+        for (uint32_t k = 0; k < kSlots; ++k) {
+            atOrBelow = static_cast<uint16_t>(atOrBelow + (cumulative[k] <= x ? 1 : 0));
+        }
+        return symbolCount - atOrBelow;
+    }
+
+private:
+    static constexpr uint32_t kSlots = maxSymbols + 1;
+    // Above every total; stays in 16 bits, since slots beyond n never grow.
+    static constexpr int16_t kAbove = 0x7FFF;
+
+    // Halves every frequency (0 becomes 1) and rebuilds the running sums.
+    void rescale() {
+        int32_t previous = 0;
+        int32_t running = 0;
+        for (uint32_t k = 1; k <= symbolCount; ++k) {
+            const int32_t frequency = cumulative[k] - previous;
+            previous = cumulative[k];
+            const int32_t halved = frequency / 2;
+            running += halved == 0 ? 1 : halved;
+            cumulative[k] = static_cast<int16_t>(running);
+        }
+    }
+
+    uint32_t symbolCount;
+    alignas(64) int16_t cumulative[kSlots];  // slots 0..n as AdaptiveModel, kAbove beyond
+};
+
 // Writes the code of a sequence of intervals to a bit stream (not owned, must
 // outlive the encoder). Registers start at low = 0, high = 0xFFFF.
 class ArithmeticEncoder {
@@ -174,12 +257,12 @@ private:
 // divisions never see 0, and the renormalisation ends after at most 16 shifts.
 class ArithmeticDecoder {
 public:
-    explicit ArithmeticDecoder(InBitStream& in) : input(in) {}
+    explicit ArithmeticDecoder(InBitStream& in) : input(&in) {}
 
     // Reads the first 16 code bits; call once before the first symbol.
     void start() {
         value = 0;
-        for (int i = 0; i < 16; ++i) value = (value << 1) | input.getBit();
+        for (int i = 0; i < 16; ++i) value = (value << 1) | input->getBit();
         window = 0;
         windowBits = 0;
     }
@@ -227,31 +310,32 @@ private:
     // of low and high agree, each shift also takes a code bit into value.
     // In the second stretch low = 0111.., high = 1000.. from bit 15 down
     // (m places), and value lies between them, so flipping bit 14 and
-    // shifting m times keeps bit 15 of value and moves the rest up.
+    // shifting m times keeps bit 15 of value and moves the rest up. Both
+    // stretches are written so that a length of 0 changes nothing (low <
+    // 0x8000 <= high holds before the second), which spares the decoder two
+    // branches it could not predict.
     void renormalize() {
+        refill();
         const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
-        if (n > 0) {
-            low = (low << n) & kTop;
-            high = ((high << n) | ((1u << n) - 1u)) & kTop;
-            value = ((value << n) | takeBits(n)) & kTop;
-        }
+        low = (low << n) & kTop;
+        high = ((high << n) | ((1u << n) - 1u)) & kTop;
+        value = ((value << n) | takeBits(n)) & kTop;
         const uint32_t lowOnes = static_cast<uint32_t>(std::countl_one(low << 17));
         const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
         const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
-        if (m > 0) {
-            low = (low << m) & (kHalf - 1);
-            high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
-            value = (((value << m) | takeBits(m)) & (kHalf - 1)) | (value & kHalf);
-        }
+        low = (low << m) & (kHalf - 1);
+        high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
+        value = (((value << m) | takeBits(m)) & (kHalf - 1)) | (value & kHalf);
     }
 
-    // The next n code bits (n in 1..16), the first one highest. Code bits
-    // are taken from the stream 32 at a time and kept most significant
+    // Makes sure `window` holds at least 32 code bits, enough for both
+    // stretches of one renormalisation (at most 16 shifts together). Code
+    // bits are taken from the stream 32 at a time and kept most significant
     // first in `window`, so a shift hands them out; the stream is read at
-    // most 32 bits further than the decoder has got.
-    uint32_t takeBits(uint32_t n) {
-        if (windowBits < n) {
-            const uint32_t w = input.readBits(32);
+    // most 63 bits further than the decoder has got.
+    void refill() {
+        if (windowBits < 32) {
+            const uint32_t w = input->readBits(32);
             const uint32_t reversed = (static_cast<uint32_t>(kBitReverse.byte[w & 0xFF]) << 24) |
                                       (static_cast<uint32_t>(kBitReverse.byte[(w >> 8) & 0xFF]) << 16) |
                                       (static_cast<uint32_t>(kBitReverse.byte[(w >> 16) & 0xFF]) << 8) |
@@ -259,7 +343,12 @@ private:
             window |= static_cast<uint64_t>(reversed) << (32 - windowBits);
             windowBits += 32;
         }
-        const uint32_t bits = static_cast<uint32_t>(window >> (64 - n));
+    }
+
+    // The next n code bits (n in 0..16, at most windowBits), the first one
+    // highest; 0 bits give 0.
+    uint32_t takeBits(uint32_t n) {
+        const uint32_t bits = static_cast<uint32_t>((window >> (63 - n)) >> 1);
         window <<= n;
         windowBits -= n;
         return bits;
@@ -270,5 +359,5 @@ private:
     uint32_t value = 0;
     uint64_t window = 0;       // unused code bits from bit 63 down
     uint32_t windowBits = 0;   // how many, 0..63
-    InBitStream& input;
+    InBitStream* input;  // not owned; a pointer, so a working copy can be assigned back
 };

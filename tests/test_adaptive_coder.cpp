@@ -254,6 +254,38 @@ TEST(AdaptiveModelTest, FindSymbolMatchesLinearSearchForEveryTarget) {
     EXPECT_EQ(single.findSymbol(0), 0u);
 }
 
+TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
+    // Same intervals, rescale points and searches as AdaptiveModel for every
+    // alphabet size it takes, under the distance coder's limit and the
+    // largest one, with skewed and flat symbol streams. Every target is
+    // searched now and then, so ties at interval edges are covered.
+    for (uint32_t n : {1u, 2u, 9u, 42u, 57u, SmallAdaptiveModel::maxSymbols}) {
+        for (uint32_t limit : {4096u, kMaxCodingTotal}) {
+            AdaptiveModel general(n);
+            SmallAdaptiveModel small(n);
+            ReferenceModel reference(n);
+            const std::vector<uint32_t> symbols =
+                n % 2 == 0 ? uniformSymbols(n + limit, 50000, n) : geometricSymbols(n + limit, 50000, n, 75);
+            for (size_t i = 0; i < symbols.size(); ++i) {
+                if (i % 7919 == 0) {
+                    ASSERT_EQ(small.total(), general.total());
+                    for (uint32_t t = 0; t < small.total(); ++t) {
+                        ASSERT_EQ(small.findSymbol(t), general.findSymbol(t)) << n << " " << i << " " << t;
+                    }
+                }
+                const SymbolInterval want = general.update(symbols[i], limit);
+                const SymbolInterval got = small.update(symbols[i], limit);
+                reference.update(symbols[i], limit);
+                ASSERT_EQ(got.lowCount, want.lowCount) << n << " " << limit << " " << i;
+                ASSERT_EQ(got.highCount, want.highCount) << n << " " << limit << " " << i;
+                ASSERT_EQ(got.total, want.total) << n << " " << limit << " " << i;
+            }
+            EXPECT_GE(reference.rescales, 2u) << n << " " << limit;
+            for (uint32_t s = 0; s < n; ++s) EXPECT_EQ(small.frequency(s), reference.freq[s]) << n << " " << s;
+        }
+    }
+}
+
 TEST(AdaptiveCoderBytes, SingleSymbolZero) {
     EXPECT_EQ(encodeWithStream(symbolsOnly({0}), 256, 16384), bytesOf({0x00, 0x02}));
 }
