@@ -122,14 +122,19 @@ void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
     while (end > begin && values[end - 1] == 0) --end;
 }
 
-DcDecoder::DcDecoder(uint32_t L) : length(L) {}
+template <typename Word>
+BasicDcDecoder<Word>::BasicDcDecoder(uint32_t L) : length(L) {
+    assert(L <= maxLength);
+}
 
-void DcDecoder::compact() {
+template <typename Word>
+void BasicDcDecoder<Word>::compact() {
     std::copy(entries.begin() + head, entries.begin() + head + entryCount, entries.begin());
     head = 0;
 }
 
-void DcDecoder::addFirstOccurrence(uint32_t b, uint32_t v) {
+template <typename Word>
+void BasicDcDecoder<Word>::addFirstOccurrence(uint32_t b, uint32_t v) {
     if (b >= alphabetSize) throw Exception(kInvalidDcDataMessage);
     if (v == 0) return;
     if (entryCount == alphabetSize) throw Exception(kInvalidDcDataMessage);
@@ -137,7 +142,7 @@ void DcDecoder::addFirstOccurrence(uint32_t b, uint32_t v) {
 
     // The v-th free position from the cursor: every entry at or below the
     // candidate pushes it one place on. 64 bits, so no value can wrap it.
-    uint64_t* list = entries.data() + head;
+    Word* list = entries.data() + head;
     uint64_t p = static_cast<uint64_t>(cursor) + v - 1;
     uint32_t i = 0;
     while (i < entryCount && p >= positionOf(list[i])) {
@@ -151,8 +156,9 @@ void DcDecoder::addFirstOccurrence(uint32_t b, uint32_t v) {
     ++entryCount;
 }
 
-DcRun DcDecoder::nextRun(uint32_t d) {
-    uint64_t* list = entries.data() + head;
+template <typename Word>
+DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
+    Word* list = entries.data() + head;
     // Valid data always has the front run starting at the cursor: the first
     // run at position 0, every later one where the previous run ended.
     if (entryCount == 0 || positionOf(list[0]) != cursor) throw Exception(kInvalidDcDataMessage);
@@ -189,22 +195,21 @@ DcRun DcDecoder::nextRun(uint32_t d) {
     auto passed = [list, base](uint32_t q) { return positionOf(list[q]) <= base + q; };
     uint32_t q = 2;
     // Short jumps are the rule: look at a few entries one by one, then
-    // bisect what is left.
+    // bisect what is left, without jumps, since where a long jump lands is
+    // anyone's guess.
     const uint32_t linearEnd = std::min(count, 10u);
     while (q < linearEnd && passed(q)) ++q;
     if (q == linearEnd && q < count) {
-        // Every entry in [2, q) passed; find the first one in [q, count)
-        // that does not (count if none).
+        // Every entry in [2, q) passed; the first one in [q, count) that
+        // does not (count if none) lies in [lo, lo + size].
         uint32_t lo = q;
         uint32_t size = count - q;
-        while (size > 0) {
+        while (size > 1) {
             const uint32_t half = size / 2;
-            const uint32_t mid = lo + half;
-            const bool ok = passed(mid);
-            lo = ok ? mid + 1 : lo;
-            size = ok ? size - half - 1 : half;
+            lo = passed(lo + half - 1) ? lo + half : lo;
+            size -= half;
         }
-        q = lo;
+        q = lo + (passed(lo) ? 1 : 0);
     }
     const uint32_t x = base + q;   // the candidate after its q - 2 pushes
     if (x >= length) throw Exception(kInvalidDcDataMessage);
@@ -221,3 +226,6 @@ DcRun DcDecoder::nextRun(uint32_t d) {
     }
     return run;
 }
+
+template class BasicDcDecoder<uint32_t>;
+template class BasicDcDecoder<uint64_t>;

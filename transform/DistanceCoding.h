@@ -50,15 +50,21 @@ struct DcRun {
 // Damaged value sequences are reported, never followed outside the block:
 // every failure throws Exception "Error in compressed file (invalid DC data)".
 //
-// An entry is one 64-bit word, position << 8 | symbol, and the list lives
-// in the window [head, head + entryCount) of a larger buffer: dropping the front
-// entry is one step of `head`, and an insertion moves whichever side of the
-// list is shorter. Where a new run lands is found by a search over the
-// positions instead of a walk that moves one entry per step.
-class DcDecoder {
+// An entry is one word, position << 8 | symbol: 64 bits hold any position,
+// 32 bits positions below 2^24 (every block the packed format carries), and
+// half the width halves the moves. The list lives in the window
+// [head, head + entryCount) of a larger buffer: dropping the front entry is
+// one step of `head`, and an insertion moves whichever side of the list is
+// shorter. Where a new run lands is found by a search over the positions
+// instead of a walk that moves one entry per step.
+template <typename Word>
+class BasicDcDecoder {
 public:
-    // length = L; no entries; cursor 0.
-    explicit DcDecoder(uint32_t L);
+    // Largest block length whose positions fit an entry.
+    static constexpr uint64_t maxLength = uint64_t{1} << (8 * sizeof(Word) - 8);
+
+    // length = L (at most maxLength); no entries; cursor 0.
+    explicit BasicDcDecoder(uint32_t L);
 
     // Places the first occurrence of byte value b (0..255) at the v-th
     // position (from 1) that no entry holds; v = 0 (b absent) does nothing.
@@ -84,31 +90,32 @@ private:
     void compact();
 
     // Live entries, ascending by position (strictly).
-    static uint64_t entry(uint32_t position, uint8_t symbol) {
-        return (static_cast<uint64_t>(position) << 8) | symbol;
+    static Word entry(uint32_t position, uint8_t symbol) {
+        return static_cast<Word>((static_cast<Word>(position) << 8) | symbol);
     }
-    static uint32_t positionOf(uint64_t e) { return static_cast<uint32_t>(e >> 8); }
-    static uint8_t symbolOf(uint64_t e) { return static_cast<uint8_t>(e); }
+    static uint32_t positionOf(Word e) { return static_cast<uint32_t>(e >> 8); }
+    static uint8_t symbolOf(Word e) { return static_cast<uint8_t>(e); }
 
-    std::array<uint64_t, bufferSize> entries;
-    uint32_t head = 0;        // index of entry 0 in the buffers
+    std::array<Word, bufferSize> entries;
+    uint32_t head = 0;        // index of entry 0 in the buffer
     uint32_t entryCount = 0;
     uint32_t cursor = 0;  // start of the run that entry 0 describes
     uint32_t length = 0;  // L
 };
 
-// Rebuilds the L bytes output[0..L-1] from n values pulled in order from
-// next() (a callable returning uint32_t). The first min(n, 256) values place
-// first occurrences of bytes 0, 1, ...; the rest are run distances; runs still
-// pending after the last value fill the block. Runs are written as fills.
-// Throws Exception "Error in compressed file (invalid DC data)" for any
-// sequence that does not describe exactly L bytes, including values left over
-// once the block is full; never writes outside output[0..L-1] and never pulls
-// more than min(n, 256 + L) values, whatever n says. On a throw, output may
-// be partly written.
-template <typename ValueSource>
-void inverseDc(ValueSource&& next, uint32_t n, uint32_t L, uint8_t* output) {
-    DcDecoder decoder(L);
+extern template class BasicDcDecoder<uint32_t>;
+extern template class BasicDcDecoder<uint64_t>;
+
+// For any block length.
+using DcDecoder = BasicDcDecoder<uint64_t>;
+// For blocks of at most 2^24 bytes.
+using CompactDcDecoder = BasicDcDecoder<uint32_t>;
+
+namespace dc_detail {
+
+template <typename Decoder, typename ValueSource>
+void inverseDcWith(ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
+    Decoder decoder(L);
     uint32_t j = 0;
     for (; j < n && j < 256; ++j) decoder.addFirstOccurrence(j, next());
 
@@ -134,4 +141,24 @@ void inverseDc(ValueSource&& next, uint32_t n, uint32_t L, uint8_t* output) {
     }
     // The zero values the encoder dropped from the end.
     while (k < L) put(decoder.nextRun(0));
+}
+
+}  // namespace dc_detail
+
+// Rebuilds the L bytes output[0..L-1] from n values pulled in order from
+// next() (a callable returning uint32_t). The first min(n, 256) values place
+// first occurrences of bytes 0, 1, ...; the rest are run distances; runs still
+// pending after the last value fill the block. Runs are written as fills.
+// Throws Exception "Error in compressed file (invalid DC data)" for any
+// sequence that does not describe exactly L bytes, including values left over
+// once the block is full; never writes outside output[0..L-1] and never pulls
+// more than min(n, 256 + L) values, whatever n says. On a throw, output may
+// be partly written.
+template <typename ValueSource>
+void inverseDc(ValueSource&& next, uint32_t n, uint32_t L, uint8_t* output) {
+    if (L <= CompactDcDecoder::maxLength) {
+        dc_detail::inverseDcWith<CompactDcDecoder>(next, n, L, output);
+    } else {
+        dc_detail::inverseDcWith<DcDecoder>(next, n, L, output);
+    }
 }
