@@ -288,10 +288,149 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
     return true;
 }
 
+// Walk over a table of one word per row: bits 0..22 the row's LF image,
+// bit 23 set when that image is a marker row, bits 24..31 the row's byte.
+// Marker rows (every multiple of 2^shift, and the first suffix index) cut the
+// cycle of the LF mapping into segments; kLanes segments are walked side by
+// side so that as many independent reads are in flight. A first round only
+// measures every segment and notes the marker it runs into; the chain from
+// the first suffix index then gives each segment its place in the block, and
+// a second round walks them again writing the bytes straight into place.
+// Returns false (out untouched) when that chain does not cover all n rows,
+// which only a damaged column can cause.
+class WordTableWalk {
+public:
+    static constexpr uint32_t kImageMask = (1u << 23) - 1;
+    static constexpr uint32_t kMarkerFlag = 1u << 23;
+    static constexpr uint32_t kLimit = 1u << 23;   // rows the index bits hold
+
+    WordTableWalk(const uint32_t* rows, uint32_t n, uint32_t firstIndex, uint32_t shift)
+        : rows_(rows), n_(n), firstIndex_(firstIndex), shift_(shift), mask_((1u << shift) - 1),
+          regular_(((n - 1) >> shift) + 1),
+          markers_(regular_ + ((firstIndex & mask_) != 0 ? 1 : 0)),
+          length_(markers_), link_(markers_), end_(markers_) {}
+
+    bool isMarker(uint32_t row) const { return (row & mask_) == 0 || row == firstIndex_; }
+
+    bool run(uint8_t* out) {
+        walk<false>(nullptr);
+        // From the first suffix index's segment (the end of the block)
+        // backwards, at most once round the markers.
+        const uint32_t start = idOf(firstIndex_);
+        uint64_t placed = 0;
+        uint32_t id = start;
+        uint32_t steps = 0;
+        do {
+            end_[id] = static_cast<uint32_t>(n_ - placed);
+            placed += length_[id];
+            id = link_[id];
+        } while (id != start && ++steps < markers_ && placed < n_);
+        if (id != start || placed != n_) return false;
+        walk<true>(out);
+        return true;
+    }
+
+private:
+    static constexpr uint32_t kLanes = 8;
+
+    uint32_t idOf(uint32_t row) const { return (row & mask_) == 0 ? row >> shift_ : regular_; }
+    uint32_t rowOf(uint32_t id) const { return id < regular_ ? id << shift_ : firstIndex_; }
+
+    // Walks every segment once. Without output it records each segment's
+    // length and the marker it runs into; with output it writes each
+    // segment backwards from its end_ position.
+    template <bool Write>
+    void walk(uint8_t* out) {
+        uint32_t row[kLanes];
+        uint32_t id[kLanes];
+        uint32_t t[kLanes];   // Write: next position to fill + 1; else the count
+        uint32_t next = 0;
+        auto begin = [&](uint32_t l) {
+            id[l] = next;
+            row[l] = rowOf(next);
+            t[l] = Write ? end_[next] : 0;
+            ++next;
+        };
+        auto finish = [&](uint32_t l) {
+            if (!Write) {
+                length_[id[l]] = t[l];
+                link_[id[l]] = idOf(row[l]);
+            }
+        };
+        uint32_t live = 0;
+        while (live < kLanes && next < markers_) begin(live++);
+        if (live == kLanes) {
+            // All lanes busy while markers remain: one step of each per round.
+            for (;;) {
+                uint32_t flags = 0;
+                for (uint32_t l = 0; l < kLanes; ++l) {
+                    const uint32_t w = rows_[row[l]];
+                    if (Write) out[--t[l]] = static_cast<uint8_t>(w >> 24);
+                    else ++t[l];
+                    row[l] = w & kImageMask;
+                    flags |= (w & kMarkerFlag) >> (23 - l);
+                }
+                if (flags == 0) continue;
+                bool drained = false;
+                for (uint32_t l = 0; l < kLanes; ++l) {
+                    if ((flags >> l & 1u) == 0) continue;
+                    finish(l);
+                    if (next < markers_) {
+                        begin(l);
+                    } else {
+                        // Lane l is done; the others finish below.
+                        row[l] = kLimit;
+                        drained = true;
+                    }
+                }
+                if (drained) break;
+            }
+        }
+        // The lanes still walking, one at a time.
+        for (uint32_t l = 0; l < live; ++l) {
+            if (row[l] == kLimit) continue;
+            for (;;) {
+                const uint32_t w = rows_[row[l]];
+                if (Write) out[--t[l]] = static_cast<uint8_t>(w >> 24);
+                else ++t[l];
+                row[l] = w & kImageMask;
+                if (w & kMarkerFlag) break;
+            }
+            finish(l);
+            while (next < markers_) {   // markers no lane has taken yet
+                begin(l);
+                for (;;) {
+                    const uint32_t w = rows_[row[l]];
+                    if (Write) out[--t[l]] = static_cast<uint8_t>(w >> 24);
+                    else ++t[l];
+                    row[l] = w & kImageMask;
+                    if (w & kMarkerFlag) break;
+                }
+                finish(l);
+            }
+        }
+    }
+
+    const uint32_t* rows_;
+    uint32_t n_;
+    uint32_t firstIndex_;
+    uint32_t shift_;
+    uint32_t mask_;
+    uint32_t regular_;   // markers at rows m << shift
+    uint32_t markers_;
+    std::vector<uint32_t> length_;
+    std::vector<uint32_t> link_;
+    std::vector<uint32_t> end_;
+};
+
 }  // namespace
 
-// Blocks up to this many bytes take the plain walk (see inverseBwt).
-constexpr uint32_t kSmallBlock = 1u << 18;
+// Blocks up to kWordTableBlock bytes use a table of one word per row (4n
+// bytes); larger ones the packed table. From kLaneBlock bytes on the word
+// table is walked in lanes, below that the plain walk does best.
+constexpr uint32_t kWordTableBlock = 1u << 22;
+constexpr uint32_t kLaneBlock = 1u << 14;
+static_assert(kWordTableBlock <= WordTableWalk::kLimit);
 
 void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex) {
     if (n == 0) return;
@@ -314,19 +453,33 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
     }
     const uint8_t last = in[firstIndex];
 
-    if (n <= kSmallBlock) {
-        // The table stays in the second-level cache: a plain walk over one
-        // word per row (LF image, and the row's byte on top) does best.
+    if (n <= kWordTableBlock) {
+        // One word per row: its LF image, whether that image is a marker
+        // (lanes only) and the row's byte on top.
         const auto table = std::make_unique_for_overwrite<uint32_t[]>(n);
         uint32_t* rows = table.get();
-        rows[firstIndex] = starts[last]++ | (uint32_t{last} << 24);
-        for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
-        for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
+        if (n >= kLaneBlock) {
+            // About 2048 segments, at least 64 rows apart.
+            uint32_t shift = 6;
+            while (shift < 20 && (n >> (shift + 1)) >= 2048) ++shift;
+            WordTableWalk lanes(rows, n, firstIndex, shift);
+            auto word = [&](uint32_t image, uint32_t c) {
+                return image | (lanes.isMarker(image) ? WordTableWalk::kMarkerFlag : 0u) | (c << 24);
+            };
+            rows[firstIndex] = word(starts[last]++, last);
+            for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = word(starts[in[k]]++, in[k]);
+            for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = word(starts[in[k]]++, in[k]);
+            if (lanes.run(out)) return;
+        } else {
+            rows[firstIndex] = starts[last]++ | (uint32_t{last} << 24);
+            for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
+            for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
+        }
         uint32_t j = firstIndex;
         for (uint32_t t = n; t-- > 0;) {
             const uint32_t w = rows[j];
             out[t] = static_cast<uint8_t>(w >> 24);
-            j = w & 0xFFFFFFu;
+            j = w & WordTableWalk::kImageMask;
         }
         return;
     }
