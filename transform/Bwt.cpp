@@ -290,9 +290,13 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
 
 // Walk over a table of one word per row: bits 0..22 the row's LF image,
 // bit 23 set when that image is a marker row, bits 24..31 the row's byte.
-// Marker rows (every multiple of 2^shift, and the first suffix index) cut the
-// cycle of the LF mapping into segments; kLanes segments are walked side by
-// side so that as many independent reads are in flight. A first round only
+// Marker rows (one at a scrambled offset inside every stretch of 2^shift
+// rows, and the first suffix index) cut the cycle of the LF mapping into
+// segments; kLanes segments are walked side by side so that as many
+// independent reads are in flight. The offsets are scrambled because evenly
+// spaced markers can line up with the structure of a repetitive block (a
+// text repeated four times makes every marker a row of the same copy, and
+// one segment three quarters of the block long). A first round only
 // measures every segment and notes the marker it runs into; the chain from
 // the first suffix index then gives each segment its place in the block, and
 // a second round walks them again writing the bytes straight into place.
@@ -306,11 +310,11 @@ public:
 
     WordTableWalk(const uint32_t* rows, uint32_t n, uint32_t firstIndex, uint32_t shift)
         : rows_(rows), n_(n), firstIndex_(firstIndex), shift_(shift), mask_((1u << shift) - 1),
-          regular_(((n - 1) >> shift) + 1),
-          markers_(regular_ + ((firstIndex & mask_) != 0 ? 1 : 0)),
+          regular_((n >> shift) + ((offset(n >> shift) < (n & mask_)) ? 1 : 0)),
+          markers_(regular_ + (isRegular(firstIndex) ? 0 : 1)),
           length_(markers_), link_(markers_), end_(markers_) {}
 
-    bool isMarker(uint32_t row) const { return (row & mask_) == 0 || row == firstIndex_; }
+    bool isMarker(uint32_t row) const { return isRegular(row) || row == firstIndex_; }
 
     bool run(uint8_t* out) {
         walk<false>(nullptr);
@@ -333,8 +337,13 @@ public:
 private:
     static constexpr uint32_t kLanes = 8;
 
-    uint32_t idOf(uint32_t row) const { return (row & mask_) == 0 ? row >> shift_ : regular_; }
-    uint32_t rowOf(uint32_t id) const { return id < regular_ ? id << shift_ : firstIndex_; }
+    // The marker of stretch m sits at row (m << shift) + offset(m).
+    // Golden-ratio steps: well spread, and one multiplication per row when
+    // the table is built.
+    uint32_t offset(uint32_t m) const { return (m * 0x9E3779B1u) >> (32 - shift_); }
+    bool isRegular(uint32_t row) const { return (row & mask_) == offset(row >> shift_); }
+    uint32_t idOf(uint32_t row) const { return isRegular(row) ? row >> shift_ : regular_; }
+    uint32_t rowOf(uint32_t id) const { return id < regular_ ? (id << shift_) + offset(id) : firstIndex_; }
 
     // Walks every segment once. Without output it records each segment's
     // length and the marker it runs into; with output it writes each
@@ -416,7 +425,7 @@ private:
     uint32_t firstIndex_;
     uint32_t shift_;
     uint32_t mask_;
-    uint32_t regular_;   // markers at rows m << shift
+    uint32_t regular_;   // stretches whose marker row lies below n
     uint32_t markers_;
     std::vector<uint32_t> length_;
     std::vector<uint32_t> link_;
