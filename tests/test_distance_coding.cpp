@@ -272,6 +272,17 @@ TEST(DcDamage, NextRunPastTheEndOfTheBlock) {
     EXPECT_EQ(decode(concat({prefix, {0xFFFFFFFFu}}), 257, 4).error, kInvalid);
 }
 
+TEST(DcDamage, CandidateNearTheTopOfA32BitLengthDoesNotWrap) {
+    // Entries at 0, 1 and 0xFFFFFFFA..0xFFFFFFFE of a block of 2^32 - 1
+    // bytes: a jump of 0xFFFFFFFD from position 1 passes all five high
+    // entries and lands at 2^32 + 3, beyond the block, not at 3.
+    DcDecoder decoder(0xFFFFFFFFu);
+    decoder.addFirstOccurrence(0, 1);
+    for (uint32_t b = 1; b <= 5; ++b) decoder.addFirstOccurrence(b, 0xFFFFFFFAu);
+    decoder.addFirstOccurrence(6, 1);
+    EXPECT_THROW(decoder.nextRun(0xFFFFFFFDu), Exception);
+}
+
 TEST(DcDamage, NoLiveEntryOrNoRunAtTheStart) {
     // Nothing placed, but 5 bytes to fill.
     EXPECT_EQ(decode({}, 0, 5).error, kInvalid);

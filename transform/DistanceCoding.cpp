@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -192,7 +193,10 @@ DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
     if (d >= length - P) throw Exception(kInvalidDcDataMessage);
     const uint32_t base = P + d - 2;   // P >= 1, d >= 1; below L
     const uint32_t count = entryCount;
-    auto passed = [list, base](uint32_t q) { return positionOf(list[q]) <= base + q; };
+    // Sums in the entry's width: with 32-bit entries L <= 2^24 leaves room,
+    // with 64-bit ones any 32-bit length does.
+    using Sum = std::conditional_t<(sizeof(Word) > 4), uint64_t, uint32_t>;
+    auto passed = [list, base](uint32_t q) { return Sum{positionOf(list[q])} <= Sum{base} + q; };
     uint32_t q = 2;
     // Short jumps are the rule: look at a few entries one by one, then
     // bisect what is left, without jumps, since where a long jump lands is
@@ -211,8 +215,9 @@ DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
         }
         q = lo + (passed(lo) ? 1 : 0);
     }
-    const uint32_t x = base + q;   // the candidate after its q - 2 pushes
-    if (x >= length) throw Exception(kInvalidDcDataMessage);
+    const Sum candidate = Sum{base} + q;   // after its q - 2 pushes
+    if (candidate >= length) throw Exception(kInvalidDcDataMessage);
+    const uint32_t x = static_cast<uint32_t>(candidate);
 
     // Entry 0 leaves; entries 1 .. q-1 stay before the new one, entries q ..
     // after it. Slide whichever part is shorter.
