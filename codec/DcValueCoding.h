@@ -57,6 +57,18 @@ class DcValueModel {
 public:
     static constexpr uint32_t rescaleLimit = 4096;
 
+private:
+    // Reciprocals of every total the class model can reach (below the
+    // limit), so decoding a class divides only once.
+    struct TotalTable {
+        std::array<Reciprocal, rescaleLimit> of{};
+        constexpr TotalTable() {
+            for (uint32_t t = 1; t < rescaleLimit; ++t) of[t] = Reciprocal(t);
+        }
+    };
+    static constexpr TotalTable kTotals{};
+
+public:
     template <typename Bits>
     DcValueModel(uint32_t L, Bits& bits)
         : classCount(dcClassCount(L)), length(L), model(classCount), coder(bits) {}
@@ -116,7 +128,7 @@ public:
     {
         const uint32_t k = model.findSymbol(coder.target(model.total()));
         const SymbolInterval interval = model.update(k, rescaleLimit);
-        coder.update(interval.lowCount, interval.highCount, interval.total);
+        coder.update(interval.lowCount, interval.highCount, kTotals.of[interval.total]);
         uint32_t u = 0, shift = 0;
         uint32_t b = kDcBuckets.extraBits[k];
         for (; b >= 8; b -= 8, shift += 8) {

@@ -168,6 +168,29 @@ private:
     alignas(64) int16_t cumulative[kSlots];  // slots 0..n as AdaptiveModel, kAbove beyond
 };
 
+// Division by a fixed divisor d (1..kMaxCodingTotal) as a multiplication:
+// for every x <= 2^30, x / d = x * m >> shift with shift = 32 + ceil(log2 d)
+// and m = 2^shift / d + 1 (rounded down, then one more). Writing
+// x = q d + r, x m / 2^shift = x / d + x e / 2^shift with 0 < e <= 1, and
+// x e / 2^shift <= 2^30 / 2^shift < 1 / d while r / d <= 1 - 1 / d, so the
+// floor is q. m < 2^33, so the product stays below 2^63. The coders'
+// numerators are range x count <= 2^16 x 2^14.
+struct Reciprocal {
+    uint64_t multiplier = 0;
+    uint32_t shift = 0;
+    uint32_t divisor = 0;
+
+    constexpr Reciprocal() = default;
+    constexpr explicit Reciprocal(uint32_t d)
+        : multiplier(((uint64_t{1} << (32 + std::bit_width(d - 1))) / d) + 1),
+          shift(32 + static_cast<uint32_t>(std::bit_width(d - 1))),
+          divisor(d) {}
+
+    constexpr uint32_t divide(uint32_t x) const {
+        return static_cast<uint32_t>((x * multiplier) >> shift);
+    }
+};
+
 // Writes the code of a sequence of intervals to a bit stream (not owned, must
 // outlive the encoder). Registers start at low = 0, high = 0xFFFF.
 class ArithmeticEncoder {
@@ -287,6 +310,17 @@ public:
         const uint32_t range = high - low + 1;
         high = low + range * highCount / total - 1;
         low = low + range * lowCount / total;
+        assert(low <= value && value <= high);
+        renormalize();
+    }
+
+    // update() with the two divisions by total done as multiplications by
+    // its reciprocal (see Reciprocal); the same narrowing.
+    void update(uint32_t lowCount, uint32_t highCount, const Reciprocal& total) {
+        assert(lowCount < highCount && highCount <= total.divisor);
+        const uint32_t range = high - low + 1;
+        high = low + total.divide(range * highCount) - 1;
+        low = low + total.divide(range * lowCount);
         assert(low <= value && value <= high);
         renormalize();
     }

@@ -254,6 +254,23 @@ TEST(AdaptiveModelTest, FindSymbolMatchesLinearSearchForEveryTarget) {
     EXPECT_EQ(single.findSymbol(0), 0u);
 }
 
+TEST(ReciprocalTest, DividesExactlyUpToTwoToThe30) {
+    // Every divisor the coders use, against the numerators nearest to each
+    // multiple at both ends of the range and a spread in between.
+    testdata::Rng rng(30);
+    for (uint32_t d = 1; d <= kMaxCodingTotal; ++d) {
+        const Reciprocal r(d);
+        const uint32_t top = 1u << 30;
+        for (uint32_t x : {0u, 1u, d - 1, d, d + 1, 2 * d - 1, top, top - 1, top - top % d, top - top % d - 1}) {
+            ASSERT_EQ(r.divide(x), x / d) << d << " " << x;
+        }
+        for (int i = 0; i < 64; ++i) {
+            const uint32_t x = rng.below(top) + 1;
+            ASSERT_EQ(r.divide(x), x / d) << d << " " << x;
+        }
+    }
+}
+
 TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
     // Same intervals, rescale points and searches as AdaptiveModel for every
     // alphabet size it takes, under the distance coder's limit and the
