@@ -115,23 +115,23 @@ void decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
     const uint32_t n = bits.readBits(32);
     if (s.verbose) std::cout << "      Size of DC data: " << n << std::endl;
 
-    // Every byte of the column is written by the inverse transform (or it
-    // throws), so the buffer is not cleared first.
-    auto column = std::make_unique_for_overwrite<uint8_t[]>(L);
+    // The column is rebuilt in the output buffer and the inverse BWT turns
+    // it into the block in place. Every byte of it is written by the inverse
+    // transform (or it throws), so the buffer is not cleared first.
+    uint8_t* column = out;
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        readValues(coder, n, L, column.get());
+        readValues(coder, n, L, column);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
-        readValues(coder, n, L, column.get());
+        readValues(coder, n, L, column);
     }
     const int32_t d1 = clockMs();
     if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
 
     const int32_t d2 = clockMs();
-    inverseBwt(out, column.get(), L, idx);
+    inverseBwt(out, column, L, idx);
     const int32_t d3 = clockMs();
-    column.reset();
     const int32_t d4 = clockMs();
 
     if (s.verbose) {

@@ -510,6 +510,14 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
         return;
     }
 
+    // This walk reads the column as it writes the block: a column given in
+    // the output buffer is copied first.
+    std::unique_ptr<uint8_t[]> copy;
+    if (in == out) {
+        copy = std::make_unique_for_overwrite<uint8_t[]>(n);
+        std::memcpy(copy.get(), in, n);
+        in = copy.get();
+    }
     const auto table = std::make_unique_for_overwrite<uint32_t[]>(n);
     uint32_t* lf = table.get();
     lf[firstIndex] = starts[last]++;

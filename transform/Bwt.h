@@ -17,8 +17,9 @@
 uint32_t forwardBwt(uint8_t* data, uint32_t n);
 
 // Rebuilds the block out[0..n) from its transform in[0..n) and first suffix
-// index firstIndex. out and in are distinct caller-owned buffers of n bytes;
-// nothing outside in[0..n) is read and nothing outside out[0..n) is written,
+// index firstIndex. out and in are caller-owned buffers of n bytes, either
+// distinct or the same (the block then replaces its transform); nothing
+// outside in[0..n) is read and nothing outside out[0..n) is written,
 // whatever the bytes of `in`. n = 0 does nothing. Throws Exception "Error in
 // compressed file (first suffix index out of range)" when n > 0 and
 // firstIndex >= n; std::bad_alloc for the 4n-byte working table.
