@@ -197,32 +197,44 @@ DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
     // with 64-bit ones any 32-bit length does.
     using Sum = std::conditional_t<(sizeof(Word) > 4), uint64_t, uint32_t>;
     auto passed = [list, base](uint32_t q) { return Sum{positionOf(list[q])} <= Sum{base} + q; };
-    uint32_t q = 2;
-    // Short jumps are the rule: look at a few entries one by one, then
-    // bisect what is left, without jumps, since where a long jump lands is
-    // anyone's guess.
-    const uint32_t linearEnd = std::min(count, 10u);
-    while (q < linearEnd && passed(q)) ++q;
-    if (q == linearEnd && q < count) {
-        // Every entry in [2, q) passed; the first one in [q, count) that
-        // does not (count if none) lies in [lo, lo + size].
-        uint32_t lo = q;
-        uint32_t size = count - q;
-        while (size > 1) {
-            const uint32_t half = size / 2;
-            lo = passed(lo + half - 1) ? lo + half : lo;
-            size -= half;
+    // Short jumps are the rule (in text most runs land within a dozen
+    // entries): when entry kWalk + 1 is not passed, the entries are walked
+    // one by one, each passed one sliding down a slot as it goes, since
+    // entry 0 leaves. Otherwise the rest is bisected without jumps, where a
+    // long jump lands being anyone's guess, and the shorter side of the
+    // list slides.
+    constexpr uint32_t kWalk = 12;
+    if (count <= kWalk + 2 || !passed(kWalk + 1)) {
+        list[0] = list[1];
+        uint32_t q = 2;
+        while (q < count && passed(q)) {
+            list[q - 1] = list[q];
+            ++q;
         }
-        q = lo + (passed(lo) ? 1 : 0);
+        const Sum candidate = Sum{base} + q;   // after its q - 2 pushes
+        if (candidate >= length) throw Exception(kInvalidDcDataMessage);
+        list[q - 1] = entry(static_cast<uint32_t>(candidate), c);
+        return run;
     }
+
+    // Every entry in [2, kWalk + 2) passed; the first one in [kWalk + 2,
+    // count) that does not (count if none) lies in [lo, lo + size].
+    uint32_t lo = kWalk + 2;
+    uint32_t size = count - lo;
+    while (size > 1) {
+        const uint32_t half = size / 2;
+        lo = passed(lo + half - 1) ? lo + half : lo;
+        size -= half;
+    }
+    const uint32_t q = lo + (passed(lo) ? 1 : 0);
     const Sum candidate = Sum{base} + q;   // after its q - 2 pushes
     if (candidate >= length) throw Exception(kInvalidDcDataMessage);
     const uint32_t x = static_cast<uint32_t>(candidate);
 
     // Entry 0 leaves; entries 1 .. q-1 stay before the new one, entries q ..
-    // after it. Slide whichever part is shorter.
+    // after it.
     if (q - 1 <= count - q || head + count == bufferSize) {
-        for (uint32_t k = 1; k < q; ++k) list[k - 1] = list[k];
+        std::copy(list + 1, list + q, list);
         list[q - 1] = entry(x, c);
     } else {
         std::copy_backward(list + q, list + count, list + count + 1);
