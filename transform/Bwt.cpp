@@ -450,8 +450,21 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
     // which gives every row j its LF image: the row of the suffix one
     // position earlier. The images form a permutation of 0..n-1, so every
     // walk below stays inside the column whatever bytes it holds.
+    // Counted in four tables: a column is full of runs, and one table would
+    // make every byte of a run wait for the count of the byte before.
     uint32_t starts[256] = {};
-    for (uint32_t k = 0; k < n; ++k) ++starts[in[k]];
+    {
+        uint32_t counts[4][256] = {};
+        uint32_t k = 0;
+        for (; k + 4 <= n; k += 4) {
+            ++counts[0][in[k]];
+            ++counts[1][in[k + 1]];
+            ++counts[2][in[k + 2]];
+            ++counts[3][in[k + 3]];
+        }
+        for (; k < n; ++k) ++counts[0][in[k]];
+        for (uint32_t c = 0; c < 256; ++c) starts[c] = counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
+    }
     uint32_t ends[256];
     uint32_t sum = 0;
     for (uint32_t c = 0; c < 256; ++c) {
@@ -472,12 +485,14 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
             uint32_t shift = 6;
             while (shift < 20 && (n >> (shift + 1)) >= 2048) ++shift;
             WordTableWalk lanes(rows, n, firstIndex, shift);
-            auto word = [&](uint32_t image, uint32_t c) {
-                return image | (lanes.isMarker(image) ? WordTableWalk::kMarkerFlag : 0u) | (c << 24);
-            };
-            rows[firstIndex] = word(starts[last]++, last);
-            for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = word(starts[in[k]]++, in[k]);
-            for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = word(starts[in[k]]++, in[k]);
+            rows[firstIndex] = starts[last]++ | (uint32_t{last} << 24);
+            for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
+            for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
+            // The marker flags in a pass of their own, free of the chain of
+            // bucket counts above.
+            for (uint32_t k = 0; k < n; ++k) {
+                rows[k] |= lanes.isMarker(rows[k] & WordTableWalk::kImageMask) ? WordTableWalk::kMarkerFlag : 0u;
+            }
             if (lanes.run(out)) return;
         } else {
             rows[firstIndex] = starts[last]++ | (uint32_t{last} << 24);
