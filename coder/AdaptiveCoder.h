@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "io/BitStream.h"
 
 // One symbol's slice of the coding scale: [lowCount, highCount) of total.
@@ -137,17 +141,32 @@ public:
     uint32_t findSymbol(uint32_t target) const {
         assert(target < total());
         const int16_t x = static_cast<int16_t>(total() - target - 1);
+#if defined(__SSE2__)
+        // The slots above x form a suffix: one bit per slot from eight
+        // comparisons, and the lowest set bit is the count. Shorter from x
+        // to the symbol than adding the comparisons up.
+        const __m128i limit = _mm_set1_epi16(x);
+        const __m128i* slots = reinterpret_cast<const __m128i*>(cumulative);
+        auto above = [&](int i) { return _mm_cmpgt_epi16(_mm_load_si128(slots + i), limit); };
+        const uint64_t low = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(0), above(1)))) |
+                             (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(2), above(3)))) << 16);
+        const uint64_t high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(4), above(5)))) |
+                              (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(6), above(7)))) << 16);
+        const uint32_t atOrBelow = static_cast<uint32_t>(std::countr_zero(low | (high << 32)));
+#else
         // Counted in 16-bit lanes (at most 64), so the loop stays as wide
         // as the slots.
         uint16_t atOrBelow = 0;
         for (uint32_t k = 0; k < kSlots; ++k) {
             atOrBelow = static_cast<uint16_t>(atOrBelow + (cumulative[k] <= x ? 1 : 0));
         }
+#endif
         return symbolCount - atOrBelow;
     }
 
 private:
     static constexpr uint32_t kSlots = maxSymbols + 1;
+    static_assert(kSlots == 64, "the search reads eight vectors of eight slots");
     // Above every total; stays in 16 bits, since slots beyond n never grow.
     static constexpr int16_t kAbove = 0x7FFF;
 
