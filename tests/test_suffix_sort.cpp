@@ -265,6 +265,98 @@ TEST(SuffixArrayLarge, AdversarialBlocksDoNotExhaustTheStack) {
     }
 }
 
+// Blocks past 2^18 entries, where the refinement passes read ahead, shaped
+// to reach each way a group can be split: long repeats whose groups of three
+// or four members split only after many passes (and then mostly into sorted
+// places), groups too large for the working copy of a split, groups whose
+// keys already stand in rising or falling order, and text whose groups split
+// into many parts at once.
+namespace {
+
+// Runs the sorter by hand on a large block and checks the end state: one
+// marker over the whole array, the group numbers a permutation of the
+// places, and the suffix array they give the sorted order of the suffixes.
+void expectRefinedLargeBlock(const Bytes& t, const std::string& what) {
+    const uint32_t n = static_cast<uint32_t>(t.size());
+    SuffixSorter sorter;
+    sorter.initByPrefix(t.data(), n, 4);
+    sorter.refine(4);
+    ASSERT_EQ(sorter.order()[0], kRun + n + 1) << what;
+    std::vector<bool> seen(n + 1, false);
+    for (uint32_t p = 0; p <= n; ++p) {
+        const uint32_t g = sorter.group()[p];
+        ASSERT_TRUE(g >= 1 && g <= n + 1 && !seen[g - 1]) << what << ": position " << p;
+        seen[g - 1] = true;
+    }
+    EXPECT_EQ(sorter.group()[n], 1u) << what;
+    EXPECT_TRUE(isSuffixArrayOf(t, sorter.takeSuffixArray())) << what;
+}
+
+// `copies` copies of `chunk`, each later copy with a few bytes changed, so
+// that suffixes agree with their neighbours in other copies for long but
+// different stretches.
+Bytes repeatsWithEdits(const Bytes& chunk, uint32_t copies, uint64_t seed) {
+    testdata::Rng rng(seed);
+    Bytes t;
+    for (uint32_t c = 0; c < copies; ++c) {
+        Bytes copy = chunk;
+        for (uint32_t e = 0; c > 0 && e < 3; ++e) {
+            copy[rng.below(static_cast<uint32_t>(copy.size()))] ^= 0x20;
+        }
+        t.insert(t.end(), copy.begin(), copy.end());
+    }
+    return t;
+}
+
+}  // namespace
+
+TEST(SuffixArrayLarge, LongRepeatsSplitLate) {
+    const Bytes text = testdata::textLike(11, 70000);
+    expectRefinedLargeBlock(repeatsWithEdits(text, 4, 1), "text x4 with edits");
+    // Exact copies: every group keeps three or four members until the step
+    // reaches the copy length, then falls apart into sorted places.
+    expectRefinedLargeBlock(testdata::repeatedPattern(text, 4 * 70000 + 123), "text x4");
+    expectRefinedLargeBlock(repeatsWithEdits(testdata::randomBytes(12, 30000), 10, 2),
+                            "random x10");
+}
+
+TEST(SuffixArrayLarge, GroupLargerThanTheWorkingCopy) {
+    // "abcd" followed by four random bytes, 40000 times: one group of 40000
+    // members on the first pass, with scattered keys, next to groups of a
+    // few members.
+    const Bytes tail = testdata::randomBytes(13, 4 * 40000);
+    Bytes t;
+    for (uint32_t k = 0; k < 40000; ++k) {
+        t.insert(t.end(), {'a', 'b', 'c', 'd'});
+        t.insert(t.end(), tail.begin() + 4 * k, tail.begin() + 4 * k + 4);
+    }
+    expectRefinedLargeBlock(t, "abcd + random");
+    // The same with only 16 different tails: the large group splits into
+    // parts with many equal keys.
+    for (uint32_t k = 0; k < 40000; ++k) {
+        std::copy_n(tail.begin() + 4 * (k % 16), 4, t.begin() + 8 * k + 4);
+    }
+    expectRefinedLargeBlock(t, "abcd + 16 tails");
+}
+
+TEST(SuffixArrayLarge, GroupsWithKeysInOrder) {
+    // Short periods give groups of thousands of members whose keys rise or
+    // fall with the position; longer ones many groups of a few hundred.
+    for (const uint32_t period : {5u, 7u, 64u, 1000u, 3000u}) {
+        const Bytes pattern = testdata::randomBytes(period, period);
+        expectRefinedLargeBlock(testdata::repeatedPattern(pattern, 300000),
+                                "period " + std::to_string(period));
+    }
+    expectRefinedLargeBlock(Bytes(300000, 0), "zeros");
+    expectRefinedLargeBlock(testdata::repeatedPattern(bytesOf("ab"), 300001), "ab");
+}
+
+TEST(SuffixArrayLarge, TextSplitsIntoManyParts) {
+    expectRefinedLargeBlock(testdata::textLike(14, 400000), "text");
+    expectRefinedLargeBlock(testdata::skewedBytes(15, 400000, 3), "skewed over 3 symbols");
+    expectRefinedLargeBlock(testdata::mixedBlock(16, 400000), "mixed");
+}
+
 TEST(SuffixSorterState, PrefixSortGroupsByFourSymbols) {
     for (uint64_t seed = 0; seed < 60; ++seed) {
         const Bytes t = seed % 3 == 0   ? testdata::skewedBytes(seed, 5 + seed * 7, 2)

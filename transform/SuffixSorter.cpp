@@ -9,37 +9,119 @@
 #include "transform/SuffixSorter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
+#include <new>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace {
 
 constexpr uint32_t kRun = SuffixSorter::SortedRun;
 constexpr uint32_t kLengthMask = SuffixSorter::RunLengthMask;
 
-// How far (in entries of `order`) the refinement scan asks for data ahead.
-// The scan cannot pass a group before its first member's group entry (the
-// group's end) has arrived, so the reach has to cover many small groups.
+// The refinement passes are bound by scattered reads of group numbers. A
+// cursor runs ahead of the scan through `order` and asks for the lines the
+// scan will need; these are its reaches, in entries of `order`. In the first
+// pass it asks for the group entry and the key of every member (the group
+// entry gives a group's end); in later passes, where group starts are
+// flagged, for the keys alone, so it can reach further.
 constexpr uint32_t kPrefetchDistance = 96;
-// Blocks up to this many entries are refined without the cursor.
+constexpr uint32_t kFlaggedPrefetchDistance = 160;
+// Blocks up to this many entries are refined without the cursor, and sorted
+// and taken without any hints: their arrays mostly stay in the caches, and
+// there the hints only cost.
 constexpr uint32_t kRefinePrefetchMinBlock = 1u << 18;
-// The same for the two moving ends of a ternary split.
+// When more than 1/this of the unsorted members were in groups that split
+// in the last pass, the cursor asks for the members' group entries as well:
+// the networks and splits rewrite them.
+constexpr uint64_t kSplitShareForHints = 4;
+// Flag on the first entry of an unsorted group in `order` during the
+// refinement passes after the first. Used for blocks of fewer than 2^30
+// entries, whose positions leave bit 30 free.
+constexpr uint32_t kGroupStart = 0x40000000u;
+constexpr uint32_t kGroupStartLimit = kGroupStart;
+// How far the refinement scan reads on in `order` for the next group start
+// before it takes a long group's end from its group entry instead.
+constexpr uint32_t kGroupEndScan = 64;
+
+// Groups of up to this many members are split in a working copy of their
+// keys and positions: 8 bytes per member, and as much again for the
+// partitions, so 256 KiB at most.
+constexpr uint32_t kScratchEntries = 1u << 14;
+// The working copy starts with room for this many members.
+constexpr uint32_t kScratchMinEntries = 1u << 10;
+// Parts of a split in the working copy from this size on are partitioned
+// without branches; shorter ones in place.
+constexpr uint32_t kBranchFreeMin = 16;
+// How far ahead the copying of a group's keys, and the writing of its new
+// group numbers, ask for the lines they need.
+constexpr uint32_t kGatherPrefetchDistance = 64;
+
+// Ternary splits in place of groups too large for the working copy ask for
+// the keys a few entries ahead of both moving ends.
 constexpr int32_t kSplitPrefetchDistance = 16;
-// Parts of a split larger than this still ask for their keys ahead after the
-// first partition: their keys no longer fit in the second-level cache.
+// Parts of such a split larger than this still ask for their keys ahead
+// after the first partition: their keys no longer fit in the second-level
+// cache.
 constexpr uint32_t kSplitPrefetchAlways = 1u << 15;
 // In blocks up to this size the arrays mostly stay in the caches, and asking
 // for keys ahead costs more than it saves.
 constexpr uint32_t kSplitPrefetchMinBlock = 1u << 19;
 
-// A hint to bring the cache line of p in; it never faults and changes nothing.
-inline void prefetch(const uint32_t* p) {
+// How far ahead the radix passes and the grouping step ask for the bytes
+// (and group entries) of the suffixes they are about to handle, and how far
+// ahead the transform asks for the places it writes.
+constexpr uint32_t kRadixPrefetchDistance = 96;
+constexpr uint32_t kTakePrefetchDistance = 64;
+
+// A hint to bring the cache line of p in; it never faults and changes
+// nothing. Compilers without the builtin get no hint.
+inline void prefetch(const void* p) {
 #if defined(__GNUC__) || defined(__clang__)
     __builtin_prefetch(p);
 #else
     (void)p;
 #endif
+}
+
+// The same for a line that is about to be written.
+inline void prefetchForWrite(void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p, 1);
+#else
+    (void)p;
+#endif
+}
+
+// Whether the positions in a[0..count) lie scattered over the block rather
+// than mostly next to the one before them, judged from up to 256 evenly
+// spread neighbours. Reads in a scattered order are worth asking for early;
+// nearly sequential ones the processor fetches ahead by itself, and there
+// the hints only cost.
+bool scattered(const uint32_t* a, uint32_t count) {
+    if (count < 2) return false;
+    const uint32_t samples = std::min<uint32_t>(256, count - 1);
+    const uint32_t stride = (count - 1) / samples;
+    uint32_t far = 0;
+    for (uint32_t k = 0; k < samples; ++k) {
+        const uint32_t x = a[k * stride] & ~0xC0000000u;
+        const uint32_t y = a[k * stride + 1] & ~0xC0000000u;
+        far += (x > y ? x - y : y - x) > 64;
+    }
+    return far * 4 > samples;
+}
+
+// Compare-exchange of places a and b of a small network.
+inline void exchange(uint32_t* pos, uint32_t* keys, int a, int b) {
+    if (keys[a] > keys[b]) {
+        std::swap(keys[a], keys[b]);
+        std::swap(pos[a], pos[b]);
+    }
 }
 
 bool isRun(uint32_t entry) {
@@ -61,19 +143,48 @@ bool samePrefix(const uint8_t* text, uint32_t a, uint32_t b, uint32_t depth) {
 
 }  // namespace
 
+// The passes read group numbers all over two arrays of 4(N+1) bytes; with
+// small pages nearly every read also misses the address translation cache.
+// Large arrays are therefore aligned to 2 MiB and, where the system offers it,
+// marked for large pages. The hint changes no content and may be refused.
+constexpr size_t kLargePage = size_t{1} << 21;
+constexpr size_t kLargePageMinBytes = 4 * kLargePage;
+
+void SuffixSorter::BufferFree::operator()(uint32_t* p) const {
+    if (aligned) {
+        ::operator delete[](p, std::align_val_t{kLargePage});
+    } else {
+        ::operator delete[](p);
+    }
+}
+
+SuffixSorter::Buffer SuffixSorter::allocateBuffer(uint32_t entries) {
+    const size_t bytes = size_t{entries} * sizeof(uint32_t);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (bytes >= kLargePageMinBytes) {
+        void* p = ::operator new[](bytes, std::align_val_t{kLargePage});
+        (void)madvise(p, bytes, MADV_HUGEPAGE);
+        return Buffer(static_cast<uint32_t*>(p), BufferFree{true});
+    }
+#endif
+    return Buffer(static_cast<uint32_t*>(::operator new[](bytes)), BufferFree{false});
+}
+
 void SuffixSorter::release() {
     bufferA_.reset();
     bufferB_.reset();
     order_ = nullptr;
     group_ = nullptr;
     pending_ = std::vector<Pending>();
+    scratch_.reset();
+    scratchEntries_ = 0;
 }
 
 void SuffixSorter::initByPrefix(const uint8_t* text, uint32_t n, uint32_t depth) {
     assert(n >= 1 && n < kRun && depth >= 1 && depth <= n);
     const uint32_t total = n + 1;
-    bufferA_ = std::make_unique_for_overwrite<uint32_t[]>(total);
-    bufferB_ = std::make_unique_for_overwrite<uint32_t[]>(total);
+    bufferA_ = allocateBuffer(total);
+    bufferB_ = allocateBuffer(total);
     uint32_t* src = bufferA_.get();
     uint32_t* dst = bufferB_.get();
     count_ = n;
@@ -107,7 +218,13 @@ void SuffixSorter::initByPrefix(const uint8_t* text, uint32_t n, uint32_t depth)
         // after its byte, so it comes first among suffixes with that byte.
         dst[table[text[n - 1]]++] = n - 1 - o;
         const uint8_t* keys = text + o;
+        // The bytes are read in the order of the last pass; when that order
+        // is scattered over the block they are asked for some places ahead.
+        const uint32_t hinted = n > kRefinePrefetchMinBlock && scattered(src + 1, placed)
+                                    ? placed - kRadixPrefetchDistance
+                                    : 0;
         for (uint32_t i = 1; i <= placed; ++i) {
+            if (i <= hinted) prefetch(keys + src[i + kRadixPrefetchDistance]);
             const uint32_t p = src[i];
             dst[table[keys[p]]++] = p;
         }
@@ -125,8 +242,8 @@ void SuffixSorter::initByPrefix(const uint8_t* text, uint32_t n, uint32_t depth)
 void SuffixSorter::initByFirstByte(const uint8_t* text, uint32_t n) {
     assert(n >= 1 && n < kRun);
     const uint32_t total = n + 1;
-    bufferA_ = std::make_unique_for_overwrite<uint32_t[]>(total);
-    bufferB_ = std::make_unique_for_overwrite<uint32_t[]>(total);
+    bufferA_ = allocateBuffer(total);
+    bufferB_ = allocateBuffer(total);
     order_ = bufferA_.get();
     group_ = bufferB_.get();
 
@@ -156,35 +273,36 @@ void SuffixSorter::groupByPrefix(const uint8_t* text, uint32_t depth) {
     // Suffixes starting after N - depth hold the end symbol within their first
     // `depth` symbols: each is alone in its group.
     const uint32_t firstShort = last >= depth ? last - depth + 1 : 0;
-    const uint32_t shortCount = last - firstShort + 1;
     auto isShort = [firstShort](uint32_t p) { return p >= firstShort; };
 
+    // The text and the group entry of each suffix are asked for some places
+    // ahead of the scan when the suffixes come in a scattered order.
+    uint32_t ahead = 0;
+    const uint32_t reach =
+        n > kRefinePrefetchMinBlock && scattered(order_, n) ? kRadixPrefetchDistance : 0;
+    auto askAhead = [&ahead, n, text, reach, this](uint32_t at) {
+        if (reach == 0) return;
+        const uint32_t limit = std::min(n, at + reach);
+        for (; ahead < limit; ++ahead) {
+            prefetch(text + order_[ahead]);
+            prefetchForWrite(group_ + order_[ahead]);
+        }
+    };
     uint32_t i = 0;
-    uint32_t shortsSeen = 0;
-    while (i < n && shortsSeen < shortCount) {
+    while (i < n) {
+        askAhead(i);
         const uint32_t p = order_[i];
         if (isShort(p)) {
             group_[p] = i + 1;
             order_[i] = kRun + 1;
-            ++shortsSeen;
             ++i;
             continue;
         }
         uint32_t j = i + 1;
-        while (j < n && !isShort(order_[j]) && samePrefix(text, order_[j], p, depth)) ++j;
-        if (j == i + 1) {
-            group_[p] = i + 1;
-            order_[i] = kRun + 1;
-        } else {
-            for (uint32_t k = i; k < j; ++k) group_[order_[k]] = j;
+        while (j < n && !isShort(order_[j]) && samePrefix(text, order_[j], p, depth)) {
+            ++j;
+            askAhead(j);
         }
-        i = j;
-    }
-    // Every suffix left has `depth` real bytes.
-    while (i < n) {
-        const uint32_t p = order_[i];
-        uint32_t j = i + 1;
-        while (j < n && samePrefix(text, order_[j], p, depth)) ++j;
         if (j == i + 1) {
             group_[p] = i + 1;
             order_[i] = kRun + 1;
@@ -198,17 +316,39 @@ void SuffixSorter::groupByPrefix(const uint8_t* text, uint32_t depth) {
 void SuffixSorter::refine(uint32_t step) {
     const uint32_t n = count_;
     uint64_t h = step;
+    // From the second pass on, the first entry of every unsorted group carries
+    // kGroupStart, so a group's end is found by reading on in `order` to the
+    // next flagged entry or marker instead of by a scattered read of the
+    // first member's group number. The first pass reads the group numbers and
+    // sets the flags; the flags vanish with the last group, so nothing of
+    // them is left when refine returns. Blocks of 2^30 entries or more, whose
+    // positions need bit 30, keep reading the group numbers.
+    const uint32_t startBit = n <= kGroupStartLimit ? kGroupStart : 0;
+    const uint32_t boundary = kRun | startBit;
+    bool flagged = false;
+    // Members of groups that split in the last pass, and all unsorted
+    // members then: when many groups split, the cursor also asks for the
+    // members' group entries, which the networks and splits then rewrite.
+    uint64_t splitMembers = 0;
+    uint64_t unsortedMembers = 0;
     while (order_[0] != kRun + n) {
         // Unsorted members p satisfy p + h <= N, so while any group is left
         // h < n; the last pass, which only merges markers, reads no keys.
         step_ = static_cast<uint32_t>(h);
+        startBit_ = startBit;
         // The pass is bound by random reads of group numbers: a cursor runs
-        // ahead of the scan and asks for the group entry and the key of every
-        // member it meets, so the reads of the next groups overlap.
+        // ahead of the scan and asks for the key of every member it meets
+        // (and, while the group starts are not flagged, its group entry), so
+        // the reads of the next groups overlap.
         uint32_t ahead = 0;
         // Small blocks stay in the caches, and there the cursor only costs.
-        const uint32_t prefetchDistance = n > kRefinePrefetchMinBlock ? kPrefetchDistance : 0;
         const uint64_t keyLimit = n > h ? n - h : 0;
+        const uint32_t* keys = group_ + h;
+        const bool groupHints = !flagged || splitMembers * kSplitShareForHints > unsortedMembers;
+        const uint32_t reach = groupHints ? kPrefetchDistance : kFlaggedPrefetchDistance;
+        const uint32_t prefetchDistance = n > kRefinePrefetchMinBlock ? reach : 0;
+        splitMembers = 0;
+        unsortedMembers = 0;
         uint32_t i = 0;
         while (i < n) {
             const uint32_t entry = order_[i];
@@ -222,40 +362,122 @@ void SuffixSorter::refine(uint32_t step) {
             }
             if (ahead < i) ahead = i;
             const uint32_t aheadLimit = std::min(n, i + prefetchDistance);
-            while (ahead < aheadLimit) {
-                const uint32_t e = order_[ahead];
-                if (isRun(e)) {
-                    ahead += e & kLengthMask;
-                    continue;
+            if (!groupHints) {
+                // The common case: keys only. Every entry that is not a marker
+                // is a member of an unsorted group, whose key lies inside
+                // `group`.
+                while (ahead < aheadLimit) {
+                    const uint32_t e = order_[ahead];
+                    if (isRun(e)) {
+                        ahead += e & kLengthMask;
+                        continue;
+                    }
+                    prefetch(keys + (e & ~startBit));
+                    ++ahead;
                 }
-                prefetch(group_ + e);
-                if (e < keyLimit) prefetch(group_ + e + h);
-                ++ahead;
-            }
-            const uint32_t end = group_[entry];
-            assert(end > i && end <= n);
-            const uint32_t size = end - i;
-            if (size == 1) {
-                order_[i] = kRun + 1;
-            } else if (size <= 4) {
-                // The common case in the later passes: a small group whose
-                // members all have the same key does not split, and its
-                // number (end, just read) stands; the networks would change
-                // nothing. Only a group that splits goes to them.
-                const uint32_t* g = group_ + h;
-                const uint32_t* members = order_ + i;
-                const uint32_t k0 = g[entry];
-                uint32_t differ = g[members[1]] ^ k0;
-                if (size >= 3) differ |= g[members[2]] ^ k0;
-                if (size == 4) differ |= g[members[3]] ^ k0;
-                if (differ != 0) sortRange(i, end);
             } else {
-                sortRange(i, end);
+                // Group entries as well: in the first pass they give the
+                // group ends, later they are what the splits rewrite. (In the
+                // first pass an unmarked entry may also be a sorted place,
+                // left so by the initial sort by the first byte, whose key
+                // may lie past the end.)
+                while (ahead < aheadLimit) {
+                    const uint32_t e = order_[ahead];
+                    if (isRun(e)) {
+                        ahead += e & kLengthMask;
+                        continue;
+                    }
+                    const uint32_t p = e & ~startBit;
+                    prefetch(group_ + p);
+                    if (p < keyLimit) prefetch(keys + p);
+                    ++ahead;
+                }
             }
+            const uint32_t first = entry & ~startBit;
+            uint32_t end = 0;
+            bool split = false;
+            bool checked = false;
+            if (flagged) {
+                // (A flagged entry starts a group of two or more members, so
+                // its key lies inside `group`.)
+                const uint32_t k0 = keys[first];
+                // Read on to the next flagged entry or marker, comparing the
+                // members' keys on the way. Past a few members the group's
+                // own entry is cheaper than reading on through a long group.
+                const uint32_t scanLimit = std::min(n, i + kGroupEndScan);
+                uint32_t differ = 0;
+                uint32_t k = i + 1;
+                for (; k < scanLimit; ++k) {
+                    const uint32_t e = order_[k];
+                    if ((e & boundary) != 0) break;
+                    differ |= keys[e] ^ k0;
+                }
+                if (k < n && (order_[k] & boundary) == 0) {
+                    end = group_[first];
+                } else {
+                    end = k;
+                    split = differ != 0;
+                    checked = true;
+                }
+            } else {
+                end = group_[first];
+            }
+            assert(end > i && end <= n);
+            if (end - i == 1) {
+                order_[i] = kRun + 1;
+                i = end;
+                continue;
+            }
+            unsortedMembers += end - i;
+            if (!checked) {
+                // Whether members have different keys. Groups too large for
+                // the working copy count as splitting: the split makes this
+                // test.
+                const uint32_t k0 = keys[first];
+                if (end - i <= 4) {
+                    uint32_t differ = 0;
+                    for (uint32_t k = i + 1; k < end; ++k) differ |= keys[order_[k]] ^ k0;
+                    split = differ != 0;
+                } else if (end - i <= kScratchEntries) {
+                    uint32_t k = i + 1;
+                    while (k < end && keys[order_[k]] == k0) ++k;
+                    split = k != end;
+                } else {
+                    split = true;
+                }
+            }
+            if (!split) {
+                // The common case in the later passes: the members all have
+                // the same key, the group does not split and its number (end)
+                // stands; the networks and the split would change nothing.
+                if (!flagged) order_[i] = first | startBit;
+                i = end;
+                continue;
+            }
+            splitMembers += end - i;
+            if (end - i == 2) {
+                // The pair network, written out: a pair that splits becomes
+                // two sorted places under one marker.
+                const uint32_t second = order_[i + 1];
+                const bool inOrder = keys[first] < keys[second];
+                group_[inOrder ? first : second] = i + 1;
+                group_[inOrder ? second : first] = i + 2;
+                order_[i] = kRun + 2;
+                i = end;
+                continue;
+            }
+            // The group is sorted with its first entry a plain position; the
+            // networks and the split flag the starts of the groups they leave.
+            order_[i] = first;
+            knownNumber_ = end;
+            sortRange(i, end);
+            knownNumber_ = 0;
             i = end;
         }
+        flagged = startBit != 0;
         h *= 2;
     }
+    startBit_ = 0;
 }
 
 void SuffixSorter::sortRange(uint32_t first, uint32_t end) {
@@ -295,12 +517,18 @@ void SuffixSorter::finishEqual(uint32_t lt, uint32_t eq) {
     // Members of one stretch still share their group number from before the
     // pass; when a whole group did not split, that number is already right
     // and rewriting it would only dirty cache lines.
-    if (group_[order_[lt]] == eq) return;
-    for (uint32_t k = lt; k < eq; ++k) group_[order_[k]] = eq;
+    if (!keepsNumber(order_[lt], eq)) {
+        for (uint32_t k = lt; k < eq; ++k) group_[order_[k]] = eq;
+    }
+    order_[lt] |= startBit_;
 }
 
 void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
     assert(end - first >= 5);
+    if (end - first <= kScratchEntries) {
+        splitInScratch(first, end);
+        return;
+    }
     // Most large groups met in the later passes do not split at all. A scan
     // that stops at the first key differing from the first one finds those
     // and gives them the outcome the split would (one equal part, number
@@ -413,12 +641,237 @@ void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
     }
 }
 
+void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
+    const uint32_t size = end - first;
+    assert(size >= 5 && size <= kScratchEntries && size <= count_);
+    if (size > scratchEntries_) {
+        // Grown to the largest group met so far, in steps of powers of two,
+        // so that blocks with small groups take little.
+        scratchEntries_ = std::max(kScratchMinEntries, std::bit_ceil(size));
+        scratch_.reset();
+        scratch_ = std::make_unique_for_overwrite<uint64_t[]>(size_t{2} * scratchEntries_);
+    }
+    uint64_t* const elems = scratch_.get();
+    // Every key is read once, in the order of the members; the key of a
+    // member some places ahead is asked for early. All keys of the group are
+    // taken before any of its members gets a new number, so the split
+    // compares one consistent set of group numbers: a key that points into
+    // this very group reads the group's old number, which ranks it correctly
+    // against every other group, and members whose keys tie stay together
+    // for the next pass.
+    const uint32_t* keys = group_ + step_;
+    const uint32_t* members = order_ + first;
+    const uint32_t hinted = size > kGatherPrefetchDistance ? size - kGatherPrefetchDistance : 0;
+    // Also counted: places where the key rises or falls from one member to
+    // the next. Blocks made of long repeats often give groups whose keys
+    // already stand in order.
+    uint32_t rises = 0;
+    uint32_t falls = 0;
+    uint32_t previous = keys[members[0]];
+    for (uint32_t k = 0; k < size; ++k) {
+        if (k < hinted) prefetch(keys + members[k + kGatherPrefetchDistance]);
+        const uint32_t p = members[k];
+        const uint32_t kk = keys[p];
+        rises += kk > previous;
+        falls += kk < previous;
+        previous = kk;
+        elems[k] = (uint64_t{kk} << 32) | p;
+    }
+    if (rises == 0 && falls == 0) {   // the group does not split
+        finishEqual(first, end);
+        return;
+    }
+    // The split brings the members into key order and nothing else (the
+    // order among equal keys does not matter). Keys that already stand in
+    // order, rising or falling, are taken as they are: the partitions would
+    // give the same runs of keys, and the sweep then writes the same numbers
+    // in the same order.
+    if (falls == 0) {
+        // in order
+    } else if (rises == 0) {
+        std::reverse(elems, elems + size);
+    } else {
+        splitKeys(elems, size);
+    }
+    finishFromScratch(first, size);
+}
+
+// The ternary split quicksort on the working copy, by key alone. Parts below
+// a pivot come first, then the equal part, then the part above; parts of 2 to
+// 4 members are sorted by the fixed networks. Nothing is written to `order`
+// or `group` here: the outcome is taken over afterwards in one sweep from
+// left to right, which is the order in which the split finishes its parts, so
+// group numbers are written in the same order as by a split in place.
+void SuffixSorter::splitKeys(uint64_t* elems, uint32_t size) {
+    auto keyAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i] >> 32); };
+    auto exchangeAt = [elems](uint32_t a, uint32_t b) {
+        if ((elems[a] >> 32) > (elems[b] >> 32)) std::swap(elems[a], elems[b]);
+    };
+    auto sortSmallPart = [&exchangeAt](uint32_t lo, uint32_t hi) {
+        switch (hi - lo) {
+            case 2:
+                exchangeAt(lo, lo + 1);
+                break;
+            case 3:
+                exchangeAt(lo, lo + 1);
+                exchangeAt(lo + 1, lo + 2);
+                exchangeAt(lo, lo + 1);
+                break;
+            case 4:
+                exchangeAt(lo, lo + 1);
+                exchangeAt(lo + 2, lo + 3);
+                exchangeAt(lo, lo + 2);
+                exchangeAt(lo + 1, lo + 3);
+                exchangeAt(lo + 1, lo + 2);
+                break;
+            default:
+                break;
+        }
+    };
+    const size_t base = pending_.size();
+    uint32_t lo = 0;
+    uint32_t hi = size;
+    for (;;) {
+        while (hi - lo >= 5) {
+            const uint32_t pivot = keyAt(lo + (hi - lo) / 2);
+            uint32_t below;
+            uint32_t equal;
+            if (hi - lo >= kBranchFreeMin) {
+                // Three-way partition in one pass: members below the pivot
+                // close up at the front of the part itself, members above it
+                // go to the front of the second half of the working copy and
+                // equal members to its back; then the two are copied behind
+                // the members below. Every member is written to all three
+                // next free places and only the cursor of its own part moves
+                // on, so the loop has no branch that keys of random order
+                // would mispredict. The parts below and above keep the order
+                // their members had (the equal part, which is not split
+                // again, is reversed).
+                const uint32_t m = hi - lo;
+                uint64_t* const out = elems + scratchEntries_;
+                uint64_t* const part = elems + lo;
+                below = 0;
+                uint32_t above = 0;
+                equal = 0;
+                for (uint32_t t = 0; t < m; ++t) {
+                    const uint64_t x = part[t];
+                    const uint32_t k = static_cast<uint32_t>(x >> 32);
+                    const uint32_t isBelow = k < pivot;
+                    const uint32_t isAbove = k > pivot;
+                    part[below] = x;
+                    out[above] = x;
+                    out[m - 1 - equal] = x;
+                    below += isBelow;
+                    above += isAbove;
+                    equal += 1 - isBelow - isAbove;
+                }
+                std::memcpy(part + below, out + (m - equal), size_t{equal} * sizeof(uint64_t));
+                std::memcpy(part + below + equal, out, size_t{above} * sizeof(uint64_t));
+            } else {
+                // A short part: the in-place split of phase one and two, whose
+                // branches cost less here than the copies of the other way.
+                uint32_t lt = lo;
+                uint32_t gt = hi - 1;
+                for (;;) {
+                    const uint32_t k = keyAt(lt);
+                    if (k < pivot) {
+                        ++lt;
+                    } else if (k > pivot) {
+                        std::swap(elems[lt], elems[gt]);
+                        --gt;
+                    } else {
+                        break;
+                    }
+                }
+                uint32_t eq = lt + 1;
+                for (;;) {
+                    uint32_t k = keyAt(gt);
+                    while (k > pivot) k = keyAt(--gt);
+                    if (k < pivot) {
+                        const uint64_t small = elems[gt];
+                        elems[gt] = elems[eq];
+                        elems[eq] = elems[lt];
+                        elems[lt] = small;
+                        ++lt;
+                        ++eq;
+                    } else if (gt <= eq) {
+                        if (gt == eq) ++eq;
+                        break;
+                    } else {
+                        std::swap(elems[eq], elems[gt]);
+                        ++eq;
+                    }
+                }
+                below = lt - lo;
+                equal = eq - lt;
+            }
+            const uint32_t lt = lo + below;
+            const uint32_t eq = lt + equal;
+            if (lt - lo >= 5) {
+                pending_.push_back(Pending{lt, eq, hi});
+                hi = lt;
+            } else {
+                sortSmallPart(lo, lt);
+                lo = eq;
+            }
+        }
+        sortSmallPart(lo, hi);
+        if (pending_.size() == base) return;
+        const Pending next = pending_.back();
+        pending_.pop_back();
+        lo = next.eq;
+        hi = next.end;
+    }
+}
+
+// Takes over a split group from the working copy, now ordered by key: runs
+// of one key become sorted places, runs of several new groups, each maximal
+// stretch of sorted places gets one marker. The group numbers are written
+// from left to right with the lines asked for a few members ahead.
+void SuffixSorter::finishFromScratch(uint32_t first, uint32_t size) {
+    const uint64_t* elems = scratch_.get();
+    auto posAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i]); };
+    auto keyAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i] >> 32); };
+    const uint32_t hinted = size > kGatherPrefetchDistance ? size - kGatherPrefetchDistance : 0;
+    uint32_t sortedStart = size;   // size: not inside a stretch of sorted places
+    uint32_t i = 0;
+    while (i < size) {
+        const uint32_t k = keyAt(i);
+        uint32_t j = i + 1;
+        while (j < size && keyAt(j) == k) ++j;
+        for (uint32_t t = i; t < j && t < hinted; ++t) {
+            prefetchForWrite(group_ + posAt(t + kGatherPrefetchDistance));
+        }
+        if (j - i == 1) {
+            group_[posAt(i)] = first + i + 1;
+            if (sortedStart == size) sortedStart = i;
+        } else {
+            if (sortedStart != size) {
+                order_[first + sortedStart] = kRun + (i - sortedStart);
+                sortedStart = size;
+            }
+            const uint32_t number = first + j;
+            for (uint32_t t = i; t < j; ++t) order_[first + t] = posAt(t);
+            order_[first + i] |= startBit_;
+            // A run that keeps the number its members had needs no writes.
+            if (!keepsNumber(posAt(i), number)) {
+                for (uint32_t t = i; t < j; ++t) group_[posAt(t)] = number;
+            }
+        }
+        i = j;
+    }
+    if (sortedStart != size) order_[first + sortedStart] = kRun + (size - sortedStart);
+}
+
 // Members of a small stretch, already ordered by key, become sorted places
 // (runs of one key) or new groups (runs of several), with one marker per
 // maximal stretch of sorted places.
 void SuffixSorter::finishSorted(uint32_t first, uint32_t m, const uint32_t* pos,
                                 const uint32_t* keys) {
-    if (keys[0] == keys[m - 1] && group_[pos[0]] == first + m) return;   // unchanged group
+    if (keys[0] == keys[m - 1] && keepsNumber(pos[0], first + m)) {   // unchanged group
+        order_[first] |= startBit_;
+        return;
+    }
     uint32_t sortedStart = m;   // m: not inside a sorted stretch
     uint32_t i = 0;
     while (i < m) {
@@ -432,26 +885,16 @@ void SuffixSorter::finishSorted(uint32_t first, uint32_t m, const uint32_t* pos,
                 order_[first + sortedStart] = kRun + (i - sortedStart);
                 sortedStart = m;
             }
-            for (uint32_t t = i; t < j; ++t) {
-                order_[first + t] = pos[t];
-                group_[pos[t]] = first + j;
+            for (uint32_t t = i; t < j; ++t) order_[first + t] = pos[t];
+            if (!keepsNumber(pos[i], first + j)) {
+                for (uint32_t t = i; t < j; ++t) group_[pos[t]] = first + j;
             }
+            order_[first + i] |= startBit_;
         }
         i = j;
     }
     if (sortedStart != m) order_[first + sortedStart] = kRun + (m - sortedStart);
 }
-
-namespace {
-
-inline void exchange(uint32_t* pos, uint32_t* keys, int a, int b) {
-    if (keys[a] > keys[b]) {
-        std::swap(keys[a], keys[b]);
-        std::swap(pos[a], pos[b]);
-    }
-}
-
-}  // namespace
 
 // In the later passes most small groups do not split: every key is the same
 // and the group number stands. That case is settled before the network runs
@@ -459,7 +902,10 @@ inline void exchange(uint32_t* pos, uint32_t* keys, int a, int b) {
 void SuffixSorter::sortPair(uint32_t first) {
     uint32_t pos[2] = {order_[first], order_[first + 1]};
     uint32_t keys[2] = {key(pos[0]), key(pos[1])};
-    if (keys[0] == keys[1] && group_[pos[0]] == first + 2) return;
+    if (keys[0] == keys[1] && keepsNumber(pos[0], first + 2)) {
+        order_[first] |= startBit_;
+        return;
+    }
     exchange(pos, keys, 0, 1);
     finishSorted(first, 2, pos, keys);
 }
@@ -467,7 +913,10 @@ void SuffixSorter::sortPair(uint32_t first) {
 void SuffixSorter::sortTriple(uint32_t first) {
     uint32_t pos[3] = {order_[first], order_[first + 1], order_[first + 2]};
     uint32_t keys[3] = {key(pos[0]), key(pos[1]), key(pos[2])};
-    if (((keys[0] ^ keys[1]) | (keys[1] ^ keys[2])) == 0 && group_[pos[0]] == first + 3) return;
+    if (((keys[0] ^ keys[1]) | (keys[1] ^ keys[2])) == 0 && keepsNumber(pos[0], first + 3)) {
+        order_[first] |= startBit_;
+        return;
+    }
     exchange(pos, keys, 0, 1);
     exchange(pos, keys, 1, 2);
     exchange(pos, keys, 0, 1);
@@ -478,7 +927,8 @@ void SuffixSorter::sortQuad(uint32_t first) {
     uint32_t pos[4] = {order_[first], order_[first + 1], order_[first + 2], order_[first + 3]};
     uint32_t keys[4] = {key(pos[0]), key(pos[1]), key(pos[2]), key(pos[3])};
     if (((keys[0] ^ keys[1]) | (keys[1] ^ keys[2]) | (keys[2] ^ keys[3])) == 0 &&
-        group_[pos[0]] == first + 4) {
+        keepsNumber(pos[0], first + 4)) {
+        order_[first] |= startBit_;
         return;
     }
     exchange(pos, keys, 0, 1);
@@ -493,7 +943,7 @@ std::vector<uint32_t> SuffixSorter::takeSuffixArray() {
     assert(count_ >= 2);
     const uint32_t n = count_ - 1;
     // Drop the order buffer first, so the result does not add to the peak.
-    std::unique_ptr<uint32_t[]>& orderBuffer = order_ == bufferA_.get() ? bufferA_ : bufferB_;
+    Buffer& orderBuffer = order_ == bufferA_.get() ? bufferA_ : bufferB_;
     orderBuffer.reset();
     order_ = nullptr;
     count_ = n;
@@ -507,7 +957,7 @@ std::vector<uint32_t> SuffixSorter::takeSuffixArray() {
 uint32_t SuffixSorter::takeTransform(uint8_t* text) {
     assert(count_ >= 2);
     const uint32_t n = count_ - 1;
-    std::unique_ptr<uint32_t[]>& orderBuffer = order_ == bufferA_.get() ? bufferA_ : bufferB_;
+    Buffer& orderBuffer = order_ == bufferA_.get() ? bufferA_ : bufferB_;
     orderBuffer.reset();
     order_ = nullptr;
     count_ = n;
@@ -517,7 +967,14 @@ uint32_t SuffixSorter::takeTransform(uint8_t* text) {
     std::memcpy(copy.get(), text, n);
     const uint32_t firstIndex = group_[0] - 2;
     text[firstIndex] = copy[n - 1];
-    for (uint32_t p = 1; p < n; ++p) text[group_[p] - 2] = copy[p - 1];
+    // The writes land all over the block; the place a few positions ahead is
+    // asked for early.
+    const uint32_t hinted =
+        n > kRefinePrefetchMinBlock && scattered(group_, n) ? n - kTakePrefetchDistance : 0;
+    for (uint32_t p = 1; p < n; ++p) {
+        if (p < hinted) prefetchForWrite(text + group_[p + kTakePrefetchDistance] - 2);
+        text[group_[p] - 2] = copy[p - 1];
+    }
     release();
     count_ = 0;
     return firstIndex;

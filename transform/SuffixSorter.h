@@ -12,9 +12,15 @@
 
 // One suffix sort in progress. Lives for one block: constructed empty, filled
 // by one initial sort, refined, then emptied by exactly one take operation.
-// Memory while sorting: two arrays of N+1 32-bit entries and a 1 KB counting
-// table; no per-suffix objects. Blocks must be shorter than 2^31 bytes, since
+// Memory while sorting: two arrays of N+1 32-bit entries, a 1 KB counting
+// table and a working copy of at most 256 KiB for splitting one group; no
+// per-suffix objects. Blocks must be shorter than 2^31 bytes, since
 // positions, group numbers and run lengths share the 32-bit entries.
+//
+// Inside refine, from its second pass on, the first entry of every unsorted
+// group in `order` also carries bit 30 (blocks below 2^30 entries), so that
+// a pass finds group ends without reading group numbers. No flag is left
+// once refine returns, and the initial sorts set none.
 class SuffixSorter {
 public:
     // Bit 31 of an `order` entry marks the start of a stretch of sorted places;
@@ -53,7 +59,9 @@ public:
     // Ternary split quicksort of order[first..end), end - first >= 5. Works
     // with an explicit stack of pending work, so no input can exhaust the call
     // stack; the order of processing (part below the pivot, then the group
-    // number of the equal part, then the part above) is kept exactly.
+    // number of the equal part, then the part above) is kept exactly. Groups
+    // of up to 16384 members are split in a working copy of their keys, read
+    // once, and their new numbers written in one sweep in that same order.
     void splitGroup(uint32_t first, uint32_t end);
 
     // Fixed comparison networks for stretches of 2, 3 and 4 entries starting at
@@ -79,11 +87,30 @@ public:
     const uint32_t* group() const { return group_; }
 
 private:
+    // Frees a buffer from allocateBuffer; remembers whether it was taken with
+    // the large alignment that lets the system back it with large pages.
+    struct BufferFree {
+        bool aligned;
+        void operator()(uint32_t* p) const;
+    };
+    using Buffer = std::unique_ptr<uint32_t[], BufferFree>;
+    static Buffer allocateBuffer(uint32_t entries);
+
     struct Pending {   // finish the equal group order[lt..eq), then sort order[eq..end)
         uint32_t lt, eq, end;
     };
 
     uint32_t key(uint32_t p) const { return group_[p + step_]; }
+    // Whether the members of a run whose first member is p already carry
+    // `number`, so that the run needs no writes. Inside refine every member
+    // of the group being sorted carries its number from before the pass
+    // (knownNumber_) until it is finished, and no group entry has to be read.
+    bool keepsNumber(uint32_t p, uint32_t number) const {
+        return knownNumber_ != 0 ? knownNumber_ == number : group_[p] == number;
+    }
+    void splitInScratch(uint32_t first, uint32_t end);
+    void splitKeys(uint64_t* elems, uint32_t size);
+    void finishFromScratch(uint32_t first, uint32_t size);
     void sortSmall(uint32_t first, uint32_t end);   // sizes 0..4
     void finishEqual(uint32_t lt, uint32_t eq);
     void finishSorted(uint32_t first, uint32_t m, const uint32_t* pos, const uint32_t* keys);
@@ -92,12 +119,25 @@ private:
     uint32_t count_ = 0;
     // The two raw buffers behind order_ and group_; the radix passes alternate
     // between them, so which one ends up as which array is not fixed.
-    std::unique_ptr<uint32_t[]> bufferA_;
-    std::unique_ptr<uint32_t[]> bufferB_;
+    Buffer bufferA_;
+    Buffer bufferB_;
     uint32_t* order_ = nullptr;
     uint32_t* group_ = nullptr;
     uint32_t step_ = 0;   // current depth h: key(p) = group[p + h]
+    // During refinement, the flag that marks the first entry of each unsorted
+    // group in `order` (0 outside refine and for very large blocks). Group
+    // starts written by the networks and splits carry it.
+    uint32_t startBit_ = 0;
+    // The group number all members of the group now being sorted carried
+    // before it was taken up (its end), or 0 outside refine.
+    uint32_t knownNumber_ = 0;
     std::vector<Pending> pending_;
+    // Working copy of one group being split: (key << 32 | position) per
+    // member, so that the partitions of the ternary split read contiguous
+    // keys instead of scattered group numbers. Made on first use and grown
+    // with the largest group met, up to 16384 members.
+    std::unique_ptr<uint64_t[]> scratch_;
+    uint32_t scratchEntries_ = 0;   // members it holds; as many again follow for the partitions
 };
 
 // The sorted suffix positions of text[0..n), the end suffix left out: result[k]
