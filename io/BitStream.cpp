@@ -123,13 +123,19 @@ void StreamOutBitStream::flush() {
 
 InBitStream::InBitStream(uint32_t capacityWords)
     : readPos(std::max(capacityWords, 1u)),
-      buffer(std::max(capacityWords, 1u)),
+      buffer(std::make_unique_for_overwrite<uint32_t[]>(std::max(capacityWords, 1u))),
       capacity(std::max(capacityWords, 1u)) {}
 
 void InBitStream::nextWord() {
     if (readPos == capacity) underflow();
-    // Without a source there is nothing left: the stream reads as zeros.
-    currentWord = readPos < capacity ? buffer[readPos++] : 0;
+    // Without a source there is nothing left: the stream reads as zeros, as
+    // do the words of a short refill past what it filled.
+    if (readPos < capacity) {
+        currentWord = readPos < filled ? buffer[readPos] : 0;
+        ++readPos;
+    } else {
+        currentWord = 0;
+    }
     bitCount = 32;
 }
 
@@ -154,25 +160,28 @@ uint32_t InBitStream::readBitsSlow(uint32_t n) {
 }
 
 StreamInBitStream::StreamInBitStream(std::istream& in, uint32_t capacityWords)
-    : InBitStream(capacityWords), stream(in), bytes(static_cast<size_t>(capacity) * 4) {}
+    : InBitStream(capacityWords),
+      stream(in),
+      bytes(std::make_unique_for_overwrite<char[]>(static_cast<size_t>(capacity) * 4)) {}
 
 void StreamInBitStream::underflow() {
-    const std::streamsize wanted = static_cast<std::streamsize>(bytes.size());
-    stream.read(bytes.data(), wanted);
+    const std::streamsize wanted = static_cast<std::streamsize>(capacity) * 4;
+    stream.read(bytes.get(), wanted);
     const std::streamsize got = stream.gcount();
     uint32_t words = capacity;
     if (got < wanted) {
         // End of the input: the rest of the chunk reads as zeros, and the
         // stream stays usable so the caller can seek past the payload. Only
-        // the words that hold input are converted; a short final payload
-        // (the usual case for small blocks) costs no pass over the whole chunk.
+        // the words that hold input are converted and nothing is cleared
+        // beyond them: a short final payload (the usual case for small
+        // blocks) costs no pass over the whole chunk, nor its memory.
         stream.clear();
         const size_t have = static_cast<size_t>(got);
         words = static_cast<uint32_t>((have + 3) / 4);
-        std::memset(bytes.data() + have, 0, static_cast<size_t>(words) * 4 - have);
-        std::memset(buffer.data() + words, 0, static_cast<size_t>(capacity - words) * 4);
+        std::memset(bytes.get() + have, 0, static_cast<size_t>(words) * 4 - have);
     }
-    const char* p = bytes.data();
+    const char* p = bytes.get();
     for (uint32_t i = 0; i < words; ++i, p += 4) buffer[i] = loadLE32(p);
+    filled = words;
     readPos = 0;
 }

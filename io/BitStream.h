@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -119,8 +120,8 @@ private:
 // further bit is 0.
 class InBitStream {
 public:
-    // Allocates a zeroed buffer of capacityWords words (0 is taken as 1); the
-    // first read calls underflow. Throws std::bad_alloc.
+    // Allocates a buffer of capacityWords words (0 is taken as 1), holding no
+    // data yet; the first read calls underflow. Throws std::bad_alloc.
     explicit InBitStream(uint32_t capacityWords);
     virtual ~InBitStream() = default;
     InBitStream(const InBitStream&) = delete;
@@ -158,8 +159,11 @@ protected:
     uint32_t bitCount = 0;     // unread bits of currentWord, 0..32
     uint32_t currentWord = 0;  // the unread bits, next one in bit 0
     uint32_t readPos;          // index of the next unread word in buffer
-    std::vector<uint32_t> buffer;
-    uint32_t capacity;         // buffer.size()
+    // capacity words; only the first `filled` hold data, the rest read as 0
+    // (so a short refill need not clear the buffer, nor its pages be touched).
+    std::unique_ptr<uint32_t[]> buffer;
+    uint32_t capacity;
+    uint32_t filled = 0;
 };
 
 // An InBitStream that refills its buffer from a byte stream positioned at the
@@ -177,5 +181,5 @@ public:
 
 private:
     std::istream& stream;
-    std::vector<char> bytes;  // staging area of capacity * 4 bytes
+    std::unique_ptr<char[]> bytes;  // staging area of capacity * 4 bytes
 };

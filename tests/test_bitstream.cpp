@@ -229,6 +229,17 @@ TEST(InBitStreamEnd, ShortInputReadsAsZerosAndLeavesStreamUsable) {
     EXPECT_EQ(in.get(), 0xFF);
 }
 
+TEST(InBitStreamEnd, ShortRefillAfterAFullOneLeavesNoStaleWords) {
+    // A full chunk of 0x55 bytes, then 5 more: past them the second chunk
+    // must read as zeros, not as what the first one left in the buffer.
+    std::istringstream in(std::string(16, '\x55') + std::string(5, '\x0F'));
+    StreamInBitStream bits(in, 4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(bits.readBits(32), 0x55555555u);
+    EXPECT_EQ(bits.readBits(32), 0x0F0F0F0Fu);
+    EXPECT_EQ(bits.readBits(32), 0x0Fu);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(bits.readBits(32), 0u) << i;
+}
+
 TEST(InBitStreamEnd, EmptyInputReadsAsZeros) {
     std::istringstream in("");
     StreamInBitStream bits(in, 4);
