@@ -124,6 +124,59 @@ inline void exchange(uint32_t* pos, uint32_t* keys, int a, int b) {
     }
 }
 
+// The in-place three-way partition of a[lo..hi) around `pivot`, a key that
+// occurs in it, with keyOf(element) giving an element's key. Returns (lt, eq):
+// [lo, lt) below the pivot, [lt, eq) equal, [eq, hi) above. hintFront(i) and
+// hintBack(i) are called before the element at i is read from the front or
+// the back, so a caller can ask for its key early.
+template <typename Element, typename KeyOf, typename HintFront, typename HintBack>
+std::pair<uint32_t, uint32_t> partitionAroundPivot(Element* a, uint32_t lo, uint32_t hi, uint32_t pivot,
+                                                   KeyOf keyOf, HintFront hintFront, HintBack hintBack) {
+    // Phase one: find the first element equal to the pivot, moving larger
+    // ones to the back as they are met.
+    uint32_t lt = lo;
+    uint32_t gt = hi - 1;
+    for (;;) {
+        hintFront(lt);
+        hintBack(gt);
+        const uint32_t k = keyOf(a[lt]);
+        if (k < pivot) {
+            ++lt;
+        } else if (k > pivot) {
+            std::swap(a[lt], a[gt]);
+            --gt;
+        } else {
+            break;
+        }
+    }
+    uint32_t eq = lt + 1;
+    // Phase two: [lo,lt) < pivot, [lt,eq) = pivot, [eq,gt] open, (gt,hi) > pivot.
+    for (;;) {
+        hintBack(gt);
+        uint32_t k = keyOf(a[gt]);
+        while (k > pivot) {
+            --gt;
+            hintBack(gt);
+            k = keyOf(a[gt]);
+        }
+        if (k < pivot) {
+            const Element small = a[gt];
+            a[gt] = a[eq];
+            a[eq] = a[lt];
+            a[lt] = small;
+            ++lt;
+            ++eq;
+        } else if (gt <= eq) {
+            if (gt == eq) ++eq;
+            break;
+        } else {
+            std::swap(a[eq], a[gt]);
+            ++eq;
+        }
+    }
+    return {lt, eq};
+}
+
 bool isRun(uint32_t entry) {
     return (entry & kRun) != 0;
 }
@@ -576,51 +629,14 @@ void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
                 prefetch(group_ + order_[k] + step_);
             };
 
-            // Phase one: find the first entry equal to the pivot, moving larger
-            // entries to the back as they are met.
-            uint32_t lt = first;
-            uint32_t gt = end - 1;
-            for (;;) {
-                if (hinted) {
-                    hint(lt, kSplitPrefetchDistance);
-                    hint(gt, -kSplitPrefetchDistance);
-                }
-                const uint32_t k = key(order_[lt]);
-                if (k < pivot) {
-                    ++lt;
-                } else if (k > pivot) {
-                    std::swap(order_[lt], order_[gt]);
-                    --gt;
-                } else {
-                    break;
-                }
-            }
-            uint32_t eq = lt + 1;
-            // Phase two: [first,lt) < pivot, [lt,eq) = pivot, [eq,gt] open,
-            // (gt,end) > pivot.
-            for (;;) {
-                if (hinted) hint(gt, -kSplitPrefetchDistance);
-                uint32_t k = key(order_[gt]);
-                while (k > pivot) {
-                    --gt;
-                    if (hinted) hint(gt, -kSplitPrefetchDistance);
-                    k = key(order_[gt]);
-                }
-                if (k < pivot) {
-                    const uint32_t small = order_[gt];
-                    order_[gt] = order_[eq];
-                    order_[eq] = order_[lt];
-                    order_[lt] = small;
-                    ++lt;
-                    ++eq;
-                } else if (gt <= eq) {
-                    if (gt == eq) ++eq;
-                    break;
-                } else {
-                    std::swap(order_[eq], order_[gt]);
-                    ++eq;
-                }
-            }
+            auto hintFront = [&](uint32_t at) {
+                if (hinted) hint(at, kSplitPrefetchDistance);
+            };
+            auto hintBack = [&](uint32_t at) {
+                if (hinted) hint(at, -kSplitPrefetchDistance);
+            };
+            const auto [lt, eq] = partitionAroundPivot(
+                order_, first, end, pivot, [this](uint32_t p) { return key(p); }, hintFront, hintBack);
 
             if (lt - first >= 5) {
                 pending_.push_back(Pending{lt, eq, end});
@@ -768,40 +784,12 @@ void SuffixSorter::splitKeys(uint64_t* elems, uint32_t size) {
                 std::memcpy(part + below, out + (m - equal), size_t{equal} * sizeof(uint64_t));
                 std::memcpy(part + below + equal, out, size_t{above} * sizeof(uint64_t));
             } else {
-                // A short part: the in-place split of phase one and two, whose
-                // branches cost less here than the copies of the other way.
-                uint32_t lt = lo;
-                uint32_t gt = hi - 1;
-                for (;;) {
-                    const uint32_t k = keyAt(lt);
-                    if (k < pivot) {
-                        ++lt;
-                    } else if (k > pivot) {
-                        std::swap(elems[lt], elems[gt]);
-                        --gt;
-                    } else {
-                        break;
-                    }
-                }
-                uint32_t eq = lt + 1;
-                for (;;) {
-                    uint32_t k = keyAt(gt);
-                    while (k > pivot) k = keyAt(--gt);
-                    if (k < pivot) {
-                        const uint64_t small = elems[gt];
-                        elems[gt] = elems[eq];
-                        elems[eq] = elems[lt];
-                        elems[lt] = small;
-                        ++lt;
-                        ++eq;
-                    } else if (gt <= eq) {
-                        if (gt == eq) ++eq;
-                        break;
-                    } else {
-                        std::swap(elems[eq], elems[gt]);
-                        ++eq;
-                    }
-                }
+                // A short part: the in-place split, whose branches cost less
+                // here than the copies of the other way.
+                auto noHint = [](uint32_t) {};
+                const auto [lt, eq] = partitionAroundPivot(
+                    elems, lo, hi, pivot, [](uint64_t e) { return static_cast<uint32_t>(e >> 32); }, noHint,
+                    noHint);
                 below = lt - lo;
                 equal = eq - lt;
             }
