@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -154,6 +155,18 @@ Bytes seededBlock(uint64_t seed, size_t maxSize) {
     }
 }
 
+// A decoder of either kind for a block of L bytes. The bit map keeps the
+// symbols of known run starts in the output, given here as `out`.
+template <typename Decoder>
+Decoder makeDecoder(uint32_t L, Bytes& out) {
+    if constexpr (std::is_same_v<Decoder, DcMapDecoder>) {
+        out.assign(L, 0);
+        return DcMapDecoder(L, out.data());
+    } else {
+        return Decoder(L);
+    }
+}
+
 }  // namespace
 
 TEST(DcEncode, WorkedExamples) {
@@ -241,6 +254,19 @@ TEST(DcRoundTrip, AllByteValues) {
     roundTrip(testdata::runsBytes(3, 100000, 256, 3), "short runs of every byte");
 }
 
+TEST(DcRoundTrip, EitherSideOfTheDecoderChoice) {
+    // Blocks with 191 and 192 byte values present take the list and the
+    // bit map; skewed data adds jumps over many thousand positions.
+    for (uint32_t present : {191u, 192u}) {
+        Bytes x = testdata::runsBytes(present, 60000, present, 2);
+        for (uint32_t b = 0; b < present; ++b) x[b * 7] = static_cast<uint8_t>(b);
+        roundTrip(x, std::to_string(present) + " byte values");
+        Bytes skewed = testdata::skewedBytes(present, 300000, 256);
+        for (uint32_t b = 0; b < 256; ++b) skewed[b * 1000 + 17] = static_cast<uint8_t>(b < present ? b : 0);
+        roundTrip(skewed, std::to_string(present) + " byte values, skewed");
+    }
+}
+
 TEST(DcRoundTrip, CorpusFiles) {
     const auto files = testdata::corpusFiles();
     if (files.empty()) GTEST_SKIP() << "no corpus at " << testdata::corpusDir();
@@ -319,8 +345,10 @@ TEST(DcDamage, HugeCountsStopWithTheBlock) {
     EXPECT_LE(r.pulled, 256u + x.size());
 }
 
-TEST(DcDamage, DecoderRejectsMisuseOfItsEntries) {
-    DcDecoder decoder(1000);
+template <typename Decoder>
+void checkMisuseIsRejected() {
+    Bytes out;
+    Decoder decoder = makeDecoder<Decoder>(1000, out);
     EXPECT_THROW(decoder.addFirstOccurrence(256, 1), Exception);
     for (int i = 0; i < 256; ++i) decoder.addFirstOccurrence(0, 1);
     try {
@@ -330,14 +358,22 @@ TEST(DcDamage, DecoderRejectsMisuseOfItsEntries) {
         EXPECT_EQ(std::string(e.what()), kInvalid);
     }
 
-    DcDecoder empty(10);
+    Bytes out2;
+    Decoder empty = makeDecoder<Decoder>(10, out2);
     EXPECT_THROW(empty.nextRun(0), Exception);
-    DcDecoder one(10);
+    Bytes out3;
+    Decoder one = makeDecoder<Decoder>(10, out3);
     one.addFirstOccurrence(7, 1);
     const DcRun run = one.nextRun(5);  // the last run: d is not looked at
     EXPECT_EQ(run.symbol, 7);
     EXPECT_EQ(run.length, 10u);
     EXPECT_THROW(one.nextRun(0), Exception);
+}
+
+TEST(DcDamage, DecoderRejectsMisuseOfItsEntries) {
+    checkMisuseIsRejected<DcDecoder>();
+    checkMisuseIsRejected<CompactDcDecoder>();
+    checkMisuseIsRejected<DcMapDecoder>();
 }
 
 TEST(DcDamage, RandomValueSequencesDecodeOrFailCleanly) {
@@ -376,8 +412,9 @@ TEST(DcDamage, RandomValueSequencesDecodeOrFailCleanly) {
 template <typename Decoder>
 std::pair<std::vector<std::pair<int, uint32_t>>, std::string> traceRuns(const Values& values, uint32_t L) {
     std::vector<std::pair<int, uint32_t>> runs;
+    Bytes out;
     try {
-        Decoder decoder(L);
+        Decoder decoder = makeDecoder<Decoder>(L, out);
         size_t i = 0;
         for (; i < values.size() && i < 256; ++i) decoder.addFirstOccurrence(static_cast<uint32_t>(i), values[i]);
         for (uint64_t written = 0; written < L; ++i) {
@@ -391,10 +428,11 @@ std::pair<std::vector<std::pair<int, uint32_t>>, std::string> traceRuns(const Va
     return {runs, ""};
 }
 
-TEST(DcDamage, NarrowAndWideEntriesAgreeRunForRun) {
-    // inverseDc uses 32-bit entries for every block the format can carry;
-    // the 64-bit decoder takes any length. Given the same values, valid or
-    // damaged, both must give the same runs and stop at the same point.
+TEST(DcDamage, ListsAndBitMapAgreeRunForRun) {
+    // inverseDc uses the list of 32-bit entries or the bit map for every
+    // block the format can carry; the list of 64-bit entries takes any
+    // length. Given the same values, valid or damaged, all three must give
+    // the same runs and stop at the same point.
     testdata::Rng rng(4242);
     for (uint64_t seed = 0; seed < 600; ++seed) {
         const Bytes x = seededBlock(seed, seed % 10 == 0 ? 20000 : 600);
@@ -403,9 +441,12 @@ TEST(DcDamage, NarrowAndWideEntriesAgreeRunForRun) {
         const bool damaged = seed % 3 == 1 && !values.empty();
         if (damaged) values[rng.below(static_cast<uint32_t>(values.size()))] = rng.below(L + 3);
         const auto narrow = traceRuns<CompactDcDecoder>(values, L);
+        const auto map = traceRuns<DcMapDecoder>(values, L);
         const auto wide = traceRuns<DcDecoder>(values, L);
         ASSERT_EQ(narrow.first, wide.first) << seed;
         ASSERT_EQ(narrow.second, wide.second) << seed;
+        ASSERT_EQ(map.first, wide.first) << seed;
+        ASSERT_EQ(map.second, wide.second) << seed;
         if (!damaged) {
             ASSERT_EQ(wide.second, "") << seed;
             Bytes rebuilt;

@@ -11,11 +11,13 @@
 // first-occurrence values can be put in front of them afterwards without
 // moving anything.
 //
-// The decoder holds the same list of known starts. Its checks cost one
-// comparison per run and keep damaged data from pushing it outside the block.
+// The list decoder holds the same list of known starts; the map decoder marks
+// them in a bit per position instead. Their checks cost one comparison per
+// run and keep damaged data from pushing them outside the block.
 #include "transform/DistanceCoding.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <limits>
 #include <type_traits>
@@ -246,3 +248,159 @@ DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
 
 template class BasicDcDecoder<uint32_t>;
 template class BasicDcDecoder<uint64_t>;
+
+namespace {
+
+// Bit counting for the bit map, without relying on a population-count
+// instruction (not part of the base x86-64 set): byte i of the running
+// counts holds the number of set bits in bytes 0..i of w, so the top byte is
+// the count of the whole word, and the byte holding the r-th set bit is the
+// first whose running count exceeds r.
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+inline uint64_t runningByteCounts(uint64_t w) {
+    uint64_t counts = w - ((w >> 1) & 0x5555555555555555ull);
+    counts = (counts & 0x3333333333333333ull) + ((counts >> 2) & 0x3333333333333333ull);
+    counts = (counts + (counts >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return counts * kOnes;
+}
+
+inline uint32_t bitCount(uint64_t w) { return static_cast<uint32_t>(runningByteCounts(w) >> 56); }
+
+// The bit inside a byte, from a table: at[r << 8 | byte] is the position of
+// the set bit of `byte` with r set bits below it.
+struct SelectInByte {
+    std::array<uint8_t, 256 * 8> at{};
+    constexpr SelectInByte() {
+        for (uint32_t byte = 0; byte < 256; ++byte) {
+            uint32_t r = 0;
+            for (uint32_t bit = 0; bit < 8; ++bit) {
+                if ((byte >> bit) & 1) at[(r++ << 8) | byte] = static_cast<uint8_t>(bit);
+            }
+        }
+    }
+};
+constexpr SelectInByte kSelectInByte{};
+
+// Position (0..63) of the set bit of w that has r set bits below it, given
+// w's running byte counts; w must have more than r set bits.
+inline uint32_t selectBit(uint64_t w, uint64_t running, uint32_t r) {
+    // High bit of byte i set where the running count is at most r: the
+    // bytes below the one that holds the bit, a run from byte 0 up.
+    const uint64_t below = (((r * kOnes) | kHighs) - running) & kHighs;
+    const uint32_t shift = static_cast<uint32_t>(std::countr_zero(below ^ kHighs)) - 7;
+    const uint32_t before = static_cast<uint32_t>(((running << 8) >> shift) & 0xFF);
+    return shift + kSelectInByte.at[((r - before) << 8) | ((w >> shift) & 0xFF)];
+}
+
+constexpr uint32_t kBlockBits = 512;
+
+}  // namespace
+
+DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output) : symbols(output), length(L) {
+    assert(L <= maxLength);
+    static_assert(wordsPerBlock * 64 == kBlockBits);
+    // Blocks up to the one holding position L + alphabetSize, and one more,
+    // all clear beyond L: every search ends inside them.
+    const size_t blocks = (size_t{L} + alphabetSize) / kBlockBits + 2;
+    known.assign(blocks * wordsPerBlock, 0);
+    knownInBlock.assign(blocks, 0);
+}
+
+void DcMapDecoder::markKnown(uint32_t position, uint8_t symbol) {
+    known[position >> 6] |= uint64_t{1} << (position & 63);
+    ++knownInBlock[position / kBlockBits];
+    symbols[position] = symbol;
+}
+
+uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
+    // The 64 bits from `from` on, taken from two words: short jumps, the
+    // usual case, end inside them.
+    uint32_t word = from >> 6;
+    const uint32_t shift = from & 63;
+    uint64_t unknown = ~((known[word] >> shift) | ((known[word + 1] << 1) << (63 - shift)));
+    const uint64_t running = runningByteCounts(unknown);
+    uint32_t count = static_cast<uint32_t>(running >> 56);
+    if (d <= count) return from + selectBit(unknown, running, d - 1);
+    // Then the rest of the next word and whole words up to the end of its
+    // block.
+    d -= count;
+    ++word;
+    unknown = ~known[word] & (~uint64_t{0} << shift);
+    count = bitCount(unknown);
+    while (count < d && (word + 1) % wordsPerBlock != 0) {
+        d -= count;
+        unknown = ~known[++word];
+        count = bitCount(unknown);
+    }
+    if (count < d) {
+        // Whole blocks: they lie after `from`, so every set bit in them is
+        // a live start and the block's count is exact.
+        d -= count;
+        uint32_t block = (word + 1) / wordsPerBlock;
+        uint32_t free = kBlockBits - knownInBlock[block];
+        while (free < d) {
+            d -= free;
+            free = kBlockBits - knownInBlock[++block];
+        }
+        word = block * wordsPerBlock;
+        unknown = ~known[word];
+        count = bitCount(unknown);
+        while (count < d) {
+            d -= count;
+            unknown = ~known[++word];
+            count = bitCount(unknown);
+        }
+    }
+    return (word << 6) + selectBit(unknown, runningByteCounts(unknown), d - 1);
+}
+
+uint32_t DcMapDecoder::nextKnown(uint32_t position) const {
+    const uint32_t from = position + 1;
+    uint32_t word = from >> 6;
+    const uint32_t shift = from & 63;
+    const uint64_t bits = (known[word] >> shift) | ((known[word + 1] << 1) << (63 - shift));
+    if (bits != 0) return from + static_cast<uint32_t>(std::countr_zero(bits));
+    // Nothing in the next 64 positions: whole words from the second on.
+    ++word;
+    uint64_t rest = known[word] & (~uint64_t{0} << shift);
+    while (rest == 0) rest = known[++word];
+    return (word << 6) + static_cast<uint32_t>(std::countr_zero(rest));
+}
+
+void DcMapDecoder::addFirstOccurrence(uint32_t b, uint32_t v) {
+    if (b >= alphabetSize) throw Exception(kInvalidDcDataMessage);
+    if (v == 0) return;
+    if (liveCount == alphabetSize) throw Exception(kInvalidDcDataMessage);
+    // The answer is at least cursor + v - 1.
+    if (v > length - cursor) throw Exception(kInvalidDcDataMessage);
+    const uint32_t p = nthUnknown(cursor, v);
+    if (p >= length) throw Exception(kInvalidDcDataMessage);
+    markKnown(p, static_cast<uint8_t>(b));
+    ++liveCount;
+}
+
+DcRun DcMapDecoder::nextRun(uint32_t d) {
+    if (liveCount == 0 || !isKnown(cursor)) throw Exception(kInvalidDcDataMessage);
+    const uint8_t c = symbols[cursor];
+    if (liveCount == 1) {
+        liveCount = 0;
+        return DcRun{c, length - cursor};
+    }
+    // Live starts lie at or after the cursor, so with two of them the next
+    // one exists and lies below L.
+    const uint32_t P = nextKnown(cursor);
+    const DcRun run{c, P - cursor};
+    cursor = P;
+    if (d == 0) {
+        --liveCount;
+        return run;
+    }
+    // The next run of c is the d-th position after P that is not known.
+    if (d >= length - P) throw Exception(kInvalidDcDataMessage);
+    const uint32_t x = nthUnknown(P + 1, d);
+    if (x >= length) throw Exception(kInvalidDcDataMessage);
+    markKnown(x, c);
+    return run;
+}

@@ -12,8 +12,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "app/Exception.h"
@@ -111,31 +113,103 @@ using DcDecoder = BasicDcDecoder<uint64_t>;
 // For blocks of at most 2^24 bytes.
 using CompactDcDecoder = BasicDcDecoder<uint32_t>;
 
+// The same inverse (same runs, same checks, same message for any value
+// sequence) kept as one bit per position of the block instead of a list:
+// a set bit marks a known run start, and the start's symbol waits in the
+// output byte at that position until its run is written. Placing a run d
+// unknown positions ahead counts clear bits a word at a time (a block of 512
+// at a time for long jumps); the end of the front run is the next set bit.
+// Nothing moves when a start is added or taken. Where nearly every byte
+// value occurs the list holds up to 256 entries and each run moves a good
+// part of them; there the map is faster. Where few occur the list is short
+// and its walk is quicker than counting bits. The map costs L / 8 bytes.
+class DcMapDecoder {
+public:
+    // Largest block length it takes: every block the packed format carries.
+    static constexpr uint32_t maxLength = uint32_t{1} << 24;
+
+    // output: the L bytes (L <= maxLength) the block is rebuilt into. The
+    // caller writes each run that nextRun returns, exactly its bytes and no
+    // further, before asking for the next one: the bytes after it may hold
+    // the symbols of runs yet to come. The byte at a run's start already
+    // holds its symbol.
+    DcMapDecoder(uint32_t L, uint8_t* output);
+
+    // As DcDecoder::addFirstOccurrence; called before the first nextRun.
+    void addFirstOccurrence(uint32_t b, uint32_t v);
+
+    // As DcDecoder::nextRun.
+    DcRun nextRun(uint32_t d);
+
+private:
+    static constexpr uint32_t alphabetSize = 256;
+
+    // Bits are counted per block of 512 positions too, so that long jumps
+    // pass whole blocks at a time.
+    static constexpr uint32_t wordsPerBlock = 8;
+
+    // The d-th (from 1) position at or after `from` (from >= cursor) whose
+    // bit is clear. Requires from + d <= L: at most alphabetSize set bits lie
+    // at or after the cursor, so the answer stays inside the padded map.
+    uint32_t nthUnknown(uint32_t from, uint32_t d) const;
+    // The first set bit after `position`; one must exist.
+    uint32_t nextKnown(uint32_t position) const;
+    // Sets the clear bit of `position` and stores its symbol.
+    void markKnown(uint32_t position, uint8_t symbol);
+    bool isKnown(uint32_t position) const { return (known[position >> 6] >> (position & 63)) & 1; }
+
+    std::vector<uint64_t> known;         // bit p: a run starts at p (live when p >= cursor)
+    std::vector<uint16_t> knownInBlock;  // set bits per 512 positions
+    uint8_t* symbols;             // the output
+    uint32_t liveCount = 0;       // set bits at or after the cursor, at most 256
+    uint32_t cursor = 0;          // start of the front run
+    uint32_t length = 0;          // L
+};
+
 namespace dc_detail {
 
-template <typename Decoder, typename ValueSource>
-void inverseDcWith(ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
-    Decoder decoder(L);
-    uint32_t j = 0;
-    for (; j < n && j < 256; ++j) decoder.addFirstOccurrence(j, next());
+// Writes `length` copies of c at out[0..length). Short runs take two 8-byte
+// stores when `room` (the bytes that may be written from out on, at least
+// length) allows 16; else they are written exactly.
+inline void fillRun(uint8_t* out, uint8_t c, uint32_t length, uint32_t room) {
+    const uint64_t pattern = 0x0101010101010101ull * c;
+    if (length <= 16 && room >= 16) {
+        std::memcpy(out, &pattern, 8);
+        std::memcpy(out + 8, &pattern, 8);
+    } else if (length > 16) {
+        std::memset(out, c, length);
+    } else if (length >= 8) {
+        std::memcpy(out, &pattern, 8);
+        std::memcpy(out + length - 8, &pattern, 8);
+    } else if (length >= 4) {
+        std::memcpy(out, &pattern, 4);
+        std::memcpy(out + length - 4, &pattern, 4);
+    } else if (length > 0) {
+        out[0] = c;
+        out[length / 2] = c;
+        out[length - 1] = c;
+    }
+}
 
+// Places the first occurrences from first[0..firstCount), then draws runs
+// with the remaining n - firstCount values and the dropped zeros after them.
+template <typename Decoder, typename ValueSource>
+void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount, ValueSource& next,
+                   uint32_t n, uint32_t L, uint8_t* output) {
+    for (uint32_t b = 0; b < firstCount; ++b) decoder.addFirstOccurrence(b, first[b]);
+
+    // The map keeps symbols of runs yet to come in the output, so its runs
+    // are written exactly; the list's may be written 16 bytes at a time.
+    constexpr bool exact = std::is_same_v<Decoder, DcMapDecoder>;
     uint32_t k = 0;  // bytes written
     auto put = [&](const DcRun& run) {
         if (run.length > L - k) throw Exception(kInvalidDcDataMessage);
-        if (run.length <= 16 && L - k >= 16) {
-            // Most runs are short: two 8-byte stores, the bytes past the run
-            // lying inside the block and rewritten by the runs after it.
-            const uint64_t pattern = 0x0101010101010101ull * run.symbol;
-            std::memcpy(output + k, &pattern, 8);
-            std::memcpy(output + k + 8, &pattern, 8);
-        } else {
-            std::memset(output + k, run.symbol, run.length);
-        }
+        fillRun(output + k, run.symbol, run.length, exact ? run.length : L - k);
         k += run.length;
     };
     // A valid sequence spends its last run value on a run that starts before
     // the end of the block, so a value arriving with the block full is damage.
-    for (; j < n; ++j) {
+    for (uint32_t j = firstCount; j < n; ++j) {
         if (k == L) throw Exception(kInvalidDcDataMessage);
         put(decoder.nextRun(next()));
     }
@@ -144,6 +218,10 @@ void inverseDcWith(ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
 }
 
 }  // namespace dc_detail
+
+// Blocks in which at least this many byte values occur are decoded with the
+// bit map, the others with the list (see DcMapDecoder).
+inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 
 // Rebuilds the L bytes output[0..L-1] from n values pulled in order from
 // next() (a callable returning uint32_t). The first min(n, 256) values place
@@ -156,9 +234,23 @@ void inverseDcWith(ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
 // be partly written.
 template <typename ValueSource>
 void inverseDc(ValueSource&& next, uint32_t n, uint32_t L, uint8_t* output) {
-    if (L <= CompactDcDecoder::maxLength) {
-        dc_detail::inverseDcWith<CompactDcDecoder>(next, n, L, output);
+    // The first-occurrence values tell how many byte values occur before any
+    // run is drawn; that picks the decoder.
+    std::array<uint32_t, 256> first{};
+    const uint32_t firstCount = n < 256 ? n : 256;
+    uint32_t present = 0;
+    for (uint32_t b = 0; b < firstCount; ++b) {
+        first[b] = next();
+        present += first[b] != 0 ? 1 : 0;
+    }
+    if (L > CompactDcDecoder::maxLength) {
+        DcDecoder decoder(L);
+        dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
+    } else if (present >= kDcMapFromPresentBytes) {
+        DcMapDecoder decoder(L, output);
+        dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
     } else {
-        dc_detail::inverseDcWith<DcDecoder>(next, n, L, output);
+        CompactDcDecoder decoder(L);
+        dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
     }
 }
