@@ -294,66 +294,57 @@ inline uint32_t selectBit(uint64_t w, uint64_t running, uint32_t r) {
     return shift + kSelectInByte.at[((r - before) << 8) | ((w >> shift) & 0xFF)];
 }
 
-constexpr uint32_t kBlockBits = 512;
-
 }  // namespace
 
 DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output) : symbols(output), length(L) {
     assert(L <= maxLength);
-    static_assert(wordsPerBlock * 64 == kBlockBits);
-    // Blocks up to the one holding position L + alphabetSize, and one more,
+    // Words up to the one holding position L + alphabetSize and a few more,
     // all clear beyond L: every search ends inside them.
-    const size_t blocks = (size_t{L} + alphabetSize) / kBlockBits + 2;
-    known.assign(blocks * wordsPerBlock, 0);
-    knownInBlock.assign(blocks, 0);
+    const size_t words = (size_t{L} + alphabetSize) / 64 + 8;
+    known.assign(words, 0);
+    knownInWord.assign(words, 0);
 }
 
 void DcMapDecoder::markKnown(uint32_t position, uint8_t symbol) {
     known[position >> 6] |= uint64_t{1} << (position & 63);
-    ++knownInBlock[position / kBlockBits];
+    ++knownInWord[position >> 6];
     symbols[position] = symbol;
 }
 
 uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
-    // The 64 bits from `from` on, taken from two words: short jumps, the
-    // usual case, end inside them.
+    // The rest of the word that holds `from`.
     uint32_t word = from >> 6;
-    const uint32_t shift = from & 63;
-    uint64_t unknown = ~((known[word] >> shift) | ((known[word + 1] << 1) << (63 - shift)));
-    const uint64_t running = runningByteCounts(unknown);
-    uint32_t count = static_cast<uint32_t>(running >> 56);
-    if (d <= count) return from + selectBit(unknown, running, d - 1);
-    // Then the rest of the next word and whole words up to the end of its
-    // block.
-    d -= count;
-    ++word;
-    unknown = ~known[word] & (~uint64_t{0} << shift);
-    count = bitCount(unknown);
-    while (count < d && (word + 1) % wordsPerBlock != 0) {
+    uint64_t unknown = ~known[word] & (~uint64_t{0} << (from & 63));
+    uint64_t running = runningByteCounts(unknown);
+    const uint32_t count = static_cast<uint32_t>(running >> 56);
+    if (d > count) {
+        // Then four words at a time from their counts, which are exact past
+        // the cursor's word: the clear bits of each in a 16-bit lane, summed
+        // up the lanes by one multiplication.
         d -= count;
-        unknown = ~known[++word];
-        count = bitCount(unknown);
-    }
-    if (count < d) {
-        // Whole blocks: they lie after `from`, so every set bit in them is
-        // a live start and the block's count is exact.
-        d -= count;
-        uint32_t block = (word + 1) / wordsPerBlock;
-        uint32_t free = kBlockBits - knownInBlock[block];
-        while (free < d) {
-            d -= free;
-            free = kBlockBits - knownInBlock[++block];
+        ++word;
+        constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
+        constexpr uint64_t kLaneHighs = 0x8000800080008000ull;
+        uint64_t upTo;  // lane i: clear bits in words word .. word + i
+        for (;;) {
+            const uint8_t* c = knownInWord.data() + word;
+            const uint64_t lanes = uint64_t{c[0]} | (uint64_t{c[1]} << 16) | (uint64_t{c[2]} << 32) |
+                                   (uint64_t{c[3]} << 48);
+            upTo = (64 * kLaneOnes - lanes) * kLaneOnes;
+            const uint32_t total = static_cast<uint32_t>(upTo >> 48);
+            if (d <= total) break;
+            d -= total;
+            word += 4;
         }
-        word = block * wordsPerBlock;
+        // High bit of lane i set where fewer than d clear bits lie up to it.
+        const uint64_t short_ = ((((d - 1) * kLaneOnes) | kLaneHighs) - upTo) & kLaneHighs;
+        const uint32_t lane = static_cast<uint32_t>(std::countr_zero(short_ ^ kLaneHighs)) >> 4;
+        d -= static_cast<uint32_t>(((upTo << 16) >> (16 * lane)) & 0xFFFF);
+        word += lane;
         unknown = ~known[word];
-        count = bitCount(unknown);
-        while (count < d) {
-            d -= count;
-            unknown = ~known[++word];
-            count = bitCount(unknown);
-        }
+        running = runningByteCounts(unknown);
     }
-    return (word << 6) + selectBit(unknown, runningByteCounts(unknown), d - 1);
+    return (word << 6) + selectBit(unknown, running, d - 1);
 }
 
 uint32_t DcMapDecoder::nextKnown(uint32_t position) const {

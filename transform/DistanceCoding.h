@@ -116,12 +116,14 @@ using CompactDcDecoder = BasicDcDecoder<uint32_t>;
 // sequence) kept as one bit per position of the block instead of a list:
 // a set bit marks a known run start, and the start's symbol waits in the
 // output byte at that position until its run is written. Placing a run d
-// unknown positions ahead counts clear bits a word at a time (a block of 512
-// at a time for long jumps); the end of the front run is the next set bit.
+// unknown positions ahead counts clear bits, in the word at hand from the
+// map and then four words at a time from counts kept per word; the end of
+// the front run is the next set bit.
 // Nothing moves when a start is added or taken. Where nearly every byte
 // value occurs the list holds up to 256 entries and each run moves a good
 // part of them; there the map is faster. Where few occur the list is short
-// and its walk is quicker than counting bits. The map costs L / 8 bytes.
+// and its walk is quicker than counting bits. The map and its counts cost
+// L / 8 + L / 64 bytes.
 class DcMapDecoder {
 public:
     // Largest block length it takes: every block the packed format carries.
@@ -143,10 +145,6 @@ public:
 private:
     static constexpr uint32_t alphabetSize = 256;
 
-    // Bits are counted per block of 512 positions too, so that long jumps
-    // pass whole blocks at a time.
-    static constexpr uint32_t wordsPerBlock = 8;
-
     // The d-th (from 1) position at or after `from` (from >= cursor) whose
     // bit is clear. Requires from + d <= L: at most alphabetSize set bits lie
     // at or after the cursor, so the answer stays inside the padded map.
@@ -157,12 +155,12 @@ private:
     void markKnown(uint32_t position, uint8_t symbol);
     bool isKnown(uint32_t position) const { return (known[position >> 6] >> (position & 63)) & 1; }
 
-    std::vector<uint64_t> known;         // bit p: a run starts at p (live when p >= cursor)
-    std::vector<uint16_t> knownInBlock;  // set bits per 512 positions
-    uint8_t* symbols;             // the output
-    uint32_t liveCount = 0;       // set bits at or after the cursor, at most 256
-    uint32_t cursor = 0;          // start of the front run
-    uint32_t length = 0;          // L
+    std::vector<uint64_t> known;       // bit p: a run starts at p (live when p >= cursor)
+    std::vector<uint8_t> knownInWord;  // set bits per word of `known`
+    uint8_t* symbols;                  // the output
+    uint32_t liveCount = 0;            // set bits at or after the cursor, at most 256
+    uint32_t cursor = 0;               // start of the front run
+    uint32_t length = 0;               // L
 };
 
 namespace dc_detail {
