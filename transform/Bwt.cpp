@@ -450,54 +450,70 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
     // which gives every row j its LF image: the row of the suffix one
     // position earlier. The images form a permutation of 0..n-1, so every
     // walk below stays inside the column whatever bytes it holds.
-    // Counted in four tables: a column is full of runs, and one table would
-    // make every byte of a run wait for the count of the byte before.
-    uint32_t starts[256] = {};
-    {
-        uint32_t counts[4][256] = {};
-        uint32_t k = 0;
-        for (; k + 4 <= n; k += 4) {
-            ++counts[0][in[k]];
-            ++counts[1][in[k + 1]];
-            ++counts[2][in[k + 2]];
-            ++counts[3][in[k + 3]];
-        }
-        for (; k < n; ++k) ++counts[0][in[k]];
-        for (uint32_t c = 0; c < 256; ++c) starts[c] = counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
+    //
+    // The rows other than I are counted in four parts of that order, each
+    // into a table of its own: a column is full of runs, and one table would
+    // make every byte of a run wait for the count of the byte before. The
+    // parts also let the word table below be built as four independent
+    // chains of bucket counters.
+    const uint32_t others = n - 1;   // rows other than I, in the order above
+    const uint32_t part = others / 4;
+    auto rowAt = [firstIndex](uint32_t v) { return v + (v >= firstIndex ? 1u : 0u); };
+    uint32_t counts[4][256] = {};
+    for (uint32_t i = 0; i < part; ++i) {
+        ++counts[0][in[rowAt(i)]];
+        ++counts[1][in[rowAt(part + i)]];
+        ++counts[2][in[rowAt(2 * part + i)]];
+        ++counts[3][in[rowAt(3 * part + i)]];
     }
+    for (uint32_t v = 4 * part; v < others; ++v) ++counts[3][in[rowAt(v)]];
+    const uint8_t last = in[firstIndex];
+    uint32_t starts[256];
     uint32_t ends[256];
     uint32_t sum = 0;
     for (uint32_t c = 0; c < 256; ++c) {
-        const uint32_t count = starts[c];
         starts[c] = sum;
-        sum += count;
+        sum += counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c] + (c == last ? 1 : 0);
         ends[c] = sum;
     }
-    const uint8_t last = in[firstIndex];
 
     if (n <= kWordTableBlock) {
         // One word per row: its LF image, whether that image is a marker
         // (lanes only) and the row's byte on top.
         const auto table = std::make_unique_for_overwrite<uint32_t[]>(n);
         uint32_t* rows = table.get();
+        // next[q][c]: the next row of bucket c in part q of the order.
+        uint32_t next[4][256];
+        for (uint32_t c = 0; c < 256; ++c) {
+            uint32_t row = starts[c] + (c == last ? 1 : 0);
+            for (uint32_t q = 0; q < 4; ++q) {
+                next[q][c] = row;
+                row += counts[q][c];
+            }
+        }
+        rows[firstIndex] = starts[last] | (uint32_t{last} << 24);
+        auto place = [&](uint32_t q, uint32_t v) {
+            const uint32_t k = rowAt(v);
+            rows[k] = next[q][in[k]]++ | (uint32_t{in[k]} << 24);
+        };
+        for (uint32_t i = 0; i < part; ++i) {
+            place(0, i);
+            place(1, part + i);
+            place(2, 2 * part + i);
+            place(3, 3 * part + i);
+        }
+        for (uint32_t v = 4 * part; v < others; ++v) place(3, v);
         if (n >= kLaneBlock) {
             // About 2048 segments, at least 64 rows apart.
             uint32_t shift = 6;
             while (shift < 20 && (n >> (shift + 1)) >= 2048) ++shift;
             WordTableWalk lanes(rows, n, firstIndex, shift);
-            rows[firstIndex] = starts[last]++ | (uint32_t{last} << 24);
-            for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
-            for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
-            // The marker flags in a pass of their own, free of the chain of
-            // bucket counts above.
+            // The marker flags in a pass of their own, free of the chains of
+            // bucket counters above.
             for (uint32_t k = 0; k < n; ++k) {
                 rows[k] |= lanes.isMarker(rows[k] & WordTableWalk::kImageMask) ? WordTableWalk::kMarkerFlag : 0u;
             }
             if (lanes.run(out)) return;
-        } else {
-            rows[firstIndex] = starts[last]++ | (uint32_t{last} << 24);
-            for (uint32_t k = 0; k < firstIndex; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
-            for (uint32_t k = firstIndex + 1; k < n; ++k) rows[k] = starts[in[k]]++ | (uint32_t{in[k]} << 24);
         }
         uint32_t j = firstIndex;
         for (uint32_t t = n; t-- > 0;) {
