@@ -26,26 +26,27 @@ void writeValues(ValueCoder& coder, const uint32_t* values, uint32_t n) {
     coder.finish();
 }
 
-// Values are decoded a batch at a time and then handed to the inverse
-// transform: two tight loops, each keeping its own branches predictable,
-// instead of one loop alternating between them. Exactly n values are decoded
-// in all.
+// Values are decoded kLag ahead of the inverse transform: each value the
+// transform takes is replaced by decoding one more. The arithmetic decoder
+// and the inverse transform are each a chain of dependent steps, and the
+// value being decoded is not the one being used, so the two chains run side
+// by side instead of one after the other. The decoder works on a copy of the
+// model and coder that nothing else can reach, so its state can stay in
+// registers. At most n values are decoded, and never more than kLag beyond
+// those the transform has taken (it stops early on damaged data).
 template <typename ValueCoder>
 void readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
-    constexpr uint32_t kBatch = 512;
-    uint32_t batch[kBatch];
-    uint32_t filled = 0;
+    constexpr uint32_t kLag = 64;   // a power of two
+    uint32_t ring[kLag];            // the values decoded and not yet taken
+    uint32_t decoded = 0;
     uint32_t taken = 0;
-    uint32_t left = n;
     coder.start();
+    ValueCoder work = coder;
+    while (decoded < n && decoded < kLag) ring[decoded++ % kLag] = work.decodeValue();
     auto next = [&] {
-        if (taken == filled) {
-            filled = left < kBatch ? left : kBatch;
-            coder.decodeValues(batch, filled);
-            left -= filled;
-            taken = 0;
-        }
-        return batch[taken++];
+        const uint32_t v = ring[taken++ % kLag];
+        if (decoded < n) ring[decoded++ % kLag] = work.decodeValue();
+        return v;
     };
     inverseDc(next, n, L, column);
 }

@@ -109,18 +109,6 @@ public:
         coder.start();
     }
 
-    // Reads the next `count` values into out[0..count). The loop runs on a
-    // working copy of the model and coder, which nothing else can reach, so
-    // their state stays in registers instead of being stored and reloaded
-    // around every write to out.
-    void decodeValues(uint32_t* out, uint32_t count)
-        requires std::is_same_v<Coder, ArithmeticDecoder>
-    {
-        DcValueModel work = *this;
-        for (uint32_t i = 0; i < count; ++i) out[i] = work.decodeValue();
-        *this = work;
-    }
-
     // Reads one value. A damaged stream yields some value of a class below
     // classes(); whether it fits the block is the inverse transform's check.
     uint32_t decodeValue()
@@ -193,12 +181,6 @@ public:
         const uint32_t u = bits.readBits(w);
         if (u > 0xFFFFFFFFu - 3) throw Exception(kInvalidDcDataMessage);
         return u + 3;
-    }
-
-    void decodeValues(uint32_t* out, uint32_t count)
-        requires std::is_base_of_v<InBitStream, Bits>
-    {
-        for (uint32_t i = 0; i < count; ++i) out[i] = decodeValue();
     }
 
     void start() {}
