@@ -111,7 +111,9 @@ public:
 
     // Reads one value. A damaged stream yields some value of a class below
     // classes(); whether it fits the block is the inverse transform's check.
-    uint32_t decodeValue()
+    // Inlined into the extraction loop, where the coder's state can then stay
+    // in registers instead of being reloaded from memory for every value.
+    [[gnu::always_inline]] uint32_t decodeValue()
         requires std::is_same_v<Coder, ArithmeticDecoder>
     {
         const uint32_t k = model.findSymbol(coder.target(model.total()));
