@@ -298,9 +298,10 @@ inline uint32_t selectBit(uint64_t w, uint64_t running, uint32_t r) {
 
 DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output) : symbols(output), length(L) {
     assert(L <= maxLength);
-    // Words up to the one holding position L + alphabetSize and a few more,
-    // all clear beyond L: every search ends inside them.
-    const size_t words = (size_t{L} + alphabetSize) / 64 + 8;
+    // Words up to the one holding position L + alphabetSize, all clear
+    // beyond L, where every search ends, and the eight after it that a
+    // search may read past the word it ends in.
+    const size_t words = (size_t{L} + alphabetSize) / 64 + 9;
     known.assign(words, 0);
     knownInWord.assign(words, 0);
 }
@@ -318,28 +319,39 @@ uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
     uint64_t running = runningByteCounts(unknown);
     const uint32_t count = static_cast<uint32_t>(running >> 56);
     if (d > count) {
-        // Then four words at a time from their counts, which are exact past
-        // the cursor's word: the clear bits of each in a 16-bit lane, summed
+        // Then whole words from their counts, which are exact past the
+        // cursor's word: the clear bits of four words in 16-bit lanes, summed
         // up the lanes by one multiplication.
         d -= count;
         ++word;
         constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
         constexpr uint64_t kLaneHighs = 0x8000800080008000ull;
-        uint64_t upTo;  // lane i: clear bits in words word .. word + i
-        for (;;) {
-            const uint8_t* c = knownInWord.data() + word;
+        auto upTo = [this](uint32_t first) {   // lane i: clear bits in words first .. first + i
+            const uint8_t* c = knownInWord.data() + first;
             const uint64_t lanes = uint64_t{c[0]} | (uint64_t{c[1]} << 16) | (uint64_t{c[2]} << 32) |
                                    (uint64_t{c[3]} << 48);
-            upTo = (64 * kLaneOnes - lanes) * kLaneOnes;
-            const uint32_t total = static_cast<uint32_t>(upTo >> 48);
-            if (d <= total) break;
-            d -= total;
-            word += 4;
+            return (64 * kLaneOnes - lanes) * kLaneOnes;
+        };
+        // Eight words a step, as two independent sets of four, so that most
+        // jumps end in the first step and the loop is left the same way.
+        uint64_t low = upTo(word);
+        uint64_t high = upTo(word + 4);
+        uint32_t lowTotal = static_cast<uint32_t>(low >> 48);
+        while (d > lowTotal + static_cast<uint32_t>(high >> 48)) {
+            d -= lowTotal + static_cast<uint32_t>(high >> 48);
+            word += 8;
+            low = upTo(word);
+            high = upTo(word + 4);
+            lowTotal = static_cast<uint32_t>(low >> 48);
         }
+        const bool inHigh = d > lowTotal;
+        const uint64_t within = inHigh ? high : low;
+        d -= inHigh ? lowTotal : 0;
+        word += inHigh ? 4 : 0;
         // High bit of lane i set where fewer than d clear bits lie up to it.
-        const uint64_t short_ = ((((d - 1) * kLaneOnes) | kLaneHighs) - upTo) & kLaneHighs;
+        const uint64_t short_ = ((((d - 1) * kLaneOnes) | kLaneHighs) - within) & kLaneHighs;
         const uint32_t lane = static_cast<uint32_t>(std::countr_zero(short_ ^ kLaneHighs)) >> 4;
-        d -= static_cast<uint32_t>(((upTo << 16) >> (16 * lane)) & 0xFFFF);
+        d -= static_cast<uint32_t>(((within << 16) >> (16 * lane)) & 0xFFFF);
         word += lane;
         unknown = ~known[word];
         running = runningByteCounts(unknown);

@@ -117,7 +117,7 @@ using CompactDcDecoder = BasicDcDecoder<uint32_t>;
 // a set bit marks a known run start, and the start's symbol waits in the
 // output byte at that position until its run is written. Placing a run d
 // unknown positions ahead counts clear bits, in the word at hand from the
-// map and then four words at a time from counts kept per word; the end of
+// map and then eight words a step from counts kept per word; the end of
 // the front run is the next set bit.
 // Nothing moves when a start is added or taken. Where nearly every byte
 // value occurs the list holds up to 256 entries and each run moves a good
