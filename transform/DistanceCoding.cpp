@@ -349,8 +349,8 @@ uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
         d -= inHigh ? lowTotal : 0;
         word += inHigh ? 4 : 0;
         // High bit of lane i set where fewer than d clear bits lie up to it.
-        const uint64_t short_ = ((((d - 1) * kLaneOnes) | kLaneHighs) - within) & kLaneHighs;
-        const uint32_t lane = static_cast<uint32_t>(std::countr_zero(short_ ^ kLaneHighs)) >> 4;
+        const uint64_t shortOf = ((((d - 1) * kLaneOnes) | kLaneHighs) - within) & kLaneHighs;
+        const uint32_t lane = static_cast<uint32_t>(std::countr_zero(shortOf ^ kLaneHighs)) >> 4;
         d -= static_cast<uint32_t>(((within << 16) >> (16 * lane)) & 0xFFFF);
         word += lane;
         unknown = ~known[word];
