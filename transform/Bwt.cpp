@@ -395,9 +395,9 @@ private:
                 if (drained) break;
             }
         }
-        // The lanes still walking, one at a time.
-        for (uint32_t l = 0; l < live; ++l) {
-            if (row[l] == kLimit) continue;
+        // The lanes still walking, one at a time: each to the end of its
+        // segment, then through the markers no lane has taken yet.
+        auto walkToMarker = [&](uint32_t l) {
             for (;;) {
                 const uint32_t w = rows_[row[l]];
                 if (Write) out[--t[l]] = static_cast<uint8_t>(w >> 24);
@@ -406,16 +406,13 @@ private:
                 if (w & kMarkerFlag) break;
             }
             finish(l);
-            while (next < markers_) {   // markers no lane has taken yet
+        };
+        for (uint32_t l = 0; l < live; ++l) {
+            if (row[l] == kLimit) continue;
+            walkToMarker(l);
+            while (next < markers_) {
                 begin(l);
-                for (;;) {
-                    const uint32_t w = rows_[row[l]];
-                    if (Write) out[--t[l]] = static_cast<uint8_t>(w >> 24);
-                    else ++t[l];
-                    row[l] = w & kImageMask;
-                    if (w & kMarkerFlag) break;
-                }
-                finish(l);
+                walkToMarker(l);
             }
         }
     }
