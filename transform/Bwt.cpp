@@ -448,23 +448,22 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
     // position earlier. The images form a permutation of 0..n-1, so every
     // walk below stays inside the column whatever bytes it holds.
     //
-    // The rows other than I are counted in four parts of that order, each
-    // into a table of its own: a column is full of runs, and one table would
-    // make every byte of a run wait for the count of the byte before. The
-    // parts also let the word table below be built as four independent
-    // chains of bucket counters.
-    const uint32_t others = n - 1;   // rows other than I, in the order above
-    const uint32_t part = others / 4;
-    auto rowAt = [firstIndex](uint32_t v) { return v + (v >= firstIndex ? 1u : 0u); };
+    // The column is counted in four quarters, each into a table of its own:
+    // a column is full of runs, and one table would make every byte of a run
+    // wait for the count of the byte before. Row I is then taken out of its
+    // quarter's count, since it comes first. The quarters also let the word
+    // table below be built as four independent chains of bucket counters.
+    const uint32_t part = n / 4;
     uint32_t counts[4][256] = {};
     for (uint32_t i = 0; i < part; ++i) {
-        ++counts[0][in[rowAt(i)]];
-        ++counts[1][in[rowAt(part + i)]];
-        ++counts[2][in[rowAt(2 * part + i)]];
-        ++counts[3][in[rowAt(3 * part + i)]];
+        ++counts[0][in[i]];
+        ++counts[1][in[part + i]];
+        ++counts[2][in[2 * part + i]];
+        ++counts[3][in[3 * part + i]];
     }
-    for (uint32_t v = 4 * part; v < others; ++v) ++counts[3][in[rowAt(v)]];
+    for (uint32_t k = 4 * part; k < n; ++k) ++counts[3][in[k]];
     const uint8_t last = in[firstIndex];
+    --counts[part == 0 ? 3 : std::min(firstIndex / part, 3u)][last];
     uint32_t starts[256];
     uint32_t ends[256];
     uint32_t sum = 0;
@@ -479,8 +478,11 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
         // (lanes only) and the row's byte on top.
         const auto table = std::make_unique_for_overwrite<uint32_t[]>(n);
         uint32_t* rows = table.get();
-        // next[q][c]: the next row of bucket c in part q of the order.
-        uint32_t next[4][256];
+        // next[q][c]: the next row of bucket c in quarter q of the order.
+        // Row I draws from a bucket of its own (256), which nothing reads,
+        // and gets its row afterwards.
+        uint32_t next[4][257];
+        for (uint32_t q = 0; q < 4; ++q) next[q][256] = 0;
         for (uint32_t c = 0; c < 256; ++c) {
             uint32_t row = starts[c] + (c == last ? 1 : 0);
             for (uint32_t q = 0; q < 4; ++q) {
@@ -488,10 +490,9 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
                 row += counts[q][c];
             }
         }
-        rows[firstIndex] = starts[last] | (uint32_t{last} << 24);
-        auto place = [&](uint32_t q, uint32_t v) {
-            const uint32_t k = rowAt(v);
-            rows[k] = next[q][in[k]]++ | (uint32_t{in[k]} << 24);
+        auto place = [&](uint32_t q, uint32_t k) {
+            const uint32_t c = in[k];
+            rows[k] = next[q][k == firstIndex ? 256u : c]++ | (c << 24);
         };
         for (uint32_t i = 0; i < part; ++i) {
             place(0, i);
@@ -499,7 +500,8 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
             place(2, 2 * part + i);
             place(3, 3 * part + i);
         }
-        for (uint32_t v = 4 * part; v < others; ++v) place(3, v);
+        for (uint32_t k = 4 * part; k < n; ++k) place(3, k);
+        rows[firstIndex] = starts[last] | (uint32_t{last} << 24);
         if (n >= kLaneBlock) {
             // About 2048 segments, at least 64 rows apart.
             uint32_t shift = 6;
