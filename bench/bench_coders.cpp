@@ -2,7 +2,8 @@
 // over move-to-front-like symbols (mostly small, 257-symbol alphabet) and
 // over uniform bytes (the worst case for its reverse-cumulative update), and
 // the static coder over the move-to-front-like symbols; and the whole DC block
-// codec (BWT, distance coding, value coding, and back) on every corpus file.
+// codec (BWT, distance coding, value coding, and back) on every corpus file,
+// with the two halves of extraction also timed apart.
 // Bit streams run over in-memory stream buffers so the figures are the
 // coders' own.
 #include <benchmark/benchmark.h>
@@ -17,9 +18,12 @@
 #include <vector>
 
 #include "codec/DcCodec.h"
+#include "codec/DcValueCoding.h"
 #include "coder/AdaptiveCoder.h"
 #include "coder/StaticCoder.h"
 #include "io/BitStream.h"
+#include "transform/Bwt.h"
+#include "transform/DistanceCoding.h"
 #include "tests/support/DataGen.h"
 
 namespace {
@@ -233,6 +237,51 @@ void runDcExtract(benchmark::State& state, const testdata::Bytes* file) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
+// The two halves of extraction apart: decoding every value of the packed
+// block, and the inverse transforms from values already decoded.
+void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool decodeOnly) {
+    testdata::Bytes block(*file);
+    const uint32_t L = static_cast<uint32_t>(block.size());
+    StringBuf buf;
+    {
+        std::ostream out(&buf);
+        compressDc(out, block.data(), L);
+    }
+    const std::string packed = buf.data;
+    std::vector<uint32_t> values;
+    uint32_t idx = 0;
+    {
+        ViewBuf view(packed);
+        std::istream in(&view);
+        StreamInBitStream bits(in, kBitStreamWords);
+        idx = bits.readBits(32);
+        const uint32_t n = bits.readBits(32);
+        DcValueModel<ArithmeticDecoder> model(L, bits);
+        model.start();
+        for (uint32_t i = 0; i < n; ++i) values.push_back(model.decodeValue());
+    }
+    const uint32_t n = static_cast<uint32_t>(values.size());
+    for (auto _ : state) {
+        if (decodeOnly) {
+            ViewBuf view(packed);
+            std::istream in(&view);
+            StreamInBitStream bits(in, kBitStreamWords);
+            bits.readBits(32);
+            bits.readBits(32);
+            DcValueModel<ArithmeticDecoder> model(L, bits);
+            model.start();
+            for (uint32_t i = 0; i < n; ++i) values[i] = model.decodeValue();
+        } else {
+            const uint32_t* v = values.data();
+            inverseDc([&v] { return *v++; }, n, L, block.data());
+            inverseBwt(block.data(), block.data(), L, idx);
+        }
+        benchmark::ClobberMemory();
+    }
+    if (!decodeOnly && block != *file) state.SkipWithError("the inverse does not give the file back");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,6 +294,10 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("DcCompress/" + shortName).c_str(), runDcCompress, data.get())
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("DcExtract/" + shortName).c_str(), runDcExtract, data.get())
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DcDecodeValues/" + shortName).c_str(), runDcStages, data.get(), true)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DcInverse/" + shortName).c_str(), runDcStages, data.get(), false)
             ->Unit(benchmark::kMillisecond);
         files.push_back(std::move(data));
     }
