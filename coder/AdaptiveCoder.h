@@ -89,12 +89,20 @@ private:
     std::vector<uint32_t> cumulative;  // n + 1 entries, reverse symbol order
 };
 
+template <uint32_t N>
+struct StepOfOnes {
+    int16_t step[2 * N] = {};
+    constexpr StepOfOnes() {
+        for (uint32_t i = N; i < 2 * N; ++i) step[i] = 1;
+    }
+};
+
 // The same model (same intervals, same rescale points, same decoded symbols)
 // for small alphabets, n <= 63, as the distance coder's value classes use. The
 // running sums fit 16 bits (totals stay below kMaxCodingTotal) and live in one
 // fixed array of 64 slots (n + 1 used), so an update and a search are a fixed number of
 // wide operations over the whole array with no data-dependent branch: the
-// update adds 1 to the slots n-s .. n, the search counts the slots at or
+// update adds 1 to the slots from n-s on, the search counts the slots at or
 // below the target instead of bisecting them one dependent load at a time.
 class SmallAdaptiveModel {
 public:
@@ -123,19 +131,19 @@ public:
         const uint32_t t = total();
         const SymbolInterval interval{t - static_cast<uint32_t>(cumulative[n - s]),
                                       t - static_cast<uint32_t>(cumulative[n - s - 1]), t};
-        // Slots n-s .. n grow by 1: those whose distance above n-s is at most s.
-        const int16_t from = static_cast<int16_t>(n - s);
-        const int16_t upTo = static_cast<int16_t>(n);
+        // Slots n-s .. n grow by 1, and so do the slots above n, which is
+        // harmless (see kAbove): every slot from n-s on, adding a window of
+        // kOnesFrom whose first 1 falls on slot n-s.
+        const int16_t* ones = kOnesFrom.step + (kSlots - (n - s));
         for (uint32_t k = 0; k < kSlots; ++k) {
-            const int16_t slot = static_cast<int16_t>(k);
-            cumulative[k] = static_cast<int16_t>(cumulative[k] + ((slot >= from) & (slot <= upTo)));
+            cumulative[k] = static_cast<int16_t>(cumulative[k] + ones[k]);
         }
         if (t + 1 == limit) rescale();
         return interval;
     }
 
     // As AdaptiveModel::findSymbol: the entries are strictly ascending up to
-    // slot n (the total) and the slots above it hold kAbove, so the number of
+    // slot n (the total) and the slots above it hold more than any total, so the number of
     // slots at or below x = total - target - 1 is one more than the index the
     // bisection would find.
     uint32_t findSymbol(uint32_t target) const {
@@ -167,11 +175,22 @@ public:
 private:
     static constexpr uint32_t kSlots = maxSymbols + 1;
     static_assert(kSlots == 64, "the search reads eight vectors of eight slots");
-    // Above every total; stays in 16 bits, since slots beyond n never grow.
-    static constexpr int16_t kAbove = 0x7FFF;
+    // What the slots above n hold after construction and every rescale:
+    // above every total (totals stay below kMaxCodingTotal). Each update adds
+    // 1 to them, and fewer than kMaxCodingTotal updates come between two
+    // rescales (the total grows by 1 each time and a rescale follows when it
+    // reaches the limit), so they stay above every total and inside 16 bits.
+    static constexpr int16_t kAbove = static_cast<int16_t>(kMaxCodingTotal);
+    static_assert(int32_t{kAbove} + int32_t{kMaxCodingTotal} - 1 <= 0x7FFF);
 
-    // Halves every frequency (0 becomes 1) and rebuilds the running sums.
+    // 0 for kSlots entries, then 1 for kSlots: read from kSlots - f on, it
+    // gives 1 to the slots from f on.
+    static constexpr StepOfOnes<kSlots> kOnesFrom{};
+
+    // Halves every frequency (0 becomes 1), rebuilds the running sums and
+    // puts the slots above n back to kAbove.
     void rescale() {
+        for (uint32_t k = symbolCount + 1; k < kSlots; ++k) cumulative[k] = kAbove;
         int32_t previous = 0;
         int32_t running = 0;
         for (uint32_t k = 1; k <= symbolCount; ++k) {

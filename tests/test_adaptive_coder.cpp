@@ -275,7 +275,10 @@ TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
     // Same intervals, rescale points and searches as AdaptiveModel for every
     // alphabet size it takes, under the distance coder's limit and the
     // largest one, with skewed and flat symbol streams. Every target is
-    // searched now and then, so ties at interval edges are covered.
+    // searched now and then, so ties at interval edges are covered, and
+    // always right before a rescale, when the unused slots above the total
+    // have grown the most (with n = 1 and the largest limit, to the top of
+    // their 16 bits).
     for (uint32_t n : {1u, 2u, 9u, 42u, 57u, SmallAdaptiveModel::maxSymbols}) {
         for (uint32_t limit : {4096u, kMaxCodingTotal}) {
             AdaptiveModel general(n);
@@ -284,7 +287,7 @@ TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
             const std::vector<uint32_t> symbols =
                 n % 2 == 0 ? uniformSymbols(n + limit, 50000, n) : geometricSymbols(n + limit, 50000, n, 75);
             for (size_t i = 0; i < symbols.size(); ++i) {
-                if (i % 7919 == 0) {
+                if (i % 7919 == 0 || small.total() + 1 == limit) {
                     ASSERT_EQ(small.total(), general.total());
                     for (uint32_t t = 0; t < small.total(); ++t) {
                         ASSERT_EQ(small.findSymbol(t), general.findSymbol(t)) << n << " " << i << " " << t;
