@@ -20,6 +20,7 @@
 #include <bit>
 #include <cassert>
 #include <limits>
+#include <memory>
 #include <type_traits>
 
 namespace {
@@ -35,7 +36,9 @@ void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
     const uint32_t L = static_cast<uint32_t>(size);
 
     capacity = alphabetSize + L;
-    values.assign(capacity, 0);
+    // Only the slots from `begin` on are ever written or read, so the array
+    // is not cleared.
+    values = std::make_unique_for_overwrite<uint32_t[]>(capacity);
 
     std::array<uint32_t, alphabetSize> nextRunStart;
     nextRunStart.fill(kNone);
@@ -112,6 +115,7 @@ void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
     const uint32_t firstSlot = o - alphabetSize;
     for (uint32_t b = 0; b < alphabetSize; ++b) {
         const uint32_t f = nextRunStart[b];  // now the first occurrence of b
+        values[firstSlot + b] = 0;
         if (f == kNone) continue;
         uint32_t earlier = 0;  // smaller byte values that occur before f
         for (uint32_t b2 = 0; b2 < b; ++b2) {

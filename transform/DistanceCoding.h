@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -25,20 +26,21 @@ inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (
 struct DcEncoder {
     static constexpr uint32_t alphabetSize = 256;
 
-    std::vector<uint32_t> values;  // capacity entries; the result is values[begin..end-1]
+    std::unique_ptr<uint32_t[]> values;  // capacity entries; the result is values[begin..end-1]
     uint32_t capacity = 0;         // 256 + L
     uint32_t begin = 0;
     uint32_t end = 0;
 
     // Computes the value sequence of the bytes [first, last) into values,
     // begin and end; L = last - first must be at most 2^32 - 257. Allocates
-    // `values` (4 * (256 + L) bytes), owned by this object: a caller that
-    // wants to keep it may move it out. The input is not modified.
+    // `values` (4 * (256 + L) bytes, of which only those from `begin` on are
+    // written), owned by this object: a caller that wants to keep it may
+    // move it out. The input is not modified.
     void encode(const uint8_t* first, const uint8_t* last);
 
     // The value count n = end - begin and the first value.
     uint32_t count() const { return end - begin; }
-    const uint32_t* data() const { return values.data() + begin; }
+    const uint32_t* data() const { return values.get() + begin; }
 };
 
 struct DcRun {

@@ -945,14 +945,14 @@ std::vector<uint32_t> SuffixSorter::takeSuffixArray() {
 uint32_t SuffixSorter::takeTransform(uint8_t* text) {
     assert(count_ >= 2);
     const uint32_t n = count_ - 1;
-    Buffer& orderBuffer = order_ == bufferA_.get() ? bufferA_ : bufferB_;
-    orderBuffer.reset();
+    // The order is no longer needed: its storage (4(n+1) bytes, already
+    // in memory) holds the copy of the block.
+    uint8_t* const copy = reinterpret_cast<uint8_t*>(order_);
     order_ = nullptr;
     count_ = n;
     // Place k of the transform holds the byte before the k-th suffix; the
     // whole block (suffix 0) takes the last byte instead.
-    const auto copy = std::make_unique_for_overwrite<uint8_t[]>(n);
-    std::memcpy(copy.get(), text, n);
+    std::memcpy(copy, text, n);
     const uint32_t firstIndex = group_[0] - 2;
     text[firstIndex] = copy[n - 1];
     // The writes land all over the block; the place a few positions ahead is
