@@ -89,6 +89,8 @@ private:
     std::vector<uint32_t> cumulative;  // n + 1 entries, reverse symbol order
 };
 
+// N zeros, then N ones: a window of N entries starting N - f in gives 1 to
+// the entries from f on.
 template <uint32_t N>
 struct StepOfOnes {
     int16_t step[2 * N] = {};
@@ -143,9 +145,9 @@ public:
     }
 
     // As AdaptiveModel::findSymbol: the entries are strictly ascending up to
-    // slot n (the total) and the slots above it hold more than any total, so the number of
-    // slots at or below x = total - target - 1 is one more than the index the
-    // bisection would find.
+    // slot n (the total) and the slots above it hold more than any total, so
+    // the number of slots at or below x = total - target - 1 is one more than
+    // the index the bisection would find.
     uint32_t findSymbol(uint32_t target) const {
         assert(target < total());
         const int16_t x = static_cast<int16_t>(total() - target - 1);
@@ -183,8 +185,6 @@ private:
     static constexpr int16_t kAbove = static_cast<int16_t>(kMaxCodingTotal);
     static_assert(int32_t{kAbove} + int32_t{kMaxCodingTotal} - 1 <= 0x7FFF);
 
-    // 0 for kSlots entries, then 1 for kSlots: read from kSlots - f on, it
-    // gives 1 to the slots from f on.
     static constexpr StepOfOnes<kSlots> kOnesFrom{};
 
     // Halves every frequency (0 becomes 1), rebuilds the running sums and

@@ -27,7 +27,7 @@ struct DcEncoder {
     static constexpr uint32_t alphabetSize = 256;
 
     std::unique_ptr<uint32_t[]> values;  // capacity entries; the result is values[begin..end-1]
-    uint32_t capacity = 0;         // 256 + L
+    uint32_t capacity = 0;               // 256 + L
     uint32_t begin = 0;
     uint32_t end = 0;
 
