@@ -218,15 +218,19 @@ void runDcCompress(benchmark::State& state, const testdata::Bytes* file) {
     state.counters["bits/byte"] = static_cast<double>(buf.data.size()) * 8 / n;
 }
 
-void runDcExtract(benchmark::State& state, const testdata::Bytes* file) {
-    testdata::Bytes block(*file);
-    const uint32_t n = static_cast<uint32_t>(block.size());
+// The packed payload compressDc writes for a copy of the file.
+std::string packDc(const testdata::Bytes& file) {
+    testdata::Bytes block(file);
     StringBuf buf;
-    {
-        std::ostream out(&buf);
-        compressDc(out, block.data(), n);
-    }
-    const std::string packed = buf.data;
+    std::ostream out(&buf);
+    compressDc(out, block.data(), static_cast<uint32_t>(block.size()));
+    return buf.data;
+}
+
+void runDcExtract(benchmark::State& state, const testdata::Bytes* file) {
+    testdata::Bytes block(file->size());
+    const uint32_t n = static_cast<uint32_t>(block.size());
+    const std::string packed = packDc(*file);
     for (auto _ : state) {
         ViewBuf view(packed);
         std::istream in(&view);
@@ -237,40 +241,32 @@ void runDcExtract(benchmark::State& state, const testdata::Bytes* file) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
+// Decodes every value of a packed block of L bytes into values (resized to
+// their count); returns the first suffix index.
+uint32_t decodeDcValues(const std::string& packed, uint32_t L, std::vector<uint32_t>& values) {
+    ViewBuf view(packed);
+    std::istream in(&view);
+    StreamInBitStream bits(in, kBitStreamWords);
+    const uint32_t idx = bits.readBits(32);
+    values.resize(bits.readBits(32));
+    DcValueModel<ArithmeticDecoder> model(L, bits);
+    model.start();
+    for (uint32_t& v : values) v = model.decodeValue();
+    return idx;
+}
+
 // The two halves of extraction apart: decoding every value of the packed
 // block, and the inverse transforms from values already decoded.
 void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool decodeOnly) {
-    testdata::Bytes block(*file);
+    testdata::Bytes block(file->size());
     const uint32_t L = static_cast<uint32_t>(block.size());
-    StringBuf buf;
-    {
-        std::ostream out(&buf);
-        compressDc(out, block.data(), L);
-    }
-    const std::string packed = buf.data;
+    const std::string packed = packDc(*file);
     std::vector<uint32_t> values;
-    uint32_t idx = 0;
-    {
-        ViewBuf view(packed);
-        std::istream in(&view);
-        StreamInBitStream bits(in, kBitStreamWords);
-        idx = bits.readBits(32);
-        const uint32_t n = bits.readBits(32);
-        DcValueModel<ArithmeticDecoder> model(L, bits);
-        model.start();
-        for (uint32_t i = 0; i < n; ++i) values.push_back(model.decodeValue());
-    }
+    const uint32_t idx = decodeDcValues(packed, L, values);
     const uint32_t n = static_cast<uint32_t>(values.size());
     for (auto _ : state) {
         if (decodeOnly) {
-            ViewBuf view(packed);
-            std::istream in(&view);
-            StreamInBitStream bits(in, kBitStreamWords);
-            bits.readBits(32);
-            bits.readBits(32);
-            DcValueModel<ArithmeticDecoder> model(L, bits);
-            model.start();
-            for (uint32_t i = 0; i < n; ++i) values[i] = model.decodeValue();
+            decodeDcValues(packed, L, values);
         } else {
             const uint32_t* v = values.data();
             inverseDc([&v] { return *v++; }, n, L, block.data());
