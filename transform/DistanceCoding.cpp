@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -270,8 +271,6 @@ inline uint64_t runningByteCounts(uint64_t w) {
     return counts * kOnes;
 }
 
-inline uint32_t bitCount(uint64_t w) { return static_cast<uint32_t>(runningByteCounts(w) >> 56); }
-
 // The bit inside a byte, from a table: at[r << 8 | byte] is the position of
 // the set bit of `byte` with r set bits below it.
 struct SelectInByte {
@@ -307,60 +306,68 @@ DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output) : symbols(output), lengt
     // search may read past the word it ends in.
     const size_t words = (size_t{L} + alphabetSize) / 64 + 9;
     known.assign(words, 0);
-    knownInWord.assign(words, 0);
+    unknownInWord.assign(words, 64);
 }
 
 void DcMapDecoder::markKnown(uint32_t position, uint8_t symbol) {
     known[position >> 6] |= uint64_t{1} << (position & 63);
-    ++knownInWord[position >> 6];
+    --unknownInWord[position >> 6];
     symbols[position] = symbol;
 }
 
-uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
-    // The rest of the word that holds `from`.
-    uint32_t word = from >> 6;
-    uint64_t unknown = ~known[word] & (~uint64_t{0} << (from & 63));
-    uint64_t running = runningByteCounts(unknown);
-    const uint32_t count = static_cast<uint32_t>(running >> 56);
-    if (d > count) {
-        // Then whole words from their counts, which are exact past the
-        // cursor's word: the clear bits of four words in 16-bit lanes, summed
-        // up the lanes by one multiplication.
-        d -= count;
-        ++word;
-        constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
-        constexpr uint64_t kLaneHighs = 0x8000800080008000ull;
-        auto upTo = [this](uint32_t first) {   // lane i: clear bits in words first .. first + i
-            const uint8_t* c = knownInWord.data() + first;
-            const uint64_t lanes = uint64_t{c[0]} | (uint64_t{c[1]} << 16) | (uint64_t{c[2]} << 32) |
-                                   (uint64_t{c[3]} << 48);
-            return (64 * kLaneOnes - lanes) * kLaneOnes;
-        };
-        // Eight words a step, as two independent sets of four, so that most
-        // jumps end in the first step and the loop is left the same way.
-        uint64_t low = upTo(word);
-        uint64_t high = upTo(word + 4);
-        uint32_t lowTotal = static_cast<uint32_t>(low >> 48);
-        while (d > lowTotal + static_cast<uint32_t>(high >> 48)) {
-            d -= lowTotal + static_cast<uint32_t>(high >> 48);
-            word += 8;
-            low = upTo(word);
-            high = upTo(word + 4);
-            lowTotal = static_cast<uint32_t>(low >> 48);
-        }
-        const bool inHigh = d > lowTotal;
-        const uint64_t within = inHigh ? high : low;
-        d -= inHigh ? lowTotal : 0;
-        word += inHigh ? 4 : 0;
-        // High bit of lane i set where fewer than d clear bits lie up to it.
-        const uint64_t shortOf = ((((d - 1) * kLaneOnes) | kLaneHighs) - within) & kLaneHighs;
-        const uint32_t lane = static_cast<uint32_t>(std::countr_zero(shortOf ^ kLaneHighs)) >> 4;
-        d -= static_cast<uint32_t>(((within << 16) >> (16 * lane)) & 0xFFFF);
-        word += lane;
-        unknown = ~known[word];
-        running = runningByteCounts(unknown);
+void DcMapDecoder::markPassed(uint32_t first, uint32_t end) {
+    while (first < end) {
+        const uint32_t word = first >> 6;
+        const uint32_t stop = std::min(end, (word + 1) << 6);
+        const uint32_t count = stop - first;   // 1..64, all of them clear
+        const uint64_t ones = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+        known[word] |= ones << (first & 63);
+        unknownInWord[word] = static_cast<uint16_t>(unknownInWord[word] - count);
+        first = stop;
     }
-    return (word << 6) + selectBit(unknown, running, d - 1);
+}
+
+uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
+    assert(d >= 1);
+    // Every position below `from` is known, so from the word holding it on
+    // the clear bits are exactly the unknown positions at or after it, and
+    // the words' counts say how many each word holds. Four counts sit in
+    // 16-bit lanes of one load, and one multiplication sums them up the
+    // lanes; eight words a step, as two independent sets of four, so that
+    // most jumps end in the first step and the loop is left the same way.
+    constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
+    constexpr uint64_t kLaneHighs = 0x8000800080008000ull;
+    auto upTo = [this](uint32_t first) {   // lane i: clear bits in words first .. first + i
+        uint64_t lanes;
+        std::memcpy(&lanes, unknownInWord.data() + first, sizeof lanes);
+        return lanes * kLaneOnes;
+    };
+    uint32_t word = from >> 6;
+    uint64_t low = upTo(word);
+    uint64_t high = upTo(word + 4);
+    uint32_t lowTotal = static_cast<uint32_t>(low >> 48);
+    uint32_t both = lowTotal + static_cast<uint32_t>(high >> 48);
+    while (d > both) {
+        d -= both;
+        word += 8;
+        low = upTo(word);
+        high = upTo(word + 4);
+        lowTotal = static_cast<uint32_t>(low >> 48);
+        both = lowTotal + static_cast<uint32_t>(high >> 48);
+    }
+    // The half that holds it, picked without a jump: the branch would go
+    // either way at random.
+    const uint64_t inHigh = uint64_t{0} - static_cast<uint64_t>(d > lowTotal);
+    const uint64_t within = (high & inHigh) | (low & ~inHigh);
+    d -= lowTotal & static_cast<uint32_t>(inHigh);
+    word += 4 & static_cast<uint32_t>(inHigh);
+    // High bit of lane i set where fewer than d clear bits lie up to it.
+    const uint64_t shortOf = ((((d - 1) * kLaneOnes) | kLaneHighs) - within) & kLaneHighs;
+    const uint32_t lane = static_cast<uint32_t>(std::countr_zero(shortOf ^ kLaneHighs)) >> 4;
+    d -= static_cast<uint32_t>(((within << 16) >> (16 * lane)) & 0xFFFF);
+    word += lane;
+    const uint64_t unknown = ~known[word];
+    return (word << 6) + selectBit(unknown, runningByteCounts(unknown), d - 1);
 }
 
 uint32_t DcMapDecoder::nextKnown(uint32_t position) const {
@@ -399,6 +406,9 @@ DcRun DcMapDecoder::nextRun(uint32_t d) {
     // one exists and lies below L.
     const uint32_t P = nextKnown(cursor);
     const DcRun run{c, P - cursor};
+    // The run's positions after its start become known too, so that every
+    // position below the new cursor is.
+    if (P - cursor > 1) markPassed(cursor + 1, P);
     cursor = P;
     if (d == 0) {
         --liveCount;

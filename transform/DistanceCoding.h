@@ -116,16 +116,17 @@ using CompactDcDecoder = BasicDcDecoder<uint32_t>;
 
 // The same inverse (same runs, same checks, same message for any value
 // sequence) kept as one bit per position of the block instead of a list:
-// a set bit marks a known run start, and the start's symbol waits in the
-// output byte at that position until its run is written. Placing a run d
-// unknown positions ahead counts clear bits, in the word at hand from the
-// map and then eight words a step from counts kept per word; the end of
-// the front run is the next set bit.
+// a set bit marks a known position, and the symbol of a known run start
+// waits in the output byte at that position until its run is written. The
+// positions the cursor has passed are set too, so the clear bits at or after
+// any run start are exactly the unknown positions from there on, and the
+// count of clear bits kept per word finds the d-th of them a few words at a
+// time; the end of the front run is the next set bit.
 // Nothing moves when a start is added or taken. Where nearly every byte
 // value occurs the list holds up to 256 entries and each run moves a good
 // part of them; there the map is faster. Where few occur the list is short
 // and its walk is quicker than counting bits. The map and its counts cost
-// L / 8 + L / 64 bytes.
+// L / 8 + L / 32 bytes.
 class DcMapDecoder {
 public:
     // Largest block length it takes: every block the packed format carries.
@@ -147,18 +148,21 @@ public:
 private:
     static constexpr uint32_t alphabetSize = 256;
 
-    // The d-th (from 1) position at or after `from` (from >= cursor) whose
-    // bit is clear. Requires from + d <= L: at most alphabetSize set bits lie
-    // at or after the cursor, so the answer stays inside the padded map.
+    // The d-th (from 1) position at or after `from` whose bit is clear.
+    // Requires every bit below `from` to be set and from + d <= L: at most
+    // alphabetSize set bits lie at or after the cursor, so the answer stays
+    // inside the padded map.
     uint32_t nthUnknown(uint32_t from, uint32_t d) const;
     // The first set bit after `position`; one must exist.
     uint32_t nextKnown(uint32_t position) const;
     // Sets the clear bit of `position` and stores its symbol.
     void markKnown(uint32_t position, uint8_t symbol);
+    // Sets the bits of positions first .. end-1, all of them clear.
+    void markPassed(uint32_t first, uint32_t end);
     bool isKnown(uint32_t position) const { return (known[position >> 6] >> (position & 63)) & 1; }
 
-    std::vector<uint64_t> known;       // bit p: a run starts at p (live when p >= cursor)
-    std::vector<uint8_t> knownInWord;  // set bits per word of `known`
+    std::vector<uint64_t> known;          // bit p: p < cursor, or a run starts at p
+    std::vector<uint16_t> unknownInWord;  // clear bits per word of `known`
     uint8_t* symbols;                  // the output
     uint32_t liveCount = 0;            // set bits at or after the cursor, at most 256
     uint32_t cursor = 0;               // start of the front run
