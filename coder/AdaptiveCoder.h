@@ -312,102 +312,107 @@ private:
 // Reads back what ArithmeticEncoder wrote, given the same intervals in the
 // same order. The bit stream is not owned and must outlive the decoder.
 //
-// For any input bits the decoder keeps low <= value <= high: it holds at the
-// start (0, any 16 bits, 0xFFFF) and narrowing to an interval chosen from
-// target() keeps value inside. Hence target(total) < total always, the
-// divisions never see 0, and the renormalisation ends after at most 16 shifts.
+// The decoder does not keep high and the code value themselves but the
+// width of the interval, range = high - low + 1, and the code value's place
+// in it, offset = value - low. Every shift of the encoder's renormalisation
+// moves low, high and the code value alike (the first kind of step drops
+// the top bit the three share, the second subtracts the same quarter from
+// each), so range and offset simply shift, and low is wanted only to tell
+// how many shifts come.
+//
+// For any input bits 0 <= offset < range: it holds at the start (low = 0,
+// range = 2^16) and narrowing to an interval chosen from target() keeps it.
+// Hence target(total) < total always, the divisions never see 0, and the
+// renormalisation ends after at most 16 shifts.
 class ArithmeticDecoder {
 public:
     explicit ArithmeticDecoder(InBitStream& in) : input(&in) {}
 
     // Reads the first 16 code bits; call once before the first symbol.
     void start() {
-        value = 0;
-        for (int i = 0; i < 16; ++i) value = (value << 1) | input->getBit();
         window = 0;
         windowBits = 0;
+        refill();
+        low = 0;
+        range = kTop + 1;
+        offset = takeBits(16);
     }
 
     // Position of the code value on a scale of `total` (1..kMaxCodingTotal):
     // a number in [0, total).
     uint32_t target(uint32_t total) const {
         assert(total >= 1 && total <= kMaxCodingTotal);
-        return ((value - low + 1) * total - 1) / (high - low + 1);
+        return ((offset + 1) * total - 1) / range;
     }
 
     // target(2^bits), bits in 1..14.
     uint32_t targetUniform(uint32_t bits) const {
         assert(bits >= 1 && bits <= 14);
-        return (((value - low + 1) << bits) - 1) / (high - low + 1);
+        return (((offset + 1) << bits) - 1) / range;
     }
 
     // Narrows exactly as the encoder did for [lowCount, highCount) of total
     // and shifts in new code bits. The interval must contain target(total).
     void update(uint32_t lowCount, uint32_t highCount, uint32_t total) {
         assert(lowCount < highCount && highCount <= total && total <= kMaxCodingTotal);
-        const uint32_t range = high - low + 1;
-        high = low + range * highCount / total - 1;
-        low = low + range * lowCount / total;
-        assert(low <= value && value <= high);
-        renormalize();
+        narrow(range * lowCount / total, range * highCount / total);
     }
 
     // update() with the two divisions by total done as multiplications by
     // its reciprocal (see Reciprocal); the same narrowing.
     void update(uint32_t lowCount, uint32_t highCount, const Reciprocal& total) {
         assert(lowCount < highCount && highCount <= total.divisor);
-        const uint32_t range = high - low + 1;
-        high = low + total.divide(range * highCount) - 1;
-        low = low + total.divide(range * lowCount);
-        assert(low <= value && value <= high);
-        renormalize();
+        narrow(total.divide(range * lowCount), total.divide(range * highCount));
     }
 
     // update(symbol, symbol + 1, 2^bits) for bits in 1..14, as
     // ArithmeticEncoder::encodeUniform narrows.
     void updateUniform(uint32_t symbol, uint32_t bits) {
         assert(bits >= 1 && bits <= 14 && symbol < (1u << bits));
-        const uint32_t range = high - low + 1;
-        high = low + ((range * (symbol + 1)) >> bits) - 1;
-        low = low + ((range * symbol) >> bits);
-        assert(low <= value && value <= high);
-        renormalize();
+        narrow((range * symbol) >> bits, (range * (symbol + 1)) >> bits);
     }
 
 private:
     static constexpr uint32_t kTop = 0xFFFF;
-    static constexpr uint32_t kHalf = 0x8000;
 
-    // The encoder's shifts, batched the same way (see there). While bit 15
-    // of low and high agree, each shift also takes a code bit into value.
-    // In the second stretch low = 0111.., high = 1000.. from bit 15 down
-    // (m places), and value lies between them, so flipping bit 14 and
-    // shifting m times keeps bit 15 of value and moves the rest up. Both
-    // stretches are written so that a length of 0 changes nothing (low <
-    // 0x8000 <= high holds before the second), which spares the decoder two
-    // branches it could not predict.
-    void renormalize() {
-        refill();
-        const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
-        low = (low << n) & kTop;
-        high = ((high << n) | ((1u << n) - 1u)) & kTop;
-        value = ((value << n) | takeBits(n)) & kTop;
-        const uint32_t lowOnes = static_cast<uint32_t>(std::countl_one(low << 17));
-        const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
-        const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
-        low = (low << m) & (kHalf - 1);
-        high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
-        value = (((value << m) | takeBits(m)) & (kHalf - 1)) | (value & kHalf);
+    // The interval becomes [low + from, low + to - 1], as the encoder's
+    // high = low + to - 1, low = low + from; then renormalises.
+    void narrow(uint32_t from, uint32_t to) {
+        low += from;
+        range = to - from;
+        offset -= from;
+        assert(offset < range);
+        renormalize();
     }
 
-    // Makes sure `window` holds at least 32 code bits, enough for both
-    // stretches of one renormalisation (at most 16 shifts together). Code
-    // bits are taken from the stream 32 at a time and kept most significant
-    // first in `window`, so a shift hands them out; the stream is read at
-    // most 63 bits further than the decoder has got.
+    // The encoder's shifts, all at once (see ArithmeticEncoder). With high =
+    // low + range - 1: n top bits of low and high agree; below them low has
+    // 0 and high 1; then come the m places where low has 1 and high 0, the
+    // steps of the second kind, which are the leading ones of low & ~high
+    // below the first bit that differs (the bits above it are 0 there). After
+    // the n + m shifts bit 15 of low is 0, and the bits of low below it are
+    // its old bits shifted up.
+    void renormalize() {
+        refill();
+        const uint32_t high = low + range - 1;
+        const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
+        // low & ~high is below 2^(15 - n), so shifting it up by 17 + n in two
+        // steps (n may be 16) keeps every bit that matters.
+        const uint32_t m = static_cast<uint32_t>(std::countl_one(((low & ~high) << 17) << n));
+        const uint32_t shifts = n + m;
+        low = (low << shifts) & (kTop >> 1);
+        range <<= shifts;
+        offset = (offset << shifts) | takeBits(shifts);
+    }
+
+    // Makes sure `window` holds at least 32 code bits, enough for one
+    // renormalisation (at most 16 shifts). Code bits are taken from the
+    // stream 32 at a time and kept most significant first in `window`, so a
+    // shift hands them out; the stream is read at most 63 bits further than
+    // the decoder has got.
     void refill() {
         if (windowBits < 32) {
-            const uint32_t w = input->readBits(32);
+            const uint32_t w = input->readWord();
             const uint32_t reversed = (static_cast<uint32_t>(kBitReverse.byte[w & 0xFF]) << 24) |
                                       (static_cast<uint32_t>(kBitReverse.byte[(w >> 8) & 0xFF]) << 16) |
                                       (static_cast<uint32_t>(kBitReverse.byte[(w >> 16) & 0xFF]) << 8) |
@@ -426,9 +431,9 @@ private:
         return bits;
     }
 
-    uint32_t low = 0;
-    uint32_t high = kTop;
-    uint32_t value = 0;
+    uint32_t low = 0;          // below 2^15 between symbols
+    uint32_t range = kTop + 1; // high - low + 1, 1..2^16
+    uint32_t offset = 0;       // code value - low, below range
     uint64_t window = 0;       // unused code bits from bit 63 down
     uint32_t windowBits = 0;   // how many, 0..63
     InBitStream* input;  // not owned; a pointer, so a working copy can be assigned back

@@ -147,6 +147,14 @@ public:
         return readBitsSlow(n);
     }
 
+    // readBits(32). Coders that take their bits a word at a time read the
+    // stream on word boundaries, where the word can come straight from the
+    // buffer.
+    uint32_t readWord() {
+        if (bitCount == 0 && readPos < filled) return buffer[readPos++];
+        return readBitsSlow(32);
+    }
+
     // Refills the buffer and sets readPos to its start; here it does nothing.
     virtual void underflow() {}
 
