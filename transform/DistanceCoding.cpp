@@ -254,50 +254,6 @@ DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
 template class BasicDcDecoder<uint32_t>;
 template class BasicDcDecoder<uint64_t>;
 
-namespace {
-
-// Bit counting for the bit map, without relying on a population-count
-// instruction (not part of the base x86-64 set): byte i of the running
-// counts holds the number of set bits in bytes 0..i of w, so the top byte is
-// the count of the whole word, and the byte holding the r-th set bit is the
-// first whose running count exceeds r.
-constexpr uint64_t kOnes = 0x0101010101010101ull;
-constexpr uint64_t kHighs = 0x8080808080808080ull;
-
-inline uint64_t runningByteCounts(uint64_t w) {
-    uint64_t counts = w - ((w >> 1) & 0x5555555555555555ull);
-    counts = (counts & 0x3333333333333333ull) + ((counts >> 2) & 0x3333333333333333ull);
-    counts = (counts + (counts >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return counts * kOnes;
-}
-
-// The bit inside a byte, from a table: at[r << 8 | byte] is the position of
-// the set bit of `byte` with r set bits below it.
-struct SelectInByte {
-    std::array<uint8_t, 256 * 8> at{};
-    constexpr SelectInByte() {
-        for (uint32_t byte = 0; byte < 256; ++byte) {
-            uint32_t r = 0;
-            for (uint32_t bit = 0; bit < 8; ++bit) {
-                if ((byte >> bit) & 1) at[(r++ << 8) | byte] = static_cast<uint8_t>(bit);
-            }
-        }
-    }
-};
-constexpr SelectInByte kSelectInByte{};
-
-// Position (0..63) of the set bit of w that has r set bits below it, given
-// w's running byte counts; w must have more than r set bits.
-inline uint32_t selectBit(uint64_t w, uint64_t running, uint32_t r) {
-    // High bit of byte i set where the running count is at most r: the
-    // bytes below the one that holds the bit, a run from byte 0 up.
-    const uint64_t below = (((r * kOnes) | kHighs) - running) & kHighs;
-    const uint32_t shift = static_cast<uint32_t>(std::countr_zero(below ^ kHighs)) - 7;
-    const uint32_t before = static_cast<uint32_t>(((running << 8) >> shift) & 0xFF);
-    return shift + kSelectInByte.at[((r - before) << 8) | ((w >> shift) & 0xFF)];
-}
-
-}  // namespace
 
 DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output) : symbols(output), length(L) {
     assert(L <= maxLength);
@@ -307,12 +263,6 @@ DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output) : symbols(output), lengt
     const size_t words = (size_t{L} + alphabetSize) / 64 + 9;
     known.assign(words, 0);
     unknownInWord.assign(words, 64);
-}
-
-void DcMapDecoder::markKnown(uint32_t position, uint8_t symbol) {
-    known[position >> 6] |= uint64_t{1} << (position & 63);
-    --unknownInWord[position >> 6];
-    symbols[position] = symbol;
 }
 
 void DcMapDecoder::markPassed(uint32_t first, uint32_t end) {
@@ -327,62 +277,6 @@ void DcMapDecoder::markPassed(uint32_t first, uint32_t end) {
     }
 }
 
-uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
-    assert(d >= 1);
-    // Every position below `from` is known, so from the word holding it on
-    // the clear bits are exactly the unknown positions at or after it, and
-    // the words' counts say how many each word holds. Four counts sit in
-    // 16-bit lanes of one load, and one multiplication sums them up the
-    // lanes; eight words a step, as two independent sets of four, so that
-    // most jumps end in the first step and the loop is left the same way.
-    constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
-    constexpr uint64_t kLaneHighs = 0x8000800080008000ull;
-    auto upTo = [this](uint32_t first) {   // lane i: clear bits in words first .. first + i
-        uint64_t lanes;
-        std::memcpy(&lanes, unknownInWord.data() + first, sizeof lanes);
-        return lanes * kLaneOnes;
-    };
-    uint32_t word = from >> 6;
-    uint64_t low = upTo(word);
-    uint64_t high = upTo(word + 4);
-    uint32_t lowTotal = static_cast<uint32_t>(low >> 48);
-    uint32_t both = lowTotal + static_cast<uint32_t>(high >> 48);
-    while (d > both) {
-        d -= both;
-        word += 8;
-        low = upTo(word);
-        high = upTo(word + 4);
-        lowTotal = static_cast<uint32_t>(low >> 48);
-        both = lowTotal + static_cast<uint32_t>(high >> 48);
-    }
-    // The half that holds it, picked without a jump: the branch would go
-    // either way at random.
-    const uint64_t inHigh = uint64_t{0} - static_cast<uint64_t>(d > lowTotal);
-    const uint64_t within = (high & inHigh) | (low & ~inHigh);
-    d -= lowTotal & static_cast<uint32_t>(inHigh);
-    word += 4 & static_cast<uint32_t>(inHigh);
-    // High bit of lane i set where fewer than d clear bits lie up to it.
-    const uint64_t shortOf = ((((d - 1) * kLaneOnes) | kLaneHighs) - within) & kLaneHighs;
-    const uint32_t lane = static_cast<uint32_t>(std::countr_zero(shortOf ^ kLaneHighs)) >> 4;
-    d -= static_cast<uint32_t>(((within << 16) >> (16 * lane)) & 0xFFFF);
-    word += lane;
-    const uint64_t unknown = ~known[word];
-    return (word << 6) + selectBit(unknown, runningByteCounts(unknown), d - 1);
-}
-
-uint32_t DcMapDecoder::nextKnown(uint32_t position) const {
-    const uint32_t from = position + 1;
-    uint32_t word = from >> 6;
-    const uint32_t shift = from & 63;
-    const uint64_t bits = (known[word] >> shift) | ((known[word + 1] << 1) << (63 - shift));
-    if (bits != 0) return from + static_cast<uint32_t>(std::countr_zero(bits));
-    // Nothing in the next 64 positions: whole words from the second on.
-    ++word;
-    uint64_t rest = known[word] & (~uint64_t{0} << shift);
-    while (rest == 0) rest = known[++word];
-    return (word << 6) + static_cast<uint32_t>(std::countr_zero(rest));
-}
-
 void DcMapDecoder::addFirstOccurrence(uint32_t b, uint32_t v) {
     if (b >= alphabetSize) throw Exception(kInvalidDcDataMessage);
     if (v == 0) return;
@@ -393,31 +287,4 @@ void DcMapDecoder::addFirstOccurrence(uint32_t b, uint32_t v) {
     if (p >= length) throw Exception(kInvalidDcDataMessage);
     markKnown(p, static_cast<uint8_t>(b));
     ++liveCount;
-}
-
-DcRun DcMapDecoder::nextRun(uint32_t d) {
-    if (liveCount == 0 || !isKnown(cursor)) throw Exception(kInvalidDcDataMessage);
-    const uint8_t c = symbols[cursor];
-    if (liveCount == 1) {
-        liveCount = 0;
-        return DcRun{c, length - cursor};
-    }
-    // Live starts lie at or after the cursor, so with two of them the next
-    // one exists and lies below L.
-    const uint32_t P = nextKnown(cursor);
-    const DcRun run{c, P - cursor};
-    // The run's positions after its start become known too, so that every
-    // position below the new cursor is.
-    if (P - cursor > 1) markPassed(cursor + 1, P);
-    cursor = P;
-    if (d == 0) {
-        --liveCount;
-        return run;
-    }
-    // The next run of c is the d-th position after P that is not known.
-    if (d >= length - P) throw Exception(kInvalidDcDataMessage);
-    const uint32_t x = nthUnknown(P + 1, d);
-    if (x >= length) throw Exception(kInvalidDcDataMessage);
-    markKnown(x, c);
-    return run;
 }
