@@ -116,8 +116,7 @@ public:
     [[gnu::always_inline]] uint32_t decodeValue()
         requires std::is_same_v<Coder, ArithmeticDecoder>
     {
-        const uint32_t k = model.findSymbol(coder.target(model.total()));
-        const SymbolInterval interval = model.update(k, rescaleLimit);
+        const auto [k, interval] = model.decode(coder.target(model.total()), rescaleLimit);
         coder.update(interval.lowCount, interval.highCount, kTotals.of[interval.total]);
         uint32_t u = 0, shift = 0;
         uint32_t b = kDcBuckets.extraBits[k];

@@ -174,8 +174,44 @@ public:
         return symbolCount - atOrBelow;
     }
 
+    // The symbol findSymbol(target) gives, and its interval as update(symbol,
+    // limit) gives it, with that update done. The slots the update raises
+    // are exactly those above total - target - 1, which the search has just
+    // compared, so the comparisons serve both.
+    struct Decoded {
+        uint32_t symbol;
+        SymbolInterval interval;
+    };
+    Decoded decode(uint32_t target, uint32_t limit) {
+        assert(target < total() && limit <= kMaxCodingTotal);
+#if defined(__SSE2__)
+        const uint32_t t = total();
+        const __m128i x = _mm_set1_epi16(static_cast<int16_t>(t - target - 1));
+        __m128i* slots = reinterpret_cast<__m128i*>(cumulative);
+        __m128i above[kVectors];
+        for (uint32_t i = 0; i < kVectors; ++i) above[i] = _mm_cmpgt_epi16(_mm_load_si128(slots + i), x);
+        const uint64_t low = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[0], above[1]))) |
+                             (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[2], above[3]))) << 16);
+        const uint64_t high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[4], above[5]))) |
+                              (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[6], above[7]))) << 16);
+        const uint32_t atOrBelow = static_cast<uint32_t>(std::countr_zero(low | (high << 32)));
+        // Slot atOrBelow = n - s is the first one above x.
+        const SymbolInterval interval{t - static_cast<uint32_t>(cumulative[atOrBelow]),
+                                      t - static_cast<uint32_t>(cumulative[atOrBelow - 1]), t};
+        for (uint32_t i = 0; i < kVectors; ++i) {
+            _mm_store_si128(slots + i, _mm_sub_epi16(_mm_load_si128(slots + i), above[i]));
+        }
+        if (t + 1 == limit) rescale();
+        return {symbolCount - atOrBelow, interval};
+#else
+        const uint32_t symbol = findSymbol(target);
+        return {symbol, update(symbol, limit)};
+#endif
+    }
+
 private:
     static constexpr uint32_t kSlots = maxSymbols + 1;
+    static constexpr uint32_t kVectors = kSlots / 8;
     static_assert(kSlots == 64, "the search reads eight vectors of eight slots");
     // What the slots above n hold after construction and every rescale:
     // above every total (totals stay below kMaxCodingTotal). Each update adds

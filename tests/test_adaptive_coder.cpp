@@ -278,11 +278,13 @@ TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
     // searched now and then, so ties at interval edges are covered, and
     // always right before a rescale, when the unused slots above the total
     // have grown the most (with n = 1 and the largest limit, to the top of
-    // their 16 bits).
+    // their 16 bits). A third model decodes each symbol from a target inside
+    // its interval, searching and updating in one step.
     for (uint32_t n : {1u, 2u, 9u, 42u, 57u, SmallAdaptiveModel::maxSymbols}) {
         for (uint32_t limit : {4096u, kMaxCodingTotal}) {
             AdaptiveModel general(n);
             SmallAdaptiveModel small(n);
+            SmallAdaptiveModel decoding(n);
             ReferenceModel reference(n);
             const std::vector<uint32_t> symbols =
                 n % 2 == 0 ? uniformSymbols(n + limit, 50000, n) : geometricSymbols(n + limit, 50000, n, 75);
@@ -299,6 +301,12 @@ TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
                 ASSERT_EQ(got.lowCount, want.lowCount) << n << " " << limit << " " << i;
                 ASSERT_EQ(got.highCount, want.highCount) << n << " " << limit << " " << i;
                 ASSERT_EQ(got.total, want.total) << n << " " << limit << " " << i;
+                const uint32_t width = want.highCount - want.lowCount;
+                const auto decoded = decoding.decode(want.lowCount + static_cast<uint32_t>(i % width), limit);
+                ASSERT_EQ(decoded.symbol, symbols[i]) << n << " " << limit << " " << i;
+                ASSERT_EQ(decoded.interval.lowCount, want.lowCount) << n << " " << limit << " " << i;
+                ASSERT_EQ(decoded.interval.highCount, want.highCount) << n << " " << limit << " " << i;
+                ASSERT_EQ(decoded.interval.total, want.total) << n << " " << limit << " " << i;
             }
             EXPECT_GE(reference.rescales, 2u) << n << " " << limit;
             for (uint32_t s = 0; s < n; ++s) EXPECT_EQ(small.frequency(s), reference.freq[s]) << n << " " << s;
