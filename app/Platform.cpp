@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
+#endif
+
 int32_t clockMs() {
     const std::clock_t ticks = std::clock();
     if (ticks == static_cast<std::clock_t>(-1)) {
@@ -25,4 +29,30 @@ void pauseForOperator() {
     const int ignored = std::system("pause");
     (void)ignored;
 #endif
+}
+
+namespace {
+
+bool detectFastBitDeposit() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0 || eax < 7) return false;
+    // "AuthenticAMD" and "HygonGenuine", by the vendor string's first word.
+    const bool amdDesign = ebx == 0x68747541u || ebx == 0x6F677948u;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    const unsigned baseFamily = (eax >> 8) & 0xF;
+    const unsigned family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
+    if (amdDesign && family < 0x19) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx >> 8) & 1u;   // BMI2
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+bool hasFastBitDeposit() {
+    static const bool fast = detectFastBitDeposit();
+    return fast;
 }

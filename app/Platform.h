@@ -12,3 +12,9 @@ int32_t clockMs();
 // Waits for the operator at the end of a run: the console "pause" command on
 // Windows, nothing elsewhere. Its outcome is ignored.
 void pauseForOperator();
+
+// Whether the processor runs the 64-bit PDEP instruction (bit deposit), and
+// runs it fast: x86-64 processors with BMI2, except AMD's before family 19h,
+// where it is microcoded and takes up to hundreds of cycles. Always false on
+// other processors and compilers. Checked once.
+bool hasFastBitDeposit();

@@ -255,7 +255,8 @@ template class BasicDcDecoder<uint32_t>;
 template class BasicDcDecoder<uint64_t>;
 
 
-DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output) : symbols(output), length(L) {
+DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output, bool bitDeposit)
+    : symbols(output), bitDeposit(bitDeposit), length(L) {
     assert(L <= maxLength);
     // Words up to the one holding position L + alphabetSize, all clear
     // beyond L, where every search ends, and the eight after it that a
