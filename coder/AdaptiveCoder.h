@@ -398,7 +398,12 @@ public:
     // its reciprocal (see Reciprocal); the same narrowing.
     void update(uint32_t lowCount, uint32_t highCount, const Reciprocal& total) {
         assert(lowCount < highCount && highCount <= total.divisor);
-        narrow(total.divide(range * lowCount), total.divide(range * highCount));
+        // The products range x count x multiplier, grouped so that range x
+        // multiplier can be formed while the symbol is still being looked
+        // for; below 2^16 x 2^33 x 2^14, so they fit.
+        const uint64_t scaledRange = uint64_t{range} * total.multiplier;
+        narrow(static_cast<uint32_t>((scaledRange * lowCount) >> total.shift),
+               static_cast<uint32_t>((scaledRange * highCount) >> total.shift));
     }
 
     // update(symbol, symbol + 1, 2^bits) for bits in 1..14, as
