@@ -50,9 +50,22 @@ bool detectFastBitDeposit() {
 #endif
 }
 
+bool portableOnly = false;
+
 }  // namespace
 
 bool hasFastBitDeposit() {
     static const bool fast = detectFastBitDeposit();
-    return fast;
+    return fast && !portableOnly;
 }
+
+bool hasX86Level3() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool level3 = __builtin_cpu_supports("x86-64-v3");
+    return level3 && !portableOnly;
+#else
+    return false;
+#endif
+}
+
+void usePortableCodeOnly() { portableOnly = true; }

@@ -13,8 +13,16 @@ int32_t clockMs();
 // Windows, nothing elsewhere. Its outcome is ignored.
 void pauseForOperator();
 
+// Processor features that faster code paths rely on, checked once; always
+// false on other processors and compilers.
+//
 // Whether the processor runs the 64-bit PDEP instruction (bit deposit), and
 // runs it fast: x86-64 processors with BMI2, except AMD's before family 19h,
-// where it is microcoded and takes up to hundreds of cycles. Always false on
-// other processors and compilers. Checked once.
+// where it is microcoded and takes up to hundreds of cycles.
 bool hasFastBitDeposit();
+// Whether the processor has the x86-64 level 3 instructions (AVX2, BMI1,
+// BMI2, LZCNT, MOVBE and the rest of that level).
+bool hasX86Level3();
+// From now on both of the above report false, so that only the portable
+// code paths run (tests compare the two).
+void usePortableCodeOnly();

@@ -18,6 +18,14 @@
 #include "transform/Bwt.h"
 #include "transform/DistanceCoding.h"
 
+// The extraction loop has a second build for newer x86-64 processors (see
+// Level3Build); GCC compiles it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define MORV_LEVEL3_BUILD 1
+#else
+#define MORV_LEVEL3_BUILD 0
+#endif
+
 namespace {
 
 template <typename ValueCoder>
@@ -34,24 +42,58 @@ void writeValues(ValueCoder& coder, const uint32_t* values, uint32_t n) {
 // model and coder that nothing else can reach, so its state can stay in
 // registers. At most n values are decoded, and never more than kLag beyond
 // those the transform has taken (it stops early on damaged data).
-template <typename ValueCoder>
+constexpr uint32_t kLag = 64;   // a power of two
+
+// The source the inverse transform pulls values from. Build tells apart
+// two builds of the same loop (see below).
+template <typename ValueCoder, typename Build>
+struct LaggedValues {
+    ValueCoder& work;
+    uint32_t* ring;       // the values decoded and not yet taken
+    uint32_t& decoded;
+    uint32_t& taken;
+    uint32_t n;
+
+    [[gnu::always_inline]] uint32_t operator()() const {
+        const uint32_t v = ring[taken++ % kLag];
+        if (decoded < n) ring[decoded++ % kLag] = work.decodeValue();
+        return v;
+    }
+};
+
+struct PortableBuild {};
+
+template <typename Build, typename ValueCoder>
 void readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
-    constexpr uint32_t kLag = 64;   // a power of two
-    uint32_t ring[kLag];            // the values decoded and not yet taken
+    uint32_t ring[kLag];
     uint32_t decoded = 0;
     uint32_t taken = 0;
     coder.start();
     ValueCoder work = coder;
     while (decoded < n && decoded < kLag) ring[decoded++ % kLag] = work.decodeValue();
-    auto next = [&] {
-        const uint32_t v = ring[taken++ % kLag];
-        if (decoded < n) ring[decoded++ % kLag] = work.decodeValue();
-        return v;
-    };
+    LaggedValues<ValueCoder, Build> next{work, ring, decoded, taken, n};
     inverseDc(next, n, L, column);
 }
 
+#if MORV_LEVEL3_BUILD
+// The loop of the arithmetic-coded values once more, compiled for the
+// x86-64 level 3 instructions and run where the processor has them: they
+// shorten the coder's chain of steps (a leading-zero count in one
+// instruction, shifts that need no count register). Only this instance of
+// the loop, and what is inlined into it, is built that way; every function
+// it calls and every other instance stay portable.
+struct Level3Build {};
+using Level3Values = LaggedValues<DcValueModel<ArithmeticDecoder>, Level3Build>;
+#endif
+
 }  // namespace
+
+#if MORV_LEVEL3_BUILD
+#pragma GCC push_options
+#pragma GCC target("arch=x86-64-v3")
+template void inverseDc<Level3Values&>(Level3Values&, uint32_t, uint32_t, uint8_t*);
+#pragma GCC pop_options
+#endif
 
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     const Settings& s = settings();
@@ -122,10 +164,18 @@ void decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
     uint8_t* column = out;
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        readValues(coder, n, L, column);
+        readValues<PortableBuild>(coder, n, L, column);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
-        readValues(coder, n, L, column);
+#if MORV_LEVEL3_BUILD
+        if (hasX86Level3()) {
+            readValues<Level3Build>(coder, n, L, column);
+        } else {
+            readValues<PortableBuild>(coder, n, L, column);
+        }
+#else
+        readValues<PortableBuild>(coder, n, L, column);
+#endif
     }
     const int32_t d1 = clockMs();
     if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;

@@ -9,6 +9,7 @@
 
 #include "app/Drivers.h"
 #include "app/Exception.h"
+#include "app/Platform.h"
 #include "app/Settings.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
@@ -240,4 +241,51 @@ TEST_F(RoundTrip, PrefixCodedFileNeedsThePrefixOptionToExtract) {
     }
     EXPECT_NE(wrong, data);
     EXPECT_EQ(unpack(packed, true), data);
+}
+
+TEST_F(RoundTrip, PortableCodePathsExtractTheSame) {
+    // Extraction takes faster paths where the processor allows (PDEP, the
+    // x86-64 level 3 instructions); the portable paths must give the same
+    // bytes, or fail with the same message, for sound and damaged files.
+    std::vector<std::string> packed;
+    for (uint64_t seed = 0; seed < 4; ++seed) {
+        packed.push_back(pack(testdata::randomBytes(seed, 30000 + 7000 * seed), kMethods[0]));
+        packed.push_back(pack(testdata::textLike(seed, 30000), kMethods[0]));
+    }
+    for (const std::string& file : testdata::corpusFiles()) packed.push_back(pack(testdata::readFile(file), kMethods[0]));
+    testdata::Rng rng(99);
+    const size_t sound = packed.size();
+    for (size_t i = 0; i < sound; ++i) {
+        std::string damaged = packed[i];
+        for (int hit = 0; hit < 3; ++hit) {
+            const size_t at = kFileHeaderSize + kBlockHeaderSize + 8 +
+                              rng.below(static_cast<uint32_t>(damaged.size() - kFileHeaderSize - kBlockHeaderSize - 8));
+            damaged[at] = static_cast<char>(damaged[at] ^ (1 << rng.below(8)));
+        }
+        packed.push_back(damaged);
+    }
+    auto extractAll = [&] {
+        std::vector<std::string> results;
+        for (const std::string& p : packed) {
+            try {
+                const Bytes b = unpack(p, false);
+                results.emplace_back(b.begin(), b.end());
+            } catch (const Exception& e) {
+                results.push_back(std::string("error: ") + e.what());
+            }
+        }
+        return results;
+    };
+    const std::vector<std::string> fast = extractAll();
+    usePortableCodeOnly();
+    EXPECT_FALSE(hasFastBitDeposit());
+    EXPECT_FALSE(hasX86Level3());
+    const std::vector<std::string> portable = extractAll();
+    ASSERT_EQ(fast.size(), portable.size());
+    for (size_t i = 0; i < fast.size(); ++i) {
+        EXPECT_TRUE(fast[i] == portable[i]) << i;
+        if (i < sound) {
+            EXPECT_EQ(fast[i].rfind("error: ", 0), std::string::npos) << i;
+        }
+    }
 }

@@ -354,7 +354,7 @@ inline void fillRun(uint8_t* out, uint8_t c, uint32_t length, uint32_t room) {
 // Places the first occurrences from first[0..firstCount), then draws runs
 // with the remaining n - firstCount values and the dropped zeros after them.
 template <typename Decoder, typename ValueSource>
-void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount, ValueSource& next,
+[[gnu::always_inline]] inline void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount, ValueSource& next,
                    uint32_t n, uint32_t L, uint8_t* output) {
     for (uint32_t b = 0; b < firstCount; ++b) decoder.addFirstOccurrence(b, first[b]);
 
