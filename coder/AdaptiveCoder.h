@@ -242,7 +242,7 @@ private:
     alignas(64) int16_t cumulative[kSlots];  // slots 0..n as AdaptiveModel, kAbove beyond
 };
 
-// Division by a fixed divisor d (1..kMaxCodingTotal) as a multiplication:
+// Division by a fixed divisor d (1..2^16) as a multiplication:
 // for every x <= 2^30, x / d = x * m >> shift with shift = 32 + ceil(log2 d)
 // and m = 2^shift / d + 1 (rounded down, then one more). Writing
 // x = q d + r, x m / 2^shift = x / d + x e / 2^shift with 0 < e <= 1, and
@@ -371,6 +371,8 @@ public:
         refill();
         low = 0;
         range = kTop + 1;
+        width = Reciprocal(range);
+        widthShifts = 0;
         offset = takeBits(16);
     }
 
@@ -378,13 +380,13 @@ public:
     // a number in [0, total).
     uint32_t target(uint32_t total) const {
         assert(total >= 1 && total <= kMaxCodingTotal);
-        return ((offset + 1) * total - 1) / range;
+        return divideByRange((offset + 1) * total - 1);
     }
 
     // target(2^bits), bits in 1..14.
     uint32_t targetUniform(uint32_t bits) const {
         assert(bits >= 1 && bits <= 14);
-        return (((offset + 1) << bits) - 1) / range;
+        return divideByRange(((offset + 1) << bits) - 1);
     }
 
     // Narrows exactly as the encoder did for [lowCount, highCount) of total
@@ -423,7 +425,21 @@ private:
         range = to - from;
         offset -= from;
         assert(offset < range);
+        // The reciprocal of the width, worked out while the renormalisation
+        // runs: the next target divides by it shifted, without waiting for a
+        // division of its own.
+        width = Reciprocal(range);
         renormalize();
+    }
+
+    // x / range for x < 2^30. range is the narrowed width shifted up by the
+    // renormalisation, and x / (w 2^s) = (x / 2^s) / w in whole numbers; the
+    // reciprocal is exact for any width (1..2^16) and x below 2^30 (see
+    // Reciprocal), and (offset + 1) times a total stays below 2^16 x 2^14.
+    uint32_t divideByRange(uint32_t x) const {
+        assert(x < (1u << 30));
+        assert(x / range == width.divide(x >> widthShifts));
+        return width.divide(x >> widthShifts);
     }
 
     // The encoder's shifts, all at once (see ArithmeticEncoder). With high =
@@ -443,6 +459,7 @@ private:
         const uint32_t shifts = n + m;
         low = (low << shifts) & (kTop >> 1);
         range <<= shifts;
+        widthShifts = shifts;
         offset = (offset << shifts) | takeBits(shifts);
     }
 
@@ -475,6 +492,8 @@ private:
     uint32_t low = 0;          // below 2^15 between symbols
     uint32_t range = kTop + 1; // high - low + 1, 1..2^16
     uint32_t offset = 0;       // code value - low, below range
+    Reciprocal width{1};       // of the width before the last renormalisation
+    uint32_t widthShifts = 0;  // that renormalisation's shifts: range = width << widthShifts
     uint64_t window = 0;       // unused code bits from bit 63 down
     uint32_t windowBits = 0;   // how many, 0..63
     InBitStream* input;  // not owned; a pointer, so a working copy can be assigned back
