@@ -44,17 +44,22 @@ void writeValues(ValueCoder& coder, const uint32_t* values, uint32_t n) {
 // those the transform has taken (it stops early on damaged data).
 constexpr uint32_t kLag = 64;   // a power of two
 
-// The source the inverse transform pulls values from. Build tells apart
-// two builds of the same loop (see below).
+// The source the inverse transform pulls values from, holding the decoder
+// and the values decoded ahead. Build tells apart two builds of the same
+// loop (see below).
 template <typename ValueCoder, typename Build>
 struct LaggedValues {
-    ValueCoder& work;
-    uint32_t* ring;       // the values decoded and not yet taken
-    uint32_t& decoded;
-    uint32_t& taken;
+    ValueCoder work;
     uint32_t n;
+    uint32_t decoded = 0;
+    uint32_t taken = 0;
+    uint32_t ring[kLag];  // the values decoded and not yet taken
 
-    [[gnu::always_inline]] uint32_t operator()() const {
+    LaggedValues(const ValueCoder& coder, uint32_t count) : work(coder), n(count) {
+        while (decoded < n && decoded < kLag) ring[decoded++ % kLag] = work.decodeValue();
+    }
+
+    [[gnu::always_inline]] uint32_t operator()() {
         const uint32_t v = ring[taken++ % kLag];
         if (decoded < n) ring[decoded++ % kLag] = work.decodeValue();
         return v;
@@ -65,14 +70,8 @@ struct PortableBuild {};
 
 template <typename Build, typename ValueCoder>
 void readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
-    uint32_t ring[kLag];
-    uint32_t decoded = 0;
-    uint32_t taken = 0;
     coder.start();
-    ValueCoder work = coder;
-    while (decoded < n && decoded < kLag) ring[decoded++ % kLag] = work.decodeValue();
-    LaggedValues<ValueCoder, Build> next{work, ring, decoded, taken, n};
-    inverseDc(next, n, L, column);
+    inverseDc(LaggedValues<ValueCoder, Build>(coder, n), n, L, column);
 }
 
 #if MORV_LEVEL3_BUILD
@@ -91,7 +90,7 @@ using Level3Values = LaggedValues<DcValueModel<ArithmeticDecoder>, Level3Build>;
 #if MORV_LEVEL3_BUILD
 #pragma GCC push_options
 #pragma GCC target("arch=x86-64-v3")
-template void inverseDc<Level3Values&>(Level3Values&, uint32_t, uint32_t, uint8_t*);
+template void inverseDc<Level3Values>(Level3Values, uint32_t, uint32_t, uint8_t*);
 #pragma GCC pop_options
 #endif
 

@@ -397,9 +397,12 @@ inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 // sequence that does not describe exactly L bytes, including values left over
 // once the block is full; never writes outside output[0..L-1] and never pulls
 // more than min(n, 256 + L) values, whatever n says. On a throw, output may
-// be partly written.
+// be partly written. The source is taken by value: a source that keeps its
+// state in itself (rather than behind references) then lives in this
+// function alone, where writes to the output cannot touch it, so its state
+// can stay in registers.
 template <typename ValueSource>
-void inverseDc(ValueSource&& next, uint32_t n, uint32_t L, uint8_t* output) {
+void inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
     // The first-occurrence values tell how many byte values occur before any
     // run is drawn; that picks the decoder.
     std::array<uint32_t, 256> first{};
