@@ -1,6 +1,7 @@
 // Platform layer. The processor clock is converted to milliseconds here so
 // that timing lines read the same on every system; on POSIX the CLOCKS_PER_SEC
-// tick is microseconds, on Windows it already is milliseconds.
+// tick is microseconds, on Windows it already is milliseconds. The processor
+// is asked for its features once, with the CPUID instruction on x86-64.
 #include "app/Platform.h"
 
 #include <cstdio>

@@ -247,8 +247,8 @@ private:
 // and m = 2^shift / d + 1 (rounded down, then one more). Writing
 // x = q d + r, x m / 2^shift = x / d + x e / 2^shift with 0 < e <= 1, and
 // x e / 2^shift <= 2^30 / 2^shift < 1 / d while r / d <= 1 - 1 / d, so the
-// floor is q. m < 2^33, so the product stays below 2^63. The coders'
-// numerators are range x count <= 2^16 x 2^14.
+// floor is q. m <= 2^33, so the product stays within 2^63. The coders'
+// numerators are range x count and (offset + 1) x total, at most 2^16 x 2^14.
 struct Reciprocal {
     uint64_t multiplier = 0;
     uint32_t shift = 0;

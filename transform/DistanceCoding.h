@@ -353,9 +353,11 @@ inline void fillRun(uint8_t* out, uint8_t c, uint32_t length, uint32_t room) {
 
 // Places the first occurrences from first[0..firstCount), then draws runs
 // with the remaining n - firstCount values and the dropped zeros after them.
+// Always inlined, so that the loop is compiled as inverseDc is (a caller may
+// build an instance of inverseDc for other instructions).
 template <typename Decoder, typename ValueSource>
-[[gnu::always_inline]] inline void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount, ValueSource& next,
-                   uint32_t n, uint32_t L, uint8_t* output) {
+[[gnu::always_inline]] inline void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount,
+                                                 ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
     for (uint32_t b = 0; b < firstCount; ++b) decoder.addFirstOccurrence(b, first[b]);
 
     // The map keeps the symbols of runs yet to come in the output, a run's
