@@ -61,7 +61,8 @@ bool hasFastBitDeposit() {
 }
 
 bool hasX86Level3() {
-#if defined(__x86_64__) && defined(__GNUC__)
+    // Asked through GCC's processor model; only GCC builds code for it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
     static const bool level3 = __builtin_cpu_supports("x86-64-v3");
     return level3 && !portableOnly;
 #else

@@ -21,7 +21,8 @@ void pauseForOperator();
 // where it is microcoded and takes up to hundreds of cycles.
 bool hasFastBitDeposit();
 // Whether the processor has the x86-64 level 3 instructions (AVX2, BMI1,
-// BMI2, LZCNT, MOVBE and the rest of that level).
+// BMI2, LZCNT, MOVBE and the rest of that level); false in builds by
+// compilers other than GCC, which build no code for them.
 bool hasX86Level3();
 // From now on both of the above report false, so that only the portable
 // code paths run (tests compare the two).
