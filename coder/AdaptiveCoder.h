@@ -152,17 +152,8 @@ public:
         assert(target < total());
         const int16_t x = static_cast<int16_t>(total() - target - 1);
 #if defined(__SSE2__)
-        // The slots above x form a suffix: one bit per slot from eight
-        // comparisons, and the lowest set bit is the count. Shorter from x
-        // to the symbol than adding the comparisons up.
-        const __m128i limit = _mm_set1_epi16(x);
-        const __m128i* slots = reinterpret_cast<const __m128i*>(cumulative);
-        auto above = [&](int i) { return _mm_cmpgt_epi16(_mm_load_si128(slots + i), limit); };
-        const uint64_t low = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(0), above(1)))) |
-                             (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(2), above(3)))) << 16);
-        const uint64_t high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(4), above(5)))) |
-                              (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above(6), above(7)))) << 16);
-        const uint32_t atOrBelow = static_cast<uint32_t>(std::countr_zero(low | (high << 32)));
+        __m128i above[kVectors];
+        const uint32_t atOrBelow = compareSlots(x, above);
 #else
         // Counted in 16-bit lanes (at most 64), so the loop stays as wide
         // as the slots.
@@ -186,16 +177,10 @@ public:
         assert(target < total() && limit <= kMaxCodingTotal);
 #if defined(__SSE2__)
         const uint32_t t = total();
-        const __m128i x = _mm_set1_epi16(static_cast<int16_t>(t - target - 1));
-        __m128i* slots = reinterpret_cast<__m128i*>(cumulative);
         __m128i above[kVectors];
-        for (uint32_t i = 0; i < kVectors; ++i) above[i] = _mm_cmpgt_epi16(_mm_load_si128(slots + i), x);
-        const uint64_t low = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[0], above[1]))) |
-                             (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[2], above[3]))) << 16);
-        const uint64_t high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[4], above[5]))) |
-                              (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[6], above[7]))) << 16);
-        const uint32_t atOrBelow = static_cast<uint32_t>(std::countr_zero(low | (high << 32)));
-        // Slot atOrBelow = n - s is the first one above x.
+        const uint32_t atOrBelow = compareSlots(static_cast<int16_t>(t - target - 1), above);
+        __m128i* slots = reinterpret_cast<__m128i*>(cumulative);
+        // Slot atOrBelow = n - s is the first one above total - target - 1.
         const SymbolInterval interval{t - static_cast<uint32_t>(cumulative[atOrBelow]),
                                       t - static_cast<uint32_t>(cumulative[atOrBelow - 1]), t};
         for (uint32_t i = 0; i < kVectors; ++i) {
@@ -212,6 +197,24 @@ public:
 private:
     static constexpr uint32_t kSlots = maxSymbols + 1;
     static constexpr uint32_t kVectors = kSlots / 8;
+
+#if defined(__SSE2__)
+    // Compares every slot with x: above[i] gets the mask of the slots of
+    // vector i that are above x, and the result is the number of slots at
+    // or below x. The slots above x form a suffix: one bit per slot from the
+    // eight comparisons, and the lowest set bit is the count, which is
+    // shorter from x to the symbol than adding the comparisons up.
+    uint32_t compareSlots(int16_t x, __m128i (&above)[kVectors]) const {
+        const __m128i limit = _mm_set1_epi16(x);
+        const __m128i* slots = reinterpret_cast<const __m128i*>(cumulative);
+        for (uint32_t i = 0; i < kVectors; ++i) above[i] = _mm_cmpgt_epi16(_mm_load_si128(slots + i), limit);
+        const uint64_t low = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[0], above[1]))) |
+                             (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[2], above[3]))) << 16);
+        const uint64_t high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[4], above[5]))) |
+                              (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[6], above[7]))) << 16);
+        return static_cast<uint32_t>(std::countr_zero(low | (high << 32)));
+    }
+#endif
     static_assert(kSlots == 64, "the search reads eight vectors of eight slots");
     // What the slots above n hold after construction and every rescale:
     // above every total (totals stay below kMaxCodingTotal). Each update adds
