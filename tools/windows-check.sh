@@ -59,10 +59,21 @@ if [ ${#need[@]} -gt 0 ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi
-    apt-get update -qq
+    # A mirror in the middle of a sync can fail the index update while every
+    # package is still installable: report it and try the install anyway,
+    # twice with a pause between. Only a failed install stops the check.
     # Recommends would bring fonts, sound and GL drivers that a console
     # program under Wine does not use.
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+    installed=0
+    for try in 1 2; do
+        apt-get update -qq || say "apt-get update failed (exit $?); trying the install anyway"
+        if apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; then
+            installed=1
+            break
+        fi
+        [ "$try" = 1 ] && { say "apt-get install failed; retrying in 20 s"; sleep 20; }
+    done
+    [ "$installed" = 1 ] || { echo "windows-check: could not install: ${need[*]}" >&2; exit 1; }
 fi
 phase_done "installs"
 
