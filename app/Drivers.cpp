@@ -9,10 +9,10 @@
 #include <iostream>
 #include <vector>
 
-#include "app/Exception.h"
-#include "app/Platform.h"
-#include "app/Settings.h"
-#include "app/Timing.h"
+#include "base/Exception.h"
+#include "base/Platform.h"
+#include "base/Settings.h"
+#include "base/Timing.h"
 #include "codec/DcCodec.h"
 #include "codec/MtfAdaptiveCodec.h"
 #include "codec/MtfStaticCodec.h"

@@ -5,8 +5,8 @@
 // why a later usage error leaves the files named before it on disk.
 #include "app/Options.h"
 
-#include "app/Exception.h"
-#include "app/Settings.h"
+#include "base/Exception.h"
+#include "base/Settings.h"
 
 #include <array>
 #include <fstream>

@@ -7,10 +7,10 @@
 
 #include "app/Compare.h"
 #include "app/Drivers.h"
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "app/Options.h"
-#include "app/Platform.h"
-#include "app/Settings.h"
+#include "base/Platform.h"
+#include "base/Settings.h"
 
 #include <exception>
 #include <filesystem>

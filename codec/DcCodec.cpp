@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/Platform.h"
-#include "app/Settings.h"
-#include "app/Timing.h"
+#include "base/Platform.h"
+#include "base/Settings.h"
+#include "base/Timing.h"
 #include "codec/DcValueCoding.h"
 #include "diag/Dumps.h"
 #include "diag/Histograms.h"

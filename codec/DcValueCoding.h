@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "coder/AdaptiveCoder.h"
 #include "io/BitStream.h"
 #include "transform/DistanceCoding.h"

@@ -6,9 +6,9 @@
 #include <iostream>
 #include <vector>
 
-#include "app/Platform.h"
-#include "app/Settings.h"
-#include "app/Timing.h"
+#include "base/Platform.h"
+#include "base/Settings.h"
+#include "base/Timing.h"
 #include "codec/MtfStages.h"
 #include "coder/AdaptiveCoder.h"
 #include "diag/Dumps.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "diag/Rle0Dump.h"
 #include "transform/Mtf.h"
 

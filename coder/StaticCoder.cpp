@@ -6,7 +6,7 @@
 // table would divide by zero or give symbols empty intervals.
 #include "coder/StaticCoder.h"
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 
 StaticEncoder::StaticEncoder(uint32_t n, OutBitStream& out)
     : output(out), frequencies(static_cast<size_t>(n) + 1, 0), symbolCount(n) {

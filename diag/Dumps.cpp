@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace {
 

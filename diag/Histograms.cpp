@@ -9,7 +9,7 @@
 #include <array>
 #include <map>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace {
 

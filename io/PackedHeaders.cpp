@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "io/ByteOrder.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Exception.h"
-#include "app/Settings.h"
+#include "base/Exception.h"
+#include "base/Settings.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/TempDir.h"
 #include "transform/Bwt.h"

@@ -2,9 +2,9 @@
 // line and its standard output, standard error and exit status are compared
 // whole with the expected ones. The helpers at the top (runMorv, the timing
 // mask, the help text) are meant for every command-line case.
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "app/RunSequence.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/ExpectedHelp.h"
 #include "tests/support/RunProgram.h"

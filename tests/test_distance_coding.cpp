@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "tests/support/DataGen.h"
 #include "transform/DistanceCoding.h"
 

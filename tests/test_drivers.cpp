@@ -7,8 +7,8 @@
 #include <string>
 
 #include "app/Drivers.h"
-#include "app/Exception.h"
-#include "app/Settings.h"
+#include "base/Exception.h"
+#include "base/Settings.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 #include "tests/support/DataGen.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "diag/Dumps.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/TempDir.h"

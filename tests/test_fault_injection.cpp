@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "app/Drivers.h"
-#include "app/Exception.h"
-#include "app/Settings.h"
+#include "base/Exception.h"
+#include "base/Settings.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 #include "tests/fuzz/FuzzInputs.h"

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "io/PackedHeaders.h"
 
 namespace {

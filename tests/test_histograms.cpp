@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "diag/Histograms.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/TempDir.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "tests/support/DataGen.h"
 #include "transform/Mtf.h"
 

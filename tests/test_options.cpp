@@ -1,8 +1,8 @@
 // Option parser tests, in process: settings, defaults, warnings, usage errors
 // and the diagnostic files the parser opens.
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "app/Options.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "tests/support/ExpectedHelp.h"
 #include "tests/support/TempDir.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/Drivers.h"
-#include "app/Exception.h"
-#include "app/Platform.h"
-#include "app/Settings.h"
+#include "base/Exception.h"
+#include "base/Platform.h"
+#include "base/Settings.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 #include "tests/support/DataGen.h"

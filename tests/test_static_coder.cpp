@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "coder/StaticCoder.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"

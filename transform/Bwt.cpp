@@ -21,8 +21,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/Exception.h"
-#include "app/Settings.h"
+#include "base/Exception.h"
+#include "base/Settings.h"
 #include "diag/Dumps.h"
 #include "transform/SuffixSorter.h"
 

@@ -20,8 +20,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "app/Exception.h"
-#include "app/Platform.h"
+#include "base/Exception.h"
+#include "base/Platform.h"
 
 inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (invalid DC data)";
 

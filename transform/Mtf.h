@@ -22,7 +22,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 
 inline constexpr uint32_t ZeroRunA = 0;
 inline constexpr uint32_t ZeroRunB = 1;

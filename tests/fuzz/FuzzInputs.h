@@ -17,7 +17,7 @@
 #include <iostream>
 #include <string>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace fuzzinput {
 

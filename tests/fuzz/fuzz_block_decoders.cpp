@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Exception.h"
-#include "app/Settings.h"
+#include "base/Exception.h"
+#include "base/Settings.h"
 #include "codec/DcCodec.h"
 #include "codec/MtfAdaptiveCodec.h"
 #include "codec/MtfStaticCodec.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/Drivers.h"
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 #include "tests/fuzz/FuzzInputs.h"

@@ -1,5 +1,5 @@
 // Storage of the process-wide settings record.
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 Settings& settings() {
     static Settings instance;

@@ -2,7 +2,7 @@
 // that timing lines read the same on every system; on POSIX the CLOCKS_PER_SEC
 // tick is microseconds, on Windows it already is milliseconds. The processor
 // is asked for its features once, with the CPUID instruction on x86-64.
-#include "app/Platform.h"
+#include "base/Platform.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Timing lines. The difference is taken modulo 2^32 and read as signed, the
 // way a 32-bit clock difference behaves, then printed with whatever precision
 // the stream has (6 digits by default, 3 after the compression summary).
-#include "app/Timing.h"
+#include "base/Timing.h"
 
 void printTiming(std::ostream& out, const char* label, int32_t start, int32_t end) {
     out << label;
