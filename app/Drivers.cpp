@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <streambuf>
 #include <vector>
 
 #include "base/Exception.h"
@@ -57,7 +58,98 @@ uint64_t streamSize(std::istream& in) {
     return end < 0 ? 0 : static_cast<uint64_t>(end);
 }
 
+// Gives `to` the permission bits and modification time of `from`, as other
+// compressors do. Best effort: skipped when `to` is no regular file (a device,
+// a pipe) and silently left undone where the file system refuses.
+void keepFileAttributes(const std::string& from, const std::string& to) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_regular_file(to, ec)) return;
+    const fs::file_status status = fs::status(from, ec);
+    if (ec) return;
+    // The time before the bits: a file that has just been made read-only
+    // cannot have its time changed on every system.
+    const fs::file_time_type time = fs::last_write_time(from, ec);
+    if (!ec) fs::last_write_time(to, time, ec);
+    fs::permissions(to, status.permissions() & fs::perms::all, fs::perm_options::replace, ec);
+}
+
+// A write-only stream buffer that appends to a byte vector: a block's payload
+// is coded into memory in full, so that its size is known before the block
+// header is written. The codecs write in large pieces (whole bit-stream
+// buffers), which go straight into the vector.
+class PayloadBuffer : public std::streambuf {
+public:
+    explicit PayloadBuffer(std::vector<char>& bytes) : bytes_(bytes) {}
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        bytes_.insert(bytes_.end(), s, s + n);
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            bytes_.push_back(traits_type::to_char_type(c));
+        }
+        return traits_type::not_eof(c);
+    }
+
+private:
+    std::vector<char>& bytes_;
+};
+
 }  // namespace
+
+void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed) {
+    const Settings& s = settings();
+    packed.header = BlockHeader{};
+    packed.header.blockLength = length;
+    packed.payload.clear();
+    PayloadBuffer buffer(packed.payload);
+    std::ostream out(&buffer);
+    // The only way a write into memory fails is a failed allocation: let it
+    // pass as itself instead of leaving it in the stream state.
+    out.exceptions(std::ios::badbit);
+
+    if (s.mtf0) {
+        packed.header.method =
+            static_cast<uint8_t>(s.rle0 ? BlockMethod::MtfRle0 : BlockMethod::MtfPlain);
+        if (s.adaptiveCoder) {
+            packed.header.coder = static_cast<uint8_t>(CoderType::Adaptive);
+            compressMtfAdaptive(out, block, length);
+        } else {
+            packed.header.coder = static_cast<uint8_t>(CoderType::Static);
+            compressMtfStatic(out, block, length);
+        }
+    } else if (s.dc) {
+        packed.header.method = static_cast<uint8_t>(BlockMethod::Dc);
+        packed.header.coder = static_cast<uint8_t>(CoderType::Adaptive);
+        compressDc(out, block, length);
+    } else {
+        throw Exception("Unsupported compression method");
+    }
+    // A payload is never much longer than its block, and a block holds at most
+    // MaxBlockSize bytes, so the size fits its 32-bit field.
+    packed.header.payloadSize = static_cast<uint32_t>(packed.payload.size());
+    packed.header.reserved = 0;
+}
+
+uint64_t writePackedBlock(std::ostream& out, const PackedBlock& packed) {
+    writeBlockHeader(out, packed.header);
+    out.write(packed.payload.data(), static_cast<std::streamsize>(packed.payload.size()));
+    return kBlockHeaderSize + static_cast<uint64_t>(packed.payload.size());
+}
+
+void checkDiagnosticFiles() {
+    Settings& s = settings();
+    for (const Settings::DiagnosticFile& file : s.diagnosticFiles) {
+        std::ofstream& stream = s.*file.stream;
+        if (stream.is_open()) stream.flush();
+        if (!stream) {
+            throw Exception("Unable to write output file: " + file.name);
+        }
+    }
+}
 
 uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
                         const std::string& inputName, const std::string& outputName) {
@@ -72,13 +164,15 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
     if (s.verbose) {
         std::cout << "Input file size: " << size << std::endl;
     }
-    const std::streamoff start = out.tellp();
     writeFileHeader(out, size);
+    if (!out) throwWriteError(outputName);
+    uint64_t written = kFileHeaderSize;
 
     uint32_t blockSize = s.blockSize == 0 ? size : s.blockSize;
     if (blockSize > MaxBlockSize) blockSize = MaxBlockSize;
 
     std::vector<uint8_t> buffer;
+    PackedBlock packed;
     uint32_t done = 0;
     while (done < size) {
         const uint32_t length = std::min(blockSize, size - done);
@@ -93,43 +187,13 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
             throw Exception("Unable to read input file: " + inputName);
         }
 
-        BlockHeader header;
-        header.blockLength = length;
-        const std::streamoff headerPos = out.tellp();
-        writeBlockHeader(out, header);
-        const std::streamoff payloadPos = out.tellp();
-        if (!out || headerPos < 0 || payloadPos < 0) throwWriteError(outputName);
-
-        if (s.mtf0) {
-            header.method = static_cast<uint8_t>(s.rle0 ? BlockMethod::MtfRle0 : BlockMethod::MtfPlain);
-            if (s.adaptiveCoder) {
-                header.coder = static_cast<uint8_t>(CoderType::Adaptive);
-                compressMtfAdaptive(out, buffer.data(), length);
-            } else {
-                header.coder = static_cast<uint8_t>(CoderType::Static);
-                compressMtfStatic(out, buffer.data(), length);
-            }
-        } else if (s.dc) {
-            header.method = static_cast<uint8_t>(BlockMethod::Dc);
-            header.coder = static_cast<uint8_t>(CoderType::Adaptive);
-            compressDc(out, buffer.data(), length);
-        } else {
-            throw Exception("Unsupported compression method");
-        }
-
-        const std::streamoff payloadEnd = out.tellp();
-        if (!out || payloadEnd < payloadPos) throwWriteError(outputName);
-        header.payloadSize = static_cast<uint32_t>(payloadEnd - payloadPos);
-        header.reserved = 0;
-        out.seekp(headerPos);
-        writeBlockHeader(out, header);
-        out.seekp(payloadEnd);
+        packBlock(buffer.data(), length, packed);
+        written += writePackedBlock(out, packed);
         if (!out) throwWriteError(outputName);
+        checkDiagnosticFiles();
         done += length;
     }
-    const std::streamoff end = out.tellp();
-    if (!out || end < start) throwWriteError(outputName);
-    return static_cast<uint64_t>(end - start);
+    return written;
 }
 
 void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName) {
@@ -218,6 +282,7 @@ uint32_t compressFile(const std::string& inputName, const std::string& packedNam
     if (out.fail()) {
         throw Exception("Unable to write output file: " + packedName);
     }
+    keepFileAttributes(inputName, packedName);
     const int32_t endClock = clockMs();
 
     const double S = static_cast<double>(inputSize);
@@ -254,5 +319,6 @@ void decompressFile(const std::string& packedName, const std::string& outputName
     if (out.fail()) {
         throw Exception("Unable to write output file: " + outputName);
     }
+    keepFileAttributes(packedName, outputName);
     printTiming(std::cout, "Decompression time: ", startClock, endClock);
 }

@@ -7,13 +7,43 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "io/PackedHeaders.h"
+
+// One block coded in memory: its finished header and its payload. Coding a
+// block and writing it are separate steps, so a block reaches the packed file
+// in one piece, header first, and the output never has to seek.
+struct PackedBlock {
+    BlockHeader header;
+    std::vector<char> payload;  // keeps its capacity when the object is reused
+};
+
+// Codes block[0..length) with the method and coder of settings() into `packed`
+// (header and payload), reusing its payload buffer. The block is overwritten
+// (it holds the BWT column afterwards). Writes the block's diagnostics and
+// verbose lines on the way. Throws Exception "Unsupported compression method"
+// when no implemented method was chosen; std::bad_alloc when the payload does
+// not fit in memory.
+void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed);
+
+// Writes the block header and then the payload at the output's current
+// position; returns the number of bytes handed to the stream. Write errors
+// are left in the stream's state for the caller.
+uint64_t writePackedBlock(std::ostream& out, const PackedBlock& packed);
+
+// Flushes every open diagnostic file and throws Exception "Unable to write
+// output file: " + its name for the first one whose writes failed.
+void checkDiagnosticFiles();
 
 // Packs inputSize bytes read from `in` into `out` (file header, then one block
 // header and payload per block), with the block size and method of
 // settings(). Returns the packed size in bytes. Throws Exception for an empty
 // or over-large input, an unsupported method, a short read ("Unable to read
 // input file: " + inputName) or a failed write ("Unable to write output file: "
-// + outputName). `out` must be seekable: each block header is rewritten in place.
+// + outputName), and for a diagnostic file that could not be written (checked
+// after every block). `out` is written strictly in order and never sought, so
+// it may be a pipe or a device.
 uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
                         const std::string& inputName, const std::string& outputName);
 

@@ -153,6 +153,18 @@ const OptionEntry* findOption(std::string_view argument) {
     return nullptr;
 }
 
+// Notes the name a diagnostic stream was opened on; a repeated option
+// replaces the name it gave before.
+void recordDiagnosticFile(Settings& s, std::ofstream Settings::*stream, const std::string& name) {
+    for (Settings::DiagnosticFile& file : s.diagnosticFiles) {
+        if (file.stream == stream) {
+            file.name = name;
+            return;
+        }
+    }
+    s.diagnosticFiles.push_back({stream, name});
+}
+
 // Applies one option whose value (if it takes one) is `value`.
 void applyOption(Settings& s, const OptionEntry& entry, const std::string& value) {
     switch (entry.kind) {
@@ -180,6 +192,7 @@ void applyOption(Settings& s, const OptionEntry& entry, const std::string& value
                 throw Exception(entry.openFailure + value);
             }
             s.*entry.flag = true;
+            recordDiagnosticFile(s, entry.stream, value);
             break;
         }
     }

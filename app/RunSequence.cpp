@@ -55,6 +55,9 @@ int runFlow(const Settings& s) {
     } else {
         decompressFile(s.inputFileName, s.outputFileName);
     }
+    // The diagnostic files stay open to the end of the process; what is still
+    // buffered must reach them before the run may report success.
+    checkDiagnosticFiles();
     std::cout << "End." << std::endl;
     pauseForOperator();
     return result;

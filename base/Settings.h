@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <vector>
 
 struct Settings {
     std::string inputFileName;
@@ -52,6 +53,14 @@ struct Settings {
     std::ofstream dcHistogramStream;
     std::ofstream suffixesStream;
     std::ofstream suffixArrayStream;
+
+    // The diagnostic streams the parser opened, each with the file name it was
+    // given, so that a failed write can name the file.
+    struct DiagnosticFile {
+        std::ofstream Settings::*stream;
+        std::string name;
+    };
+    std::vector<DiagnosticFile> diagnosticFiles;
 };
 
 // The one process-wide instance.

@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +24,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -332,6 +337,83 @@ TEST_F(CliTest, RoundTripTestFailingEndsWithError) {
                                      "\n"
                                      "End.\n",
                                  "ERROR: Files are not equal!\n", 255}));
+}
+
+// The packed file goes out strictly in order, so outputs that cannot seek
+// work: a named pipe receives the bytes a file would, and /dev/null takes
+// them whole.
+TEST_F(CliTest, CompressesIntoAPipeAndANullDevice) {
+    writeFile("in.txt", testdata::mixedBlock(9, 5000));
+    const std::string fifo = work.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::vector<std::string>& method : {std::vector<std::string>{},
+                                                   std::vector<std::string>{"-m", "-s"}}) {
+        std::vector<std::string> args = {"-c", "in.txt", "-b", "2000"};
+        args.insert(args.end(), method.begin(), method.end());
+        args.insert(args.end(), {"-o", "in.p"});
+        ASSERT_EQ(run(args).status, 0);
+        const std::string packed = readText(work.file("in.p"));
+
+        std::string received;
+        std::thread reader([&] { received = readText(fifo); });
+        args.back() = "pipe";
+        const RunResult viaPipe = run(args);
+        // Should the program not have opened the pipe, let the reader go.
+        const int unblock = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (unblock >= 0) close(unblock);
+        reader.join();
+        EXPECT_EQ(viaPipe.status, 0) << viaPipe;
+        EXPECT_EQ(received, packed);
+
+        args.back() = "/dev/null";
+        const RunResult viaNull = run(args);
+        EXPECT_EQ(viaNull.status, 0) << viaNull;
+        EXPECT_NE(viaNull.out.find(summaryLine(5000, packed.size())), std::string::npos) << viaNull;
+    }
+}
+
+// The packed file takes the input's permission bits and modification time;
+// the extracted file and the test file take the packed file's.
+TEST_F(CliTest, ModeAndTimeAreKept) {
+    writeFile("in.txt", testdata::textLike(10, 3000));
+    const fs::perms inputMode = fs::perms::owner_read | fs::perms::owner_write |
+                                fs::perms::group_read;
+    const fs::file_time_type inputTime = fs::last_write_time(work.file("in.txt")) - std::chrono::hours(30);
+    fs::permissions(work.file("in.txt"), inputMode);
+    fs::last_write_time(work.file("in.txt"), inputTime);
+
+    ASSERT_EQ(run({"-c", "in.txt", "--test", "check.txt"}).status, 0);
+    for (const char* name : {"in.txt.morvQ17p", "check.txt"}) {
+        EXPECT_EQ(fs::status(work.file(name)).permissions(), inputMode) << name;
+        EXPECT_EQ(fs::last_write_time(work.file(name)), inputTime) << name;
+    }
+
+    const fs::perms packedMode = fs::perms::owner_read | fs::perms::others_read;
+    const fs::file_time_type packedTime = inputTime - std::chrono::hours(100);
+    fs::permissions(work.file("in.txt.morvQ17p"), packedMode);
+    fs::last_write_time(work.file("in.txt.morvQ17p"), packedTime);
+    ASSERT_EQ(run({"-e", "in.txt.morvQ17p", "-o", "out.txt"}).status, 0);
+    EXPECT_EQ(fs::status(work.file("out.txt")).permissions(), packedMode);
+    EXPECT_EQ(fs::last_write_time(work.file("out.txt")), packedTime);
+}
+
+// A diagnostic file that cannot be written ends the run as an error naming
+// it, not with "End." and status 0.
+TEST_F(CliTest, UnwritableDiagnosticFileIsAnError) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    writeFile("in.txt", testdata::textLike(11, 3000));
+    const std::vector<std::vector<std::string>> runs = {
+        {"-c", "in.txt", "--bwt_output", "/dev/full"},
+        {"-c", "in.txt", "-m", "--mtf_histogram", "/dev/full"},
+        {"-c", "in.txt", "-m", "-s", "-b", "1000", "--rle0_output", "/dev/full"},
+        {"-c", "in.txt", "--input_histogram", "ok.txt", "--suffix_array_output", "/dev/full"},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 255) << r;
+        EXPECT_EQ(r.err, "ERROR: Unable to write output file: /dev/full\n") << r;
+        EXPECT_EQ(r.out.find("End."), std::string::npos) << r;
+    }
 }
 
 // ------------------------------------------------ run sequence, in process
