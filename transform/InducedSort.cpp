@@ -27,6 +27,7 @@
 // (where its substring ends while sorting, then its group number), and from
 // H+1 on the group numbers of the reduced string for the doubling.
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <memory>
@@ -41,11 +42,17 @@
 
 namespace {
 
-constexpr uint32_t kMark = 0x80000000u;   // an entry whose predecessor is not induced from it
+// An entry whose predecessor is not induced from it; in stage one, a B*
+// suffix alone in its substring group.
+constexpr uint32_t kMark = 0x80000000u;
+constexpr uint32_t kRun = SuffixSorter::SortedRun;
 constexpr uint32_t kPairs = 256 * 256;
 
 // Parts of the multikey quicksort up to this size are sorted by insertion.
 constexpr uint32_t kInsertionMax = 12;
+// How far ahead the partitions of the multikey quicksort ask for the text
+// and substring ends of the members.
+constexpr uint32_t kSortPrefetchDistance = 32;
 
 inline void prefetch(const void* p) {
 #if defined(__GNUC__) || defined(__clang__)
@@ -147,13 +154,25 @@ uint32_t classify(const uint8_t* t, uint32_t n, Buckets& bk) {
     return m;
 }
 
-// Multikey quicksort of B* positions by their substrings. lim[p/2] is the
-// end of p's substring in the text (exclusive); past it a substring reads 0,
-// below every byte (stored as byte + 1). Finished groups get their number
-// (the place just past them) in lim[p/2], which no longer is needed then.
+inline uint32_t loadBigEndian(const uint8_t* p) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+#if defined(__GNUC__) || defined(__clang__)
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap32(w);
+    return w;
+#else
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+#endif
+}
+
+// Multikey quicksort of B* positions by their substrings, four bytes per
+// step. lim[p/2] is the end of p's substring in the text (exclusive).
+// Finished groups get their number (the place just past them) in lim[p/2],
+// which no longer is needed then.
 class SubstringSort {
 public:
-    SubstringSort(const uint8_t* t, uint32_t* order, uint32_t* lim) : t_(t), order_(order), lim_(lim) {}
+    SubstringSort(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim)
+        : t_(t), n_(n), order_(order), lim_(lim) {}
 
     // Sorts order[lo..hi), whose members share their first `depth` bytes.
     // Returns whether some substrings are equal.
@@ -163,28 +182,56 @@ private:
     struct Part {
         uint32_t lo, hi, depth;
     };
-    uint32_t symbol(uint32_t p, uint32_t depth) const {
+    // The next four bytes of p's substring from `depth` on, big-endian, with
+    // the bytes past its end cleared, above how many of them it still has
+    // (0 to 4). A substring that ends is below every one it is a prefix of:
+    // its cleared bytes are at most the other's and its count smaller.
+    uint64_t key(uint32_t p, uint32_t depth) const {
         const uint32_t at = p + depth;
-        return at < lim_[p >> 1] ? uint32_t{t_[at]} + 1 : 0;
+        const uint32_t lim = lim_[p >> 1];
+        const uint32_t left = at < lim ? lim - at : 0;
+        uint32_t w;
+        if (at + 4 <= n_) {
+            w = loadBigEndian(t_ + at);
+        } else {
+            w = 0;
+            for (uint32_t k = 0; k < 4; ++k) w = w << 8 | (at + k < n_ ? t_[at + k] : 0u);
+        }
+        if (left < 4) {
+            w = left == 0 ? 0 : w & (~0u << (8 * (4 - left)));
+            return uint64_t{w} << 3 | left;
+        }
+        return uint64_t{w} << 3 | 4;
     }
-    void finish(uint32_t lo, uint32_t hi) {   // order[lo..hi) are equal substrings
+    static bool ended(uint64_t key) { return (key & 7) < 4; }
+    // order[lo..hi) are equal substrings: each member gets the group number
+    // hi. A member alone keeps its place with kMark on it, and kMark on its
+    // number; the last place of a larger group gives way to its first place,
+    // from where the reduced string's order is rebuilt.
+    void finish(uint32_t lo, uint32_t hi) {
+        if (hi - lo == 1) {
+            const uint32_t p = order_[lo];
+            lim_[p >> 1] = hi | kMark;
+            order_[lo] = p | kMark;
+            return;
+        }
         for (uint32_t k = lo; k < hi; ++k) lim_[order_[k] >> 1] = hi;
-        ties_ |= hi - lo > 1;
+        order_[hi - 1] = lo;
+        ties_ = true;
     }
     void insertionSort(uint32_t lo, uint32_t hi, uint32_t depth);
     // Compares the substrings at p and q from `depth` on: <0, 0 or >0.
     int compare(uint32_t p, uint32_t q, uint32_t depth) const {
-        const uint32_t lp = lim_[p >> 1];
-        const uint32_t lq = lim_[q >> 1];
-        for (;; ++depth) {
-            const uint32_t a = p + depth < lp ? uint32_t{t_[p + depth]} + 1 : 0;
-            const uint32_t b = q + depth < lq ? uint32_t{t_[q + depth]} + 1 : 0;
+        for (;; depth += 4) {
+            const uint64_t a = key(p, depth);
+            const uint64_t b = key(q, depth);
             if (a != b) return a < b ? -1 : 1;
-            if (a == 0) return 0;
+            if (ended(a)) return 0;
         }
     }
 
     const uint8_t* t_;
+    uint32_t n_;
     uint32_t* order_;
     uint32_t* lim_;
     bool ties_ = false;
@@ -227,20 +274,25 @@ bool SubstringSort::sort(uint32_t lo, uint32_t hi, uint32_t depth) {
                 }
                 break;
             }
-            // Pivot: the median of the symbols at three places.
+            // Pivot: the median of the keys at three places.
             const uint32_t d = part.depth;
-            uint32_t a = symbol(order_[part.lo], d);
-            uint32_t b = symbol(order_[part.lo + size / 2], d);
-            uint32_t c = symbol(order_[part.hi - 1], d);
+            uint64_t a = key(order_[part.lo], d);
+            uint64_t b = key(order_[part.lo + size / 2], d);
+            uint64_t c = key(order_[part.hi - 1], d);
             if (a > b) std::swap(a, b);
             if (b > c) b = std::max(a, c);
-            const uint32_t pivot = b;
+            const uint64_t pivot = b;
             // Three-way partition: [lo,lt) below, [lt,gt) equal, [gt,hi) above.
             uint32_t lt = part.lo;
             uint32_t gt = part.hi;
             uint32_t i = part.lo;
             while (i < gt) {
-                const uint32_t s = symbol(order_[i], d);
+                if (i + kSortPrefetchDistance < gt) {
+                    const uint32_t ahead = order_[i + kSortPrefetchDistance];
+                    prefetch(t_ + ahead + d);
+                    prefetch(lim_ + (ahead >> 1));
+                }
+                const uint64_t s = key(order_[i], d);
                 if (s < pivot) {
                     std::swap(order_[lt++], order_[i++]);
                 } else if (s > pivot) {
@@ -249,10 +301,10 @@ bool SubstringSort::sort(uint32_t lo, uint32_t hi, uint32_t depth) {
                     ++i;
                 }
             }
-            // The equal part goes on one symbol deeper, unless its
+            // The equal part goes on four bytes deeper, unless its
             // substrings have all ended.
-            Part parts[3] = {{part.lo, lt, d}, {lt, gt, d + 1}, {gt, part.hi, d}};
-            if (pivot == 0) {
+            Part parts[3] = {{part.lo, lt, d}, {lt, gt, d + 4}, {gt, part.hi, d}};
+            if (ended(pivot)) {
                 finish(lt, gt);
                 parts[1].hi = lt;
             }
@@ -294,13 +346,14 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
         next = p;
     });
 
-    SubstringSort substrings(t, order, lim);
+    SubstringSort substrings(t, n, order, lim);
     bool ties = false;
     for (uint32_t x = 0; x < kPairs; ++x) {
         const uint32_t lo = bk.bs[x];
         const uint32_t hi = x + 1 < kPairs ? bk.bs[x + 1] : m + 1;
         if (hi - lo == 1) {
-            lim[order[lo] >> 1] = hi;
+            lim[order[lo] >> 1] = hi | kMark;
+            order[lo] |= kMark;
         } else if (hi - lo > 1) {
             ties |= substrings.sort(lo, hi, 2);
         }
@@ -308,25 +361,26 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
 
     if (!ties) {
         // Every substring differs: the order is final.
-        std::memmove(sa, order + 1, size_t{m} * sizeof(uint32_t));
+        for (uint32_t i = 0; i < m; ++i) sa[i] = order[i + 1] & ~kMark;
         return;
     }
 
     // The reduced string: suffix k (the k-th B* from the left) has the group
-    // number of its substring. `order` is rebuilt with reduced indices: the
-    // last place of each group first holds the next place to fill.
-    for (uint32_t i = 1; i <= m;) {
-        const uint32_t e = lim[order[i] >> 1];
-        order[e - 1] = i;
-        i = e;
+    // number of its substring. Places alone become sorted places; the
+    // members of larger groups are entered as reduced indices, the last
+    // place of each group holding the next place to fill until its turn.
+    for (uint32_t i = 1; i <= m; ++i) {
+        if (order[i] & kMark) order[i] = kRun + 1;
     }
     // From the right, so that group[k] (at or past lim[p/2]) is written
     // after every lim entry left of p is read.
     uint32_t k = m;
     forEachBStarFromRight(t, n, [&](uint32_t p) {
         --k;
-        const uint32_t g = lim[p >> 1];
+        const uint32_t v = lim[p >> 1];
+        const uint32_t g = v & ~kMark;
         group[k] = g;
+        if (v & kMark) return;
         const uint32_t slot = order[g - 1];
         if (slot == g - 1) {
             order[g - 1] = k;
