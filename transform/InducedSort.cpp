@@ -53,6 +53,9 @@ constexpr uint32_t kInsertionMax = 12;
 // How far ahead the partitions of the multikey quicksort ask for the text
 // and substring ends of the members.
 constexpr uint32_t kSortPrefetchDistance = 32;
+// How far ahead the induced scans ask for the text before the suffixes they
+// are about to meet.
+constexpr uint32_t kScanPrefetchDistance = 32;
 
 inline void prefetch(const void* p) {
 #if defined(__GNUC__) || defined(__clang__)
@@ -154,18 +157,20 @@ uint32_t classify(const uint8_t* t, uint32_t n, Buckets& bk) {
     return m;
 }
 
-inline uint32_t loadBigEndian(const uint8_t* p) {
-    uint32_t w;
-    std::memcpy(&w, p, 4);
+inline uint64_t loadBigEndian64(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
 #if defined(__GNUC__) || defined(__clang__)
-    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap32(w);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
     return w;
 #else
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+    w = 0;
+    for (int k = 0; k < 8; ++k) w = w << 8 | p[k];
+    return w;
 #endif
 }
 
-// Multikey quicksort of B* positions by their substrings, four bytes per
+// Multikey quicksort of B* positions by their substrings, seven bytes per
 // step. lim[p/2] is the end of p's substring in the text (exclusive).
 // Finished groups get their number (the place just past them) in lim[p/2],
 // which no longer is needed then.
@@ -182,28 +187,29 @@ private:
     struct Part {
         uint32_t lo, hi, depth;
     };
-    // The next four bytes of p's substring from `depth` on, big-endian, with
-    // the bytes past its end cleared, above how many of them it still has
-    // (0 to 4). A substring that ends is below every one it is a prefix of:
-    // its cleared bytes are at most the other's and its count smaller.
+    // The next seven bytes of p's substring from `depth` on, big-endian,
+    // with the bytes past its end cleared, above how many of them it still
+    // has (0 to 7). A substring that ends is below every one it is a prefix
+    // of: its cleared bytes are at most the other's and its count smaller.
     uint64_t key(uint32_t p, uint32_t depth) const {
         const uint32_t at = p + depth;
         const uint32_t lim = lim_[p >> 1];
         const uint32_t left = at < lim ? lim - at : 0;
-        uint32_t w;
-        if (at + 4 <= n_) {
-            w = loadBigEndian(t_ + at);
+        uint64_t w;
+        if (size_t{at} + 8 <= n_) {
+            w = loadBigEndian64(t_ + at) >> 8;
         } else {
             w = 0;
-            for (uint32_t k = 0; k < 4; ++k) w = w << 8 | (at + k < n_ ? t_[at + k] : 0u);
+            for (uint32_t k = 0; k < kStep; ++k) w = w << 8 | (at + k < n_ ? t_[at + k] : 0u);
         }
-        if (left < 4) {
-            w = left == 0 ? 0 : w & (~0u << (8 * (4 - left)));
-            return uint64_t{w} << 3 | left;
+        if (left < kStep) {
+            w = left == 0 ? 0 : w & (~uint64_t{0} << (8 * (kStep - left)));
+            return w << 3 | left;
         }
-        return uint64_t{w} << 3 | 4;
+        return w << 3 | kStep;
     }
-    static bool ended(uint64_t key) { return (key & 7) < 4; }
+    static bool ended(uint64_t key) { return (key & 7) < kStep; }
+    static constexpr uint32_t kStep = 7;   // bytes per key
     // order[lo..hi) are equal substrings: each member gets the group number
     // hi. A member alone keeps its place with kMark on it, and kMark on its
     // number; the last place of a larger group gives way to its first place,
@@ -222,7 +228,7 @@ private:
     void insertionSort(uint32_t lo, uint32_t hi, uint32_t depth);
     // Compares the substrings at p and q from `depth` on: <0, 0 or >0.
     int compare(uint32_t p, uint32_t q, uint32_t depth) const {
-        for (;; depth += 4) {
+        for (;; depth += kStep) {
             const uint64_t a = key(p, depth);
             const uint64_t b = key(q, depth);
             if (a != b) return a < b ? -1 : 1;
@@ -301,9 +307,9 @@ bool SubstringSort::sort(uint32_t lo, uint32_t hi, uint32_t depth) {
                     ++i;
                 }
             }
-            // The equal part goes on four bytes deeper, unless its
+            // The equal part goes on seven bytes deeper, unless its
             // substrings have all ended.
-            Part parts[3] = {{part.lo, lt, d}, {lt, gt, d + 4}, {gt, part.hi, d}};
+            Part parts[3] = {{part.lo, lt, d}, {lt, gt, d + kStep}, {gt, part.hi, d}};
             if (ended(pivot)) {
                 finish(lt, gt);
                 parts[1].hi = lt;
@@ -432,6 +438,10 @@ void induceTypeB(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets
     for (uint32_t c0 = 256; c0-- > 0;) {
         const uint32_t lo = bk.start[c0] + bk.a[c0];
         for (uint32_t k = bk.start[c0 + 1]; k-- > lo;) {
+            if (k >= lo + kScanPrefetchDistance) {
+                const uint32_t ahead = sa[k - kScanPrefetchDistance];
+                prefetch(t + (ahead > 0 ? ahead - 1 : 0));
+            }
             const uint32_t j = sa[k];
             if (j == 0) {
                 sa[k] = ~0u;
@@ -457,6 +467,11 @@ void induceTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk, Emit&&
     };
     place(n - 1);   // induced by the end suffix at place 0
     for (uint32_t k = 1; k <= n; ++k) {
+        if (k + kScanPrefetchDistance <= n) {
+            // Entries not yet induced read as anything; the hint is harmless.
+            const uint32_t ahead = sa[k + kScanPrefetchDistance] & ~kMark;
+            prefetch(t + (ahead >= 2 && ahead <= n ? ahead - 2 : 0));
+        }
         const uint32_t x = sa[k];
         if (x & kMark) {
             emit(k, ~x);
