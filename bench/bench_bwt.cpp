@@ -1,11 +1,17 @@
 // Throughput of the forward and inverse Burrows–Wheeler transform on every
-// corpus file, on a full-size block made of the corpus files back to back,
-// and on generated worst cases for prefix doubling (one repeated byte, "ab"
-// repeated, a random 1000-byte string repeated). When libdivsufsort is
-// installed its divbwt is timed on the same blocks as a yardstick.
+// corpus file, on full-size blocks of real data (the corpus files back to
+// back, Python library sources, the C++ compiler's binary; the last two are
+// read from this machine at run time and skipped when absent), and on
+// generated worst cases (one repeated byte, "ab" repeated, a random
+// 1000-byte string repeated). When libdivsufsort is installed its divbwt is
+// timed on the same blocks as a yardstick.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,6 +93,51 @@ Bytes concatenatedCorpus(const std::vector<std::string>& files) {
     return block;
 }
 
+// Python sources under /usr/lib/python3.x, in name order, back to back until
+// a full block; empty when no such folder is found.
+Bytes pythonSources() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const char* dir : {"/usr/lib/python3.11", "/usr/lib/python3.12", "/usr/lib/python3.10"}) {
+        if (!fs::is_directory(dir, ec)) continue;
+        std::vector<std::string> files;
+        for (auto it = fs::recursive_directory_iterator(dir, fs::directory_options::skip_permission_denied, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->is_regular_file(ec) && it->path().extension() == ".py") files.push_back(it->path().string());
+        }
+        std::sort(files.begin(), files.end());
+        Bytes block;
+        for (const auto& file : files) {
+            if (block.size() >= kFullBlock) break;
+            const Bytes b = testdata::readFile(file);
+            block.insert(block.end(), b.begin(), b.begin() + static_cast<std::ptrdiff_t>(
+                                                               std::min(b.size(), kFullBlock - block.size())));
+        }
+        if (block.size() == kFullBlock) return block;
+    }
+    return {};
+}
+
+// The first full block of the C++ compiler proper (an x86-64 binary), found
+// through the compiler driver; empty when that fails or the file is short.
+Bytes compilerBinary() {
+    Bytes block;
+    FILE* pipe = popen("g++ -print-prog-name=cc1plus 2>/dev/null", "r");
+    if (pipe == nullptr) return block;
+    std::array<char, 4096> path{};
+    const bool got = std::fgets(path.data(), static_cast<int>(path.size()), pipe) != nullptr;
+    pclose(pipe);
+    if (!got) return block;
+    std::string name(path.data());
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+    std::error_code ec;
+    if (name.empty() || !std::filesystem::is_regular_file(name, ec)) return block;
+    block = testdata::readFile(name);
+    if (block.size() < kFullBlock) return {};
+    block.resize(kFullBlock);
+    return block;
+}
+
 std::vector<std::unique_ptr<Block>> makeBlocks() {
     std::vector<std::unique_ptr<Block>> blocks;
     auto add = [&blocks](std::string name, Bytes data) {
@@ -102,6 +153,8 @@ std::vector<std::unique_ptr<Block>> makeBlocks() {
         add(file.substr(file.find_last_of("/\\") + 1), std::move(data));
     }
     if (!files.empty()) add("corpus_10MiB", concatenatedCorpus(files));
+    if (Bytes py = pythonSources(); !py.empty()) add("python_10MiB", std::move(py));
+    if (Bytes bin = compilerBinary(); !bin.empty()) add("cc1plus_10MiB", std::move(bin));
     add("one_byte_10MiB", Bytes(kFullBlock, 'a'));
     add("ab_10MiB", testdata::repeatedPattern(Bytes{'a', 'b'}, kFullBlock));
     add("random1000_10MiB", testdata::repeatedPattern(testdata::randomBytes(1, 1000), kFullBlock));

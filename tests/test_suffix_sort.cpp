@@ -1,7 +1,7 @@
-// Suffix sorter: suffix arrays against a plain reference sort and a linear
-// order checker, the state left by the initial sorts against the reference
-// grouping, the worked edge cases, and adversarial blocks that would exhaust
-// the call stack of a recursive ternary split.
+// Suffix sorter: suffix arrays against plain reference sorts and a linear
+// order checker, the worked edge cases, the doubling refinement on reduced
+// strings of its own, and adversarial blocks (long repeats, short periods)
+// that drive the substring sort and the refinement deep.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,51 +68,28 @@ std::vector<uint32_t> fullReferenceOrder(const Bytes& t) {
     return full;
 }
 
-// First `depth` symbols of suffix p; a suffix with fewer bytes gets a value
-// no real prefix has (the end symbol makes it unique).
-std::string prefixOf(const Bytes& t, uint32_t p, uint32_t depth) {
-    if (p + depth > t.size()) return "short:" + std::to_string(p);
-    return std::string(t.begin() + p, t.begin() + p + depth);
-}
-
-// Checks the sorter state against the reference grouping at `depth`: group
-// numbers are the index just past each group, unsorted groups hold their
-// members, run markers cover only places that are alone in their group.
-// Unmarked groups of one are allowed when `markersSet` is false.
-void expectGroupedState(const SuffixSorter& sorter, const Bytes& t, uint32_t depth, bool markersSet) {
-    const uint32_t n = static_cast<uint32_t>(t.size()) + 1;
-    ASSERT_EQ(sorter.size(), n);
-    const std::vector<uint32_t> ref = fullReferenceOrder(t);
-    std::vector<uint32_t> groupEnd(n);
-    for (uint32_t g = 0; g < n;) {
-        uint32_t e = g + 1;
-        while (e < n && prefixOf(t, ref[e], depth) == prefixOf(t, ref[g], depth)) ++e;
-        for (uint32_t k = g; k < e; ++k) groupEnd[k] = e;
-        g = e;
+// Reference by prefix doubling with std::sort, for blocks too long for the
+// byte-by-byte comparison: rank pairs (rank of p, rank of p + h) until all
+// ranks differ. Independent of the sorter's code.
+std::vector<uint32_t> doublingReference(const Bytes& t) {
+    const uint32_t n = static_cast<uint32_t>(t.size());
+    std::vector<uint32_t> sa(n);
+    std::vector<int64_t> rank(n);
+    std::vector<int64_t> next(n);
+    std::iota(sa.begin(), sa.end(), 0u);
+    for (uint32_t p = 0; p < n; ++p) rank[p] = t[p];
+    for (uint32_t h = 1;; h *= 2) {
+        auto second = [&](uint32_t p) { return p + h < n ? rank[p + h] : int64_t{-1}; };
+        auto less = [&](uint32_t a, uint32_t b) {
+            return rank[a] != rank[b] ? rank[a] < rank[b] : second(a) < second(b);
+        };
+        std::sort(sa.begin(), sa.end(), less);
+        next[sa[0]] = 0;
+        for (uint32_t k = 1; k < n; ++k) next[sa[k]] = next[sa[k - 1]] + (less(sa[k - 1], sa[k]) ? 1 : 0);
+        rank.swap(next);
+        if (n == 0 || rank[sa[n - 1]] == n - 1 || h >= n) break;
     }
-    for (uint32_t k = 0; k < n; ++k) EXPECT_EQ(sorter.group()[ref[k]], groupEnd[k]) << "place " << k;
-
-    for (uint32_t i = 0; i < n;) {
-        const uint32_t entry = sorter.order()[i];
-        if (entry & kRun) {
-            const uint32_t len = entry & 0x7FFFFFFFu;
-            ASSERT_GE(len, 1u);
-            ASSERT_LE(i + len, n);
-            for (uint32_t k = i; k < i + len; ++k) EXPECT_EQ(groupEnd[k], k + 1) << "marked place " << k;
-            i += len;
-            continue;
-        }
-        const uint32_t e = groupEnd[i];
-        if (e == i + 1) {
-            EXPECT_FALSE(markersSet) << "unmarked single place " << i;
-        }
-        std::vector<uint32_t> members(sorter.order() + i, sorter.order() + e);
-        std::vector<uint32_t> expected(ref.begin() + i, ref.begin() + e);
-        std::sort(members.begin(), members.end());
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(members, expected) << "group at " << i;
-        i = e;
-    }
+    return sa;
 }
 
 std::vector<uint32_t> descending(uint32_t n) {
@@ -220,6 +197,33 @@ TEST(SuffixArrayReference, PeriodicAndFibonacciBlocks) {
     }
 }
 
+TEST(SuffixArrayReference, LongBlocksAgainstDoublingReference) {
+    // Random, skewed, periodic and run-heavy blocks up to 100000 bytes: long
+    // B* substrings, many equal ones, and reduced strings that need the
+    // doubling refinement.
+    struct Row {
+        const char* kind;
+        size_t n;
+    };
+    const Row rows[] = {{"random", 100000}, {"skewed2", 100000}, {"skewed5", 65537}, {"periodic", 100000},
+                        {"periodic", 99999}, {"runs", 100000}, {"runs", 77777},    {"text", 100000},
+                        {"fibonacci", 100000}, {"random", 12345}, {"periodic", 4097}};
+    uint64_t seed = 900;
+    for (const Row& row : rows) {
+        const std::string kind = row.kind;
+        Bytes t;
+        if (kind == "random") t = testdata::randomBytes(seed, row.n);
+        if (kind == "skewed2") t = testdata::skewedBytes(seed, row.n, 2);
+        if (kind == "skewed5") t = testdata::skewedBytes(seed, row.n, 5);
+        if (kind == "periodic") t = testdata::repeatedPattern(testdata::skewedBytes(seed, 1 + seed % 300, 4), row.n);
+        if (kind == "runs") t = testdata::runsBytes(seed, row.n, 3, 40);
+        if (kind == "text") t = testdata::textLike(seed, row.n);
+        if (kind == "fibonacci") t = testdata::fibonacciString(row.n);
+        ++seed;
+        ASSERT_EQ(sortedSuffixes(t), doublingReference(t)) << kind << " n=" << row.n;
+    }
+}
+
 TEST(SuffixArrayReference, CheckerRejectsWrongOrders) {
     // The linear checker used on the large blocks must itself catch faults.
     const Bytes t = bytesOf("mississippi");
@@ -265,31 +269,17 @@ TEST(SuffixArrayLarge, AdversarialBlocksDoNotExhaustTheStack) {
     }
 }
 
-// Blocks past 2^18 entries, where the refinement passes read ahead, shaped
-// to reach each way a group can be split: long repeats whose groups of three
-// or four members split only after many passes (and then mostly into sorted
-// places), groups too large for the working copy of a split, groups whose
-// keys already stand in rising or falling order, and text whose groups split
-// into many parts at once.
+// Blocks past 2^18 entries whose reduced strings reach each way the
+// refinement splits a group: long repeats whose groups of three or four
+// members split only after many passes (and then mostly into sorted places),
+// groups too large for the working copy of a split, groups whose keys
+// already stand in rising or falling order, and text whose groups split into
+// many parts at once.
 namespace {
 
-// Runs the sorter by hand on a large block and checks the end state: one
-// marker over the whole array, the group numbers a permutation of the
-// places, and the suffix array they give the sorted order of the suffixes.
+// Checks the suffix array of a large block with the linear checker.
 void expectRefinedLargeBlock(const Bytes& t, const std::string& what) {
-    const uint32_t n = static_cast<uint32_t>(t.size());
-    SuffixSorter sorter;
-    sorter.initByPrefix(t.data(), n, 4);
-    sorter.refine(4);
-    ASSERT_EQ(sorter.order()[0], kRun + n + 1) << what;
-    std::vector<bool> seen(n + 1, false);
-    for (uint32_t p = 0; p <= n; ++p) {
-        const uint32_t g = sorter.group()[p];
-        ASSERT_TRUE(g >= 1 && g <= n + 1 && !seen[g - 1]) << what << ": position " << p;
-        seen[g - 1] = true;
-    }
-    EXPECT_EQ(sorter.group()[n], 1u) << what;
-    EXPECT_TRUE(isSuffixArrayOf(t, sorter.takeSuffixArray())) << what;
+    EXPECT_TRUE(isSuffixArrayOf(t, sortedSuffixes(t))) << what;
 }
 
 // `copies` copies of `chunk`, each later copy with a few bytes changed, so
@@ -357,70 +347,36 @@ TEST(SuffixArrayLarge, TextSplitsIntoManyParts) {
     expectRefinedLargeBlock(testdata::mixedBlock(16, 400000), "mixed");
 }
 
-TEST(SuffixSorterState, PrefixSortGroupsByFourSymbols) {
+// The refinement on a reduced string of its own: symbols 0..alphabet-1,
+// order grouped by the first symbol, group numbers the bucket ends.
+TEST(SuffixSorterRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
     for (uint64_t seed = 0; seed < 60; ++seed) {
-        const Bytes t = seed % 3 == 0   ? testdata::skewedBytes(seed, 5 + seed * 7, 2)
-                        : seed % 3 == 1 ? testdata::runsBytes(seed, 5 + seed * 5, 3, 6)
-                                        : testdata::textLike(seed, 5 + seed * 11);
-        SuffixSorter sorter;
-        sorter.initByPrefix(t.data(), static_cast<uint32_t>(t.size()), 4);
-        expectGroupedState(sorter, t, 4, true);
-    }
-}
-
-TEST(SuffixSorterState, FiveByteBlockMarksShortSuffixesAtOnce) {
-    const Bytes t = bytesOf("aaaaa");
-    SuffixSorter sorter;
-    sorter.initByPrefix(t.data(), 5, 4);
-    ASSERT_EQ(sorter.size(), 6u);
-    const uint32_t* order = sorter.order();
-    const uint32_t* group = sorter.group();
-    // End suffix and positions 4, 3, 2 are sorted places, each with a marker;
-    // positions 0 and 1 share "aaaa" and stand in increasing position order.
-    EXPECT_EQ(order[0], kRun + 1);
-    EXPECT_EQ(order[1], kRun + 1);
-    EXPECT_EQ(order[2], kRun + 1);
-    EXPECT_EQ(order[3], kRun + 1);
-    EXPECT_EQ(order[4], 0u);
-    EXPECT_EQ(order[5], 1u);
-    EXPECT_EQ(group[5], 1u);
-    EXPECT_EQ(group[4], 2u);
-    EXPECT_EQ(group[3], 3u);
-    EXPECT_EQ(group[2], 4u);
-    EXPECT_EQ(group[1], 6u);
-    EXPECT_EQ(group[0], 6u);
-}
-
-TEST(SuffixSorterState, FirstByteSortSetsBucketEndsWithoutMarkers) {
-    for (const std::string s : {"a", "ba", "aa", "aab", "abab", "dcba", "zzzz"}) {
-        const Bytes t = bytesOf(s);
-        SuffixSorter sorter;
-        sorter.initByFirstByte(t.data(), static_cast<uint32_t>(t.size()));
-        ASSERT_EQ(sorter.size(), t.size() + 1);
-        EXPECT_EQ(sorter.order()[0], t.size());
-        EXPECT_EQ(sorter.group()[t.size()], 1u);
-        for (uint32_t i = 0; i <= t.size(); ++i) EXPECT_EQ(sorter.order()[i] & kRun, 0u) << s;
-        expectGroupedState(sorter, t, 1, false);
-    }
-}
-
-TEST(SuffixSorterState, RefineEndsWithOneMarkerAndFinalRanks) {
-    for (uint64_t seed = 0; seed < 40; ++seed) {
-        const Bytes t = testdata::mixedBlock(seed, 1 + seed * 13);
-        const uint32_t n = static_cast<uint32_t>(t.size());
-        SuffixSorter sorter;
-        if (n > 4) {
-            sorter.initByPrefix(t.data(), n, 4);
-            sorter.refine(4);
-        } else {
-            sorter.initByFirstByte(t.data(), n);
-            sorter.refine(1);
+        const uint32_t alphabet = 1 + seed % 5;
+        const uint32_t n = static_cast<uint32_t>(1 + seed * 97 % 5000);
+        const Bytes t = seed % 3 == 0 ? testdata::repeatedPattern(testdata::skewedBytes(seed, 1 + seed % 7, alphabet), n)
+                                      : testdata::skewedBytes(seed, n, alphabet);
+        std::vector<uint32_t> order(n + 1);
+        std::vector<uint32_t> group(n + 1);
+        std::vector<uint32_t> ends(256, 0);
+        for (uint8_t c : t) ++ends[c];
+        uint32_t sum = 1;
+        for (uint32_t& e : ends) {
+            sum += e;
+            e = sum;
         }
-        ASSERT_EQ(sorter.order()[0], kRun + n + 1);
+        std::vector<uint32_t> fill(ends);
+        for (uint32_t p = n; p-- > 0;) {
+            order[--fill[t[p]]] = p;
+            group[p] = ends[t[p]];
+        }
+        order[0] = n;
+        group[n] = 1;
+        SuffixSorter sorter;
+        sorter.attach(order.data(), group.data(), n + 1);
+        sorter.refine(1);
+        ASSERT_EQ(order[0], kRun + n + 1) << "seed " << seed;
         const std::vector<uint32_t> ref = fullReferenceOrder(t);
-        for (uint32_t k = 0; k <= n; ++k) ASSERT_EQ(sorter.group()[ref[k]], k + 1) << "seed " << seed;
-        const std::vector<uint32_t> sa = sorter.takeSuffixArray();
-        EXPECT_EQ(sa, std::vector<uint32_t>(ref.begin() + 1, ref.end()));
+        for (uint32_t k = 0; k <= n; ++k) ASSERT_EQ(group[ref[k]], k + 1) << "seed " << seed << " place " << k;
     }
 }
 

@@ -1,11 +1,11 @@
-// Prefix-doubling suffix sort. The initial radix sort by a 4-byte prefix
-// settles most of the order of ordinary data in four linear passes; the
-// doubling passes then only touch what still ties, because every stretch of
-// finished places is covered by one run marker that a pass skips in a single
-// step. Group numbers are the index just past a group's end, so a number
-// written during a pass stays between the numbers of the groups around it and
-// can be used at once by later groups of the same pass: no copy of the group
-// array is ever taken and the memory stays at two arrays of N+1 entries.
+// Prefix-doubling refinement of a string whose suffixes are already grouped
+// by their first symbol (the induced sort's reduced problem: one symbol per
+// B* substring). The doubling passes only touch what still ties, because
+// every stretch of finished places is covered by one run marker that a pass
+// skips in a single step. Group numbers are the index just past a group's
+// end, so a number written during a pass stays between the numbers of the
+// groups around it and can be used at once by later groups of the same pass:
+// no copy of the group array is ever taken.
 #include "transform/SuffixSorter.h"
 
 #include <algorithm>
@@ -14,10 +14,6 @@
 #include <cstring>
 #include <new>
 #include <utility>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -73,11 +69,6 @@ constexpr uint32_t kSplitPrefetchAlways = 1u << 15;
 // for keys ahead costs more than it saves.
 constexpr uint32_t kSplitPrefetchMinBlock = 1u << 19;
 
-// How far ahead the radix passes and the grouping step ask for the bytes
-// (and group entries) of the suffixes they are about to handle, and how far
-// ahead the transform asks for the places it writes.
-constexpr uint32_t kRadixPrefetchDistance = 96;
-constexpr uint32_t kTakePrefetchDistance = 64;
 
 // A hint to bring the cache line of p in; it never faults and changes
 // nothing. Compilers without the builtin get no hint.
@@ -96,24 +87,6 @@ inline void prefetchForWrite(void* p) {
 #else
     (void)p;
 #endif
-}
-
-// Whether the positions in a[0..count) lie scattered over the block rather
-// than mostly next to the one before them, judged from up to 256 evenly
-// spread neighbours. Reads in a scattered order are worth asking for early;
-// nearly sequential ones the processor fetches ahead by itself, and there
-// the hints only cost.
-bool scattered(const uint32_t* a, uint32_t count) {
-    if (count < 2) return false;
-    const uint32_t samples = std::min<uint32_t>(256, count - 1);
-    const uint32_t stride = (count - 1) / samples;
-    uint32_t far = 0;
-    for (uint32_t k = 0; k < samples; ++k) {
-        const uint32_t x = a[k * stride] & ~0xC0000000u;
-        const uint32_t y = a[k * stride + 1] & ~0xC0000000u;
-        far += (x > y ? x - y : y - x) > 64;
-    }
-    return far * 4 > samples;
 }
 
 // Compare-exchange of places a and b of a small network.
@@ -181,189 +154,13 @@ bool isRun(uint32_t entry) {
     return (entry & kRun) != 0;
 }
 
-// Equality of the first `depth` bytes at a and b; depth 4, the one the
-// program uses, is a single 32-bit compare.
-bool samePrefix(const uint8_t* text, uint32_t a, uint32_t b, uint32_t depth) {
-    if (depth == 4) {
-        uint32_t x;
-        uint32_t y;
-        std::memcpy(&x, text + a, 4);
-        std::memcpy(&y, text + b, 4);
-        return x == y;
-    }
-    return std::memcmp(text + a, text + b, depth) == 0;
-}
-
 }  // namespace
 
-// The passes read group numbers all over two arrays of 4(N+1) bytes; with
-// small pages nearly every read also misses the address translation cache.
-// Large arrays are therefore aligned to 2 MiB and, where the system offers it,
-// marked for large pages. The hint changes no content and may be refused.
-constexpr size_t kLargePage = size_t{1} << 21;
-constexpr size_t kLargePageMinBytes = 4 * kLargePage;
-
-void SuffixSorter::BufferFree::operator()(uint32_t* p) const {
-    if (aligned) {
-        ::operator delete[](p, std::align_val_t{kLargePage});
-    } else {
-        ::operator delete[](p);
-    }
-}
-
-SuffixSorter::Buffer SuffixSorter::allocateBuffer(uint32_t entries) {
-    const size_t bytes = size_t{entries} * sizeof(uint32_t);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (bytes >= kLargePageMinBytes) {
-        void* p = ::operator new[](bytes, std::align_val_t{kLargePage});
-        (void)madvise(p, bytes, MADV_HUGEPAGE);
-        return Buffer(static_cast<uint32_t*>(p), BufferFree{true});
-    }
-#endif
-    return Buffer(static_cast<uint32_t*>(::operator new[](bytes)), BufferFree{false});
-}
-
-void SuffixSorter::release() {
-    bufferA_.reset();
-    bufferB_.reset();
-    order_ = nullptr;
-    group_ = nullptr;
-    pending_ = std::vector<Pending>();
-    scratch_.reset();
-    scratchEntries_ = 0;
-}
-
-void SuffixSorter::initByPrefix(const uint8_t* text, uint32_t n, uint32_t depth) {
-    assert(n >= 1 && n < kRun && depth >= 1 && depth <= n);
-    const uint32_t total = n + 1;
-    bufferA_ = allocateBuffer(total);
-    bufferB_ = allocateBuffer(total);
-    uint32_t* src = bufferA_.get();
-    uint32_t* dst = bufferB_.get();
-    count_ = n;
-
-    // table[c] holds the counts, then the next free slot of bucket c. Slots
-    // start at index 1: index 0 is kept for the end suffix.
-    uint32_t table[256] = {};
-    const uint32_t firstOffset = depth - 1;
-    for (uint32_t p = firstOffset; p < n; ++p) ++table[text[p]];
-    auto toStarts = [&table]() {
-        uint32_t sum = 1;
-        for (uint32_t& t : table) {
-            const uint32_t c = t;
-            t = sum;
-            sum += c;
-        }
-    };
-    toStarts();
-    uint32_t placed = n - firstOffset;
-    for (uint32_t p = 0; p < placed; ++p) dst[table[text[p + firstOffset]]++] = p;
-
-    for (uint32_t o = firstOffset; o-- > 0;) {
-        std::swap(src, dst);
-        // The bucket ends left by the last pass become counts again; the key
-        // multiset grows by the byte at offset o.
-        for (uint32_t c = 255; c > 0; --c) table[c] -= table[c - 1];
-        table[0] -= 1;
-        ++table[text[o]];
-        toStarts();
-        // The suffix that joins at this offset has the end of the block right
-        // after its byte, so it comes first among suffixes with that byte.
-        dst[table[text[n - 1]]++] = n - 1 - o;
-        const uint8_t* keys = text + o;
-        // The bytes are read in the order of the last pass; when that order
-        // is scattered over the block they are asked for some places ahead.
-        const uint32_t hinted = n > kRefinePrefetchMinBlock && scattered(src + 1, placed)
-                                    ? placed - kRadixPrefetchDistance
-                                    : 0;
-        for (uint32_t i = 1; i <= placed; ++i) {
-            if (i <= hinted) prefetch(keys + src[i + kRadixPrefetchDistance]);
-            const uint32_t p = src[i];
-            dst[table[keys[p]]++] = p;
-        }
-        ++placed;
-    }
-    assert(placed == n);
-
-    order_ = dst;
-    group_ = src;
-    order_[0] = n;
-    count_ = total;
-    groupByPrefix(text, depth);
-}
-
-void SuffixSorter::initByFirstByte(const uint8_t* text, uint32_t n) {
-    assert(n >= 1 && n < kRun);
-    const uint32_t total = n + 1;
-    bufferA_ = allocateBuffer(total);
-    bufferB_ = allocateBuffer(total);
-    order_ = bufferA_.get();
-    group_ = bufferB_.get();
-
-    uint32_t table[256] = {};
-    for (uint32_t p = 0; p < n; ++p) ++table[text[p]];
-    uint32_t ends[256];
-    uint32_t sum = 1;
-    for (uint32_t c = 0; c < 256; ++c) {
-        const uint32_t k = table[c];
-        table[c] = sum;
-        sum += k;
-        ends[c] = sum;
-    }
-    for (uint32_t p = 0; p < n; ++p) {
-        order_[table[text[p]]++] = p;
-        group_[p] = ends[text[p]];
-    }
-    order_[0] = n;
-    group_[n] = 1;
-    count_ = total;
-}
-
-void SuffixSorter::groupByPrefix(const uint8_t* text, uint32_t depth) {
-    if (depth == 0) return;
-    const uint32_t n = count_;
-    const uint32_t last = n - 1;   // N, the end suffix
-    // Suffixes starting after N - depth hold the end symbol within their first
-    // `depth` symbols: each is alone in its group.
-    const uint32_t firstShort = last >= depth ? last - depth + 1 : 0;
-    auto isShort = [firstShort](uint32_t p) { return p >= firstShort; };
-
-    // The text and the group entry of each suffix are asked for some places
-    // ahead of the scan when the suffixes come in a scattered order.
-    uint32_t ahead = 0;
-    const uint32_t reach =
-        n > kRefinePrefetchMinBlock && scattered(order_, n) ? kRadixPrefetchDistance : 0;
-    auto askAhead = [&ahead, n, text, reach, this](uint32_t at) {
-        if (reach == 0) return;
-        const uint32_t limit = std::min(n, at + reach);
-        for (; ahead < limit; ++ahead) {
-            prefetch(text + order_[ahead]);
-            prefetchForWrite(group_ + order_[ahead]);
-        }
-    };
-    uint32_t i = 0;
-    while (i < n) {
-        askAhead(i);
-        const uint32_t p = order_[i];
-        if (isShort(p)) {
-            group_[p] = i + 1;
-            order_[i] = kRun + 1;
-            ++i;
-            continue;
-        }
-        uint32_t j = i + 1;
-        while (j < n && !isShort(order_[j]) && samePrefix(text, order_[j], p, depth)) {
-            ++j;
-            askAhead(j);
-        }
-        if (j == i + 1) {
-            group_[p] = i + 1;
-            order_[i] = kRun + 1;
-        } else {
-            for (uint32_t k = i; k < j; ++k) group_[order_[k]] = j;
-        }
-        i = j;
-    }
+void SuffixSorter::attach(uint32_t* order, uint32_t* group, uint32_t count) {
+    assert(count >= 1 && count < kRun);
+    order_ = order;
+    group_ = group;
+    count_ = count;
 }
 
 void SuffixSorter::refine(uint32_t step) {
@@ -925,73 +722,4 @@ void SuffixSorter::sortQuad(uint32_t first) {
     exchange(pos, keys, 1, 3);
     exchange(pos, keys, 1, 2);
     finishSorted(first, 4, pos, keys);
-}
-
-std::vector<uint32_t> SuffixSorter::takeSuffixArray() {
-    assert(count_ >= 2);
-    const uint32_t n = count_ - 1;
-    // Drop the order buffer first, so the result does not add to the peak.
-    Buffer& orderBuffer = order_ == bufferA_.get() ? bufferA_ : bufferB_;
-    orderBuffer.reset();
-    order_ = nullptr;
-    count_ = n;
-    std::vector<uint32_t> result(n);
-    for (uint32_t p = 0; p < n; ++p) result[group_[p] - 2] = p;
-    release();
-    count_ = 0;
-    return result;
-}
-
-uint32_t SuffixSorter::takeTransform(uint8_t* text) {
-    assert(count_ >= 2);
-    const uint32_t n = count_ - 1;
-    // The order is no longer needed: its storage (4(n+1) bytes, already
-    // in memory) holds the copy of the block.
-    uint8_t* const copy = reinterpret_cast<uint8_t*>(order_);
-    order_ = nullptr;
-    count_ = n;
-    // Place k of the transform holds the byte before the k-th suffix; the
-    // whole block (suffix 0) takes the last byte instead.
-    std::memcpy(copy, text, n);
-    const uint32_t firstIndex = group_[0] - 2;
-    text[firstIndex] = copy[n - 1];
-    // The writes land all over the block; the place a few positions ahead is
-    // asked for early.
-    const uint32_t hinted =
-        n > kRefinePrefetchMinBlock && scattered(group_, n) ? n - kTakePrefetchDistance : 0;
-    for (uint32_t p = 1; p < n; ++p) {
-        if (p < hinted) prefetchForWrite(text + group_[p + kTakePrefetchDistance] - 2);
-        text[group_[p] - 2] = copy[p - 1];
-    }
-    release();
-    count_ = 0;
-    return firstIndex;
-}
-
-namespace {
-
-void sortAll(SuffixSorter& sorter, const uint8_t* text, uint32_t n) {
-    if (n > 4) {
-        sorter.initByPrefix(text, n, 4);
-        sorter.refine(4);
-    } else {
-        sorter.initByFirstByte(text, n);
-        sorter.refine(1);
-    }
-}
-
-}  // namespace
-
-std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n) {
-    assert(n >= 1 && n < kRun);
-    SuffixSorter sorter;
-    sortAll(sorter, text, n);
-    return sorter.takeSuffixArray();
-}
-
-uint32_t bwtInPlace(uint8_t* text, uint32_t n) {
-    assert(n >= 1 && n < kRun);
-    SuffixSorter sorter;
-    sortAll(sorter, text, n);
-    return sorter.takeTransform(text);
 }

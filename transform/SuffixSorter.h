@@ -1,26 +1,31 @@
-// Suffix sorting by prefix doubling (Larsson–Sadakane): the work horse of the
-// Burrows–Wheeler transform. Suffixes are bucketed by a short prefix, then the
-// groups that still tie are refined in passes whose comparison depth doubles,
-// each group split by a ternary quicksort on the group number of the suffix h
-// places further on. The end of the block counts as one symbol below every
-// byte, so all N+1 suffixes (the empty one included) are distinct.
+// Suffix sorting by induced sorting in two stages, the work horse of the
+// Burrows–Wheeler transform. Suffixes are classified by type; only the B*
+// suffixes (a type-B suffix followed by a type-A one, at most half of them)
+// are sorted directly: by their B* substrings with a multikey quicksort, and
+// where substrings tie, by prefix doubling (Larsson–Sadakane) on the string
+// of substring ranks. Every other suffix is then placed by two linear
+// induced scans; the last one emits the transform. The end of the block
+// counts as one symbol below every byte, so all N+1 suffixes (the empty one
+// included) are distinct and the sorted order is unique.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-// One suffix sort in progress. Lives for one block: constructed empty, filled
-// by one initial sort, refined, then emptied by exactly one take operation.
-// Memory while sorting: two arrays of N+1 32-bit entries, a 1 KB counting
-// table and a working copy of at most 256 KiB for splitting one group; no
-// per-suffix objects. Blocks must be shorter than 2^31 bytes, since
+// Prefix-doubling refinement over arrays owned by the caller: `order` lists
+// the suffixes 0..count-1 of a string of count-1 symbols (count-1 is its end)
+// grouped by their first symbol, and group[p] is the index just past the
+// group of suffix p. refine sorts every group to single places; afterwards
+// group[p] - 1 is the place of suffix p. Besides the caller's arrays it takes
+// a working copy of at most 256 KiB for splitting one group and a stack of
+// pending parts; no per-suffix objects. count must be below 2^31, since
 // positions, group numbers and run lengths share the 32-bit entries.
 //
 // Inside refine, from its second pass on, the first entry of every unsorted
-// group in `order` also carries bit 30 (blocks below 2^30 entries), so that
-// a pass finds group ends without reading group numbers. No flag is left
-// once refine returns, and the initial sorts set none.
+// group in `order` also carries bit 30 (counts below 2^30), so that a pass
+// finds group ends without reading group numbers. No flag is left once
+// refine returns.
 class SuffixSorter {
 public:
     // Bit 31 of an `order` entry marks the start of a stretch of sorted places;
@@ -32,25 +37,13 @@ public:
     SuffixSorter(const SuffixSorter&) = delete;
     SuffixSorter& operator=(const SuffixSorter&) = delete;
 
-    // Initial sort of text[0..n) by the first `depth` symbols (depth 4 is the
-    // only value used; 1 <= depth <= n - 1 is required). An LSD radix sort of
-    // `depth` counting passes followed by groupByPrefix(text, depth).
-    // text must stay unchanged until a take operation. Needs 1 <= n < 2^31.
-    void initByPrefix(const uint8_t* text, uint32_t n, uint32_t depth);
+    // Works on order[0..count) and group[0..count) from here on. order[0] must
+    // be count - 1 (the end, alone in its group) and group[count - 1] = 1.
+    void attach(uint32_t* order, uint32_t* group, uint32_t count);
 
-    // Initial sort of text[0..n) by the first byte alone, for short blocks
-    // (1 <= n <= 4 is where it is used; any 1 <= n < 2^31 works). Sets no run
-    // markers: groups of one member are marked by the first refinement pass,
-    // whose step must then be 1.
-    void initByFirstByte(const uint8_t* text, uint32_t n);
-
-    // The grouping step after the radix sort: turns order[0..count), sorted by
-    // the first `depth` symbols, into groups and sorted places. Depth 0 does
-    // nothing.
-    void groupByPrefix(const uint8_t* text, uint32_t depth);
-
-    // Doubling passes from depth `step` (the depth of the initial sort) until
-    // every place is sorted, that is until one run marker covers the array.
+    // Doubling passes from depth `step` (the depth the groups are sorted by)
+    // until every place is sorted, that is until one run marker covers the
+    // array. Groups of one member may come without a marker.
     void refine(uint32_t step);
 
     // Sorts order[first..end) of one group by key (dispatch by size).
@@ -70,32 +63,12 @@ public:
     void sortTriple(uint32_t first);
     void sortQuad(uint32_t first);
 
-    // After refine: returns the N suffix positions in sorted order, the end
-    // suffix left out (the caller owns the array). Releases the sorter's
-    // buffers.
-    std::vector<uint32_t> takeSuffixArray();
-
-    // After refine: overwrites text[0..N) (the block that was sorted) with its
-    // Burrows–Wheeler transform and returns the first suffix index, the place
-    // of the whole block among its suffixes. Takes an N-byte copy of the block
-    // after releasing `order`; releases all buffers.
-    uint32_t takeTransform(uint8_t* text);
-
     // Read access for checks: order[0..count) and group[0..count).
     uint32_t size() const { return count_; }
     const uint32_t* order() const { return order_; }
     const uint32_t* group() const { return group_; }
 
 private:
-    // Frees a buffer from allocateBuffer; remembers whether it was taken with
-    // the large alignment that lets the system back it with large pages.
-    struct BufferFree {
-        bool aligned;
-        void operator()(uint32_t* p) const;
-    };
-    using Buffer = std::unique_ptr<uint32_t[], BufferFree>;
-    static Buffer allocateBuffer(uint32_t entries);
-
     struct Pending {   // finish the equal group order[lt..eq), then sort order[eq..end)
         uint32_t lt, eq, end;
     };
@@ -114,13 +87,8 @@ private:
     void sortSmall(uint32_t first, uint32_t end);   // sizes 0..4
     void finishEqual(uint32_t lt, uint32_t eq);
     void finishSorted(uint32_t first, uint32_t m, const uint32_t* pos, const uint32_t* keys);
-    void release();
 
     uint32_t count_ = 0;
-    // The two raw buffers behind order_ and group_; the radix passes alternate
-    // between them, so which one ends up as which array is not fixed.
-    Buffer bufferA_;
-    Buffer bufferB_;
     uint32_t* order_ = nullptr;
     uint32_t* group_ = nullptr;
     uint32_t step_ = 0;   // current depth h: key(p) = group[p + h]
@@ -147,5 +115,7 @@ std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n);
 
 // Replaces text[0..n) in place by its Burrows–Wheeler transform and returns
 // the first suffix index (0 <= index < n). Requires 1 <= n < 2^31. No suffix
-// array is built. Throws only std::bad_alloc.
+// array is built: the last induced scan writes the transform. Memory: one
+// array of n+2 32-bit entries and bucket tables of 513 KiB (with the
+// refinement's working copy, under 1 MiB). Throws only std::bad_alloc.
 uint32_t bwtInPlace(uint8_t* text, uint32_t n);

@@ -1,0 +1,527 @@
+// Two-stage induced suffix sort and the transform read from its last scan.
+//
+// Types. With the end of the block below every byte, suffix i is of type A
+// when it is larger than suffix i+1 and of type B when smaller; the last
+// byte's suffix is type A. Among suffixes that start with the same byte c,
+// every type-A one is smaller than every type-B one, and the type-B ones are
+// ordered by their second byte (which is >= c). A B* suffix is a type-B
+// suffix followed by a type-A one; consecutive B* positions are at least two
+// apart, so there are at most N/2 of them, and p/2 is a unique index for a
+// B* position p (used below to keep one value per B* suffix in half the
+// array).
+//
+// Stage one sorts the B* suffixes. Their B* substrings, from the position to
+// the next B* position plus one byte, are sorted by a multikey quicksort
+// (a substring that is a proper prefix of another is the smaller suffix:
+// the byte after its end is type A in the one, type B in the other). Equal
+// substrings leave ties, which the prefix doubling of SuffixSorter resolves
+// on the string of substring ranks. Stage two places the sorted B* suffixes
+// at the front of their (first byte, second byte) parts, where they precede
+// every other type-B suffix of the part, and induces everything else: one
+// scan from the right places the type-B suffixes, one from the left the
+// type-A ones and reads off the transform.
+//
+// Layout of the one array of N+2 entries during stage one (m B* suffixes,
+// H = N/2): [0, m+1) the B* suffixes in sorted order (place 0 for the end of
+// the reduced string), [m+1, m+1+H) one value per B* position p at p/2
+// (where its substring ends while sorting, then its group number), and from
+// H+1 on the group numbers of the reduced string for the doubling.
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "transform/SuffixSorter.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace {
+
+// An entry whose predecessor is not induced from it; in stage one, a B*
+// suffix alone in its substring group.
+constexpr uint32_t kMark = 0x80000000u;
+constexpr uint32_t kRun = SuffixSorter::SortedRun;
+constexpr uint32_t kPairs = 256 * 256;
+
+// Parts of the multikey quicksort up to this size are sorted by insertion.
+constexpr uint32_t kInsertionMax = 12;
+// How far ahead the partitions of the multikey quicksort ask for the text
+// and substring ends of the members.
+constexpr uint32_t kSortPrefetchDistance = 32;
+// How far ahead the induced scans ask for the text before the suffixes they
+// are about to meet.
+constexpr uint32_t kScanPrefetchDistance = 32;
+
+inline void prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
+inline void prefetchForWrite(void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p, 1);
+#else
+    (void)p;
+#endif
+}
+
+// The scans read the array all over; with small pages nearly every read also
+// misses the address translation cache. Large arrays are therefore aligned to
+// 2 MiB and, where the system offers it, marked for large pages. The hint
+// changes no content and may be refused.
+constexpr size_t kLargePage = size_t{1} << 21;
+constexpr size_t kLargePageMinBytes = 4 * kLargePage;
+
+struct ArrayFree {
+    bool aligned;
+    void operator()(uint32_t* p) const {
+        if (aligned) {
+            ::operator delete[](p, std::align_val_t{kLargePage});
+        } else {
+            ::operator delete[](p);
+        }
+    }
+};
+using Array = std::unique_ptr<uint32_t[], ArrayFree>;
+
+Array allocateArray(size_t entries) {
+    const size_t bytes = entries * sizeof(uint32_t);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (bytes >= kLargePageMinBytes) {
+        void* p = ::operator new[](bytes, std::align_val_t{kLargePage});
+        (void)madvise(p, bytes, MADV_HUGEPAGE);
+        return Array(static_cast<uint32_t*>(p), ArrayFree{true});
+    }
+#endif
+    return Array(static_cast<uint32_t*>(::operator new[](bytes)), ArrayFree{false});
+}
+
+// Counts, then bucket pointers.
+struct Buckets {
+    uint32_t a[256];        // type-A suffixes per first byte; later the next free A place
+    uint32_t start[257];    // first place of each first byte's bucket
+    uint32_t b[kPairs];     // type-B suffixes (B* included) per (first, second) byte; later part ends
+    uint32_t bs[kPairs];    // B* suffixes per pair; later where they go
+};
+
+inline uint32_t pairOf(const uint8_t* t, uint32_t p) {
+    return uint32_t{t[p]} << 8 | t[p + 1];
+}
+
+// Calls f(p) for every B* position, from the right end to the left.
+template <class F>
+void forEachBStarFromRight(const uint8_t* t, uint32_t n, F&& f) {
+    bool nextIsB = false;   // the last byte's suffix is type A
+    uint32_t c1 = t[n - 1];
+    for (uint32_t i = n - 1; i-- > 0;) {
+        const uint32_t c0 = t[i];
+        const bool isB = c0 < c1 || (c0 == c1 && nextIsB);
+        if (isB && !nextIsB) f(i);
+        nextIsB = isB;
+        c1 = c0;
+    }
+}
+
+// Counts the types; returns the number of B* suffixes.
+uint32_t classify(const uint8_t* t, uint32_t n, Buckets& bk) {
+    std::memset(bk.a, 0, sizeof bk.a);
+    std::memset(bk.b, 0, sizeof bk.b);
+    std::memset(bk.bs, 0, sizeof bk.bs);
+    uint32_t m = 0;
+    bool nextIsB = false;
+    uint32_t c1 = t[n - 1];
+    ++bk.a[c1];
+    for (uint32_t i = n - 1; i-- > 0;) {
+        const uint32_t c0 = t[i];
+        const bool isB = c0 < c1 || (c0 == c1 && nextIsB);
+        if (isB) {
+            ++bk.b[c0 << 8 | c1];
+            if (!nextIsB) {
+                ++bk.bs[c0 << 8 | c1];
+                ++m;
+            }
+        } else {
+            ++bk.a[c0];
+        }
+        nextIsB = isB;
+        c1 = c0;
+    }
+    return m;
+}
+
+inline uint64_t loadBigEndian64(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+#if defined(__GNUC__) || defined(__clang__)
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
+#else
+    w = 0;
+    for (int k = 0; k < 8; ++k) w = w << 8 | p[k];
+    return w;
+#endif
+}
+
+// Multikey quicksort of B* positions by their substrings, seven bytes per
+// step. lim[p/2] is the end of p's substring in the text (exclusive).
+// Finished groups get their number (the place just past them) in lim[p/2],
+// which no longer is needed then.
+class SubstringSort {
+public:
+    SubstringSort(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim)
+        : t_(t), n_(n), order_(order), lim_(lim) {}
+
+    // Sorts order[lo..hi), whose members share their first `depth` bytes.
+    // Returns whether some substrings are equal.
+    bool sort(uint32_t lo, uint32_t hi, uint32_t depth);
+
+private:
+    struct Part {
+        uint32_t lo, hi, depth;
+    };
+    // The next seven bytes of p's substring from `depth` on, big-endian,
+    // with the bytes past its end cleared, above how many of them it still
+    // has (0 to 7). A substring that ends is below every one it is a prefix
+    // of: its cleared bytes are at most the other's and its count smaller.
+    uint64_t key(uint32_t p, uint32_t depth) const {
+        const uint32_t at = p + depth;
+        const uint32_t lim = lim_[p >> 1];
+        const uint32_t left = at < lim ? lim - at : 0;
+        uint64_t w;
+        if (size_t{at} + 8 <= n_) {
+            w = loadBigEndian64(t_ + at) >> 8;
+        } else {
+            w = 0;
+            for (uint32_t k = 0; k < kStep; ++k) w = w << 8 | (at + k < n_ ? t_[at + k] : 0u);
+        }
+        if (left < kStep) {
+            w = left == 0 ? 0 : w & (~uint64_t{0} << (8 * (kStep - left)));
+            return w << 3 | left;
+        }
+        return w << 3 | kStep;
+    }
+    static bool ended(uint64_t key) { return (key & 7) < kStep; }
+    static constexpr uint32_t kStep = 7;   // bytes per key
+    // order[lo..hi) are equal substrings: each member gets the group number
+    // hi. A member alone keeps its place with kMark on it, and kMark on its
+    // number; the last place of a larger group gives way to its first place,
+    // from where the reduced string's order is rebuilt.
+    void finish(uint32_t lo, uint32_t hi) {
+        if (hi - lo == 1) {
+            const uint32_t p = order_[lo];
+            lim_[p >> 1] = hi | kMark;
+            order_[lo] = p | kMark;
+            return;
+        }
+        for (uint32_t k = lo; k < hi; ++k) lim_[order_[k] >> 1] = hi;
+        order_[hi - 1] = lo;
+        ties_ = true;
+    }
+    void insertionSort(uint32_t lo, uint32_t hi, uint32_t depth);
+    // Compares the substrings at p and q from `depth` on: <0, 0 or >0.
+    int compare(uint32_t p, uint32_t q, uint32_t depth) const {
+        for (;; depth += kStep) {
+            const uint64_t a = key(p, depth);
+            const uint64_t b = key(q, depth);
+            if (a != b) return a < b ? -1 : 1;
+            if (ended(a)) return 0;
+        }
+    }
+
+    const uint8_t* t_;
+    uint32_t n_;
+    uint32_t* order_;
+    uint32_t* lim_;
+    bool ties_ = false;
+    std::vector<Part> stack_;
+};
+
+void SubstringSort::insertionSort(uint32_t lo, uint32_t hi, uint32_t depth) {
+    for (uint32_t i = lo + 1; i < hi; ++i) {
+        const uint32_t p = order_[i];
+        uint32_t j = i;
+        while (j > lo && compare(order_[j - 1], p, depth) > 0) {
+            order_[j] = order_[j - 1];
+            --j;
+        }
+        order_[j] = p;
+    }
+    uint32_t i = lo;
+    while (i < hi) {
+        uint32_t j = i + 1;
+        while (j < hi && compare(order_[i], order_[j], depth) == 0) ++j;
+        finish(i, j);
+        i = j;
+    }
+}
+
+bool SubstringSort::sort(uint32_t lo, uint32_t hi, uint32_t depth) {
+    ties_ = false;
+    stack_.clear();
+    stack_.push_back(Part{lo, hi, depth});
+    while (!stack_.empty()) {
+        Part part = stack_.back();
+        stack_.pop_back();
+        for (;;) {
+            const uint32_t size = part.hi - part.lo;
+            if (size <= kInsertionMax) {
+                if (size == 1) {
+                    finish(part.lo, part.hi);
+                } else {
+                    insertionSort(part.lo, part.hi, part.depth);
+                }
+                break;
+            }
+            // Pivot: the median of the keys at three places.
+            const uint32_t d = part.depth;
+            uint64_t a = key(order_[part.lo], d);
+            uint64_t b = key(order_[part.lo + size / 2], d);
+            uint64_t c = key(order_[part.hi - 1], d);
+            if (a > b) std::swap(a, b);
+            if (b > c) b = std::max(a, c);
+            const uint64_t pivot = b;
+            // Three-way partition: [lo,lt) below, [lt,gt) equal, [gt,hi) above.
+            uint32_t lt = part.lo;
+            uint32_t gt = part.hi;
+            uint32_t i = part.lo;
+            while (i < gt) {
+                if (i + kSortPrefetchDistance < gt) {
+                    const uint32_t ahead = order_[i + kSortPrefetchDistance];
+                    prefetch(t_ + ahead + d);
+                    prefetch(lim_ + (ahead >> 1));
+                }
+                const uint64_t s = key(order_[i], d);
+                if (s < pivot) {
+                    std::swap(order_[lt++], order_[i++]);
+                } else if (s > pivot) {
+                    std::swap(order_[i], order_[--gt]);
+                } else {
+                    ++i;
+                }
+            }
+            // The equal part goes on seven bytes deeper, unless its
+            // substrings have all ended.
+            Part parts[3] = {{part.lo, lt, d}, {lt, gt, d + kStep}, {gt, part.hi, d}};
+            if (ended(pivot)) {
+                finish(lt, gt);
+                parts[1].hi = lt;
+            }
+            // Go on with the smallest part and keep the others, so that the
+            // stack stays logarithmic.
+            int next = -1;
+            for (int k = 0; k < 3; ++k) {
+                if (parts[k].hi == parts[k].lo) continue;
+                if (next < 0 || parts[k].hi - parts[k].lo < parts[next].hi - parts[next].lo) next = k;
+            }
+            if (next < 0) break;
+            for (int k = 0; k < 3; ++k) {
+                if (k != next && parts[k].hi != parts[k].lo) stack_.push_back(parts[k]);
+            }
+            part = parts[next];
+        }
+    }
+    return ties_;
+}
+
+// Stage one: sorts the m >= 1 B* suffixes into sa[0..m).
+void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& bk) {
+    const uint32_t half = n / 2;
+    uint32_t* const order = sa;          // places 1..m; place 0 is the reduced end
+    uint32_t* const lim = sa + m + 1;    // indexed by p/2
+    uint32_t* const group = sa + half + 1;
+
+    // B* pair counts into part ends, in pair order (which is suffix order);
+    // placing each suffix at the end of its part turns them into starts.
+    uint32_t sum = 1;
+    for (uint32_t x = 0; x < kPairs; ++x) {
+        sum += bk.bs[x];
+        bk.bs[x] = sum;
+    }
+    uint32_t next = n;   // the next B* position to the right; n for the last
+    forEachBStarFromRight(t, n, [&](uint32_t p) {
+        order[--bk.bs[pairOf(t, p)]] = p;
+        lim[p >> 1] = next == n ? n : next + 2;
+        next = p;
+    });
+
+    SubstringSort substrings(t, n, order, lim);
+    bool ties = false;
+    for (uint32_t x = 0; x < kPairs; ++x) {
+        const uint32_t lo = bk.bs[x];
+        const uint32_t hi = x + 1 < kPairs ? bk.bs[x + 1] : m + 1;
+        if (hi - lo == 1) {
+            lim[order[lo] >> 1] = hi | kMark;
+            order[lo] |= kMark;
+        } else if (hi - lo > 1) {
+            ties |= substrings.sort(lo, hi, 2);
+        }
+    }
+
+    if (!ties) {
+        // Every substring differs: the order is final.
+        for (uint32_t i = 0; i < m; ++i) sa[i] = order[i + 1] & ~kMark;
+        return;
+    }
+
+    // The reduced string: suffix k (the k-th B* from the left) has the group
+    // number of its substring. Places alone become sorted places; the
+    // members of larger groups are entered as reduced indices, the last
+    // place of each group holding the next place to fill until its turn.
+    for (uint32_t i = 1; i <= m; ++i) {
+        if (order[i] & kMark) order[i] = kRun + 1;
+    }
+    // From the right, so that group[k] (at or past lim[p/2]) is written
+    // after every lim entry left of p is read.
+    uint32_t k = m;
+    forEachBStarFromRight(t, n, [&](uint32_t p) {
+        --k;
+        const uint32_t v = lim[p >> 1];
+        const uint32_t g = v & ~kMark;
+        group[k] = g;
+        if (v & kMark) return;
+        const uint32_t slot = order[g - 1];
+        if (slot == g - 1) {
+            order[g - 1] = k;
+        } else {
+            order[slot] = k;
+            order[g - 1] = slot + 1;
+        }
+    });
+    order[0] = m;
+    group[m] = 1;
+    {
+        SuffixSorter sorter;
+        sorter.attach(order, group, m + 1);
+        sorter.refine(1);
+    }
+    k = m;
+    forEachBStarFromRight(t, n, [&](uint32_t p) { sa[group[--k] - 2] = p; });
+}
+
+// Stage two, first scan: places the sorted B* suffixes and induces every
+// type-B suffix from the right. Entries whose predecessor is type B (or
+// which have none) are marked; the others are left for the second scan.
+void induceTypeB(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& bk) {
+    // Bucket starts; type-B part ends (b) and B* part ends (bs) of each pair.
+    uint32_t pos = 1;
+    for (uint32_t c0 = 0; c0 < 256; ++c0) {
+        bk.start[c0] = pos;
+        pos += bk.a[c0];
+        for (uint32_t c1 = c0; c1 < 256; ++c1) {
+            const uint32_t x = c0 << 8 | c1;
+            const uint32_t partStart = pos;
+            pos += bk.b[x];
+            bk.b[x] = pos;
+            if (c1 > c0) {
+                // B* counts come back from the group starts of stage one.
+                const uint32_t groupEnd = x + 1 < kPairs ? bk.bs[x + 1] : m + 1;
+                bk.bs[x] = partStart + (m == 0 ? 0 : groupEnd - bk.bs[x]);
+            }
+        }
+    }
+    bk.start[256] = pos;
+    assert(pos == n + 1);
+    for (uint32_t r = m; r-- > 0;) {
+        const uint32_t p = sa[r];
+        sa[--bk.bs[pairOf(t, p)]] = p;
+    }
+    sa[0] = n;
+
+    for (uint32_t c0 = 256; c0-- > 0;) {
+        const uint32_t lo = bk.start[c0] + bk.a[c0];
+        for (uint32_t k = bk.start[c0 + 1]; k-- > lo;) {
+            if (k >= lo + kScanPrefetchDistance) {
+                const uint32_t ahead = sa[k - kScanPrefetchDistance];
+                prefetch(t + (ahead > 0 ? ahead - 1 : 0));
+            }
+            const uint32_t j = sa[k];
+            if (j == 0) {
+                sa[k] = ~0u;
+                continue;
+            }
+            const uint32_t c = t[j - 1];
+            if (c <= c0) {
+                sa[--bk.b[c << 8 | c0]] = j - 1;
+                sa[k] = ~j;
+            }
+        }
+    }
+}
+
+// Stage two, second scan: induces every type-A suffix from the left and
+// hands each place k >= 1 with its suffix j to emit(k, j).
+template <class Emit>
+void induceTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk, Emit&& emit) {
+    for (uint32_t c = 0; c < 256; ++c) bk.a[c] = bk.start[c];
+    auto place = [&](uint32_t i) {
+        const uint32_t c = t[i];
+        sa[bk.a[c]++] = i > 0 && t[i - 1] >= c ? i : ~i;
+    };
+    place(n - 1);   // induced by the end suffix at place 0
+    for (uint32_t k = 1; k <= n; ++k) {
+        if (k + kScanPrefetchDistance <= n) {
+            // Entries not yet induced read as anything; the hint is harmless.
+            const uint32_t ahead = sa[k + kScanPrefetchDistance] & ~kMark;
+            prefetch(t + (ahead >= 2 && ahead <= n ? ahead - 2 : 0));
+        }
+        const uint32_t x = sa[k];
+        if (x & kMark) {
+            emit(k, ~x);
+        } else {
+            emit(k, x);
+            place(x - 1);
+        }
+    }
+}
+
+// Sorts and leaves the classified, B*-sorted and type-B-induced array.
+void sortToTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk) {
+    const uint32_t m = classify(t, n, bk);
+    if (m > 0) sortBStar(t, n, m, sa, bk);
+    induceTypeB(t, n, m, sa, bk);
+}
+
+}  // namespace
+
+std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n) {
+    assert(n >= 1 && n < kMark);
+    const auto bk = std::make_unique<Buckets>();
+    std::vector<uint32_t> sa(size_t{n} + 2);
+    sortToTypeA(text, n, sa.data(), *bk);
+    uint32_t* const out = sa.data();
+    induceTypeA(text, n, out, *bk, [out](uint32_t k, uint32_t j) { out[k] = j; });
+    sa.erase(sa.begin());
+    sa.resize(n);
+    return sa;
+}
+
+uint32_t bwtInPlace(uint8_t* text, uint32_t n) {
+    assert(n >= 1 && n < kMark);
+    const auto bk = std::make_unique<Buckets>();
+    const Array sa = allocateArray(size_t{n} + 2);
+    sortToTypeA(text, n, sa.get(), *bk);
+    // Place k of the transform holds the byte before the k-th suffix (the
+    // last byte for the whole block). It is written into the array's own
+    // bytes: byte k-1 lies in entry (k-1)/4, which the scan has passed.
+    uint8_t* const column = reinterpret_cast<uint8_t*>(sa.get());
+    uint32_t firstIndex = 0;
+    const uint8_t last = text[n - 1];
+    induceTypeA(text, n, sa.get(), *bk, [&](uint32_t k, uint32_t j) {
+        if (j == 0) {
+            column[k - 1] = last;
+            firstIndex = k - 1;
+        } else {
+            column[k - 1] = text[j - 1];
+        }
+    });
+    std::memcpy(text, column, n);
+    return firstIndex;
+}
