@@ -22,7 +22,8 @@ namespace {
 
 constexpr uint64_t kMaxInputSize = 4294967295u;
 
-using BlockDecoder = void (*)(std::istream&, uint8_t*, uint32_t);
+// Fills the block and returns the size of the payload it decoded.
+using BlockDecoder = uint64_t (*)(std::istream&, uint8_t*, uint32_t);
 
 void throwWriteError(const std::string& outputName) {
     throw Exception("Unable to write output file: " + outputName);
@@ -162,7 +163,11 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         }
 
         std::vector<uint8_t> block(header.blockLength);
-        decode(in, block.data(), header.blockLength);
+        // A block's payload is exactly what its encoder wrote, so a decoder
+        // that finds its code ending elsewhere was given damaged data.
+        if (decode(in, block.data(), header.blockLength) != header.payloadSize) {
+            throw Exception("Error in compressed file (payload size does not match the coded data)");
+        }
         in.clear();
         in.seekg(payloadPos + static_cast<std::streamoff>(header.payloadSize));
 

@@ -133,6 +133,15 @@ public:
         return kDcBuckets.base[k] + u;
     }
 
+    // After the last value: the bit position where the code ends, or
+    // kNoCodeEnd when the closing bits and the padding after them are not
+    // what an encoder writes.
+    uint64_t codeEnd() const
+        requires std::is_same_v<Coder, ArithmeticDecoder>
+    {
+        return coder.codeEnd();
+    }
+
 private:
     uint32_t classCount;
     uint32_t length;
@@ -186,6 +195,17 @@ public:
 
     void start() {}
     void finish() {}
+
+    // After the last value: the bit position where the code ends, or
+    // kNoCodeEnd when the bits up to the next byte boundary (the flush's
+    // padding) are not all zero. Reads those bits.
+    uint64_t codeEnd()
+        requires std::is_base_of_v<InBitStream, Bits>
+    {
+        const uint64_t end = bits.bitsRead();
+        const uint32_t padding = static_cast<uint32_t>((8 - end % 8) % 8);
+        return bits.readBits(padding) == 0 ? end : kNoCodeEnd;
+    }
 
 private:
     Bits& bits;

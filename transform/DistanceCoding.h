@@ -402,9 +402,10 @@ inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 // be partly written. The source is taken by value: a source that keeps its
 // state in itself (rather than behind references) then lives in this
 // function alone, where writes to the output cannot touch it, so its state
-// can stay in registers.
+// can stay in registers. It is handed back at the end, so that the caller
+// can see where the values it decoded ended.
 template <typename ValueSource>
-void inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
+ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
     // The first-occurrence values tell how many byte values occur before any
     // run is drawn; that picks the decoder.
     std::array<uint32_t, 256> first{};
@@ -424,4 +425,5 @@ void inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
         CompactDcDecoder decoder(L);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
     }
+    return next;
 }
