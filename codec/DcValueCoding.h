@@ -178,7 +178,9 @@ public:
     }
 
     // Throws Exception "Error in compressed file (invalid DC data)" for a
-    // width above 32 bits or a value beyond 32 bits: no encoder writes them.
+    // width above 32 bits, a value beyond 32 bits, or a width wider than the
+    // value needs (the encoder picks the narrowest, so above 3 bits the top
+    // bit of v - 3 is always 1): no encoder writes them.
     uint32_t decodeValue()
         requires std::is_base_of_v<InBitStream, Bits>
     {
@@ -189,7 +191,7 @@ public:
             if (++w > 32) throw Exception(kInvalidDcDataMessage);
         }
         const uint32_t u = bits.readBits(w);
-        if (u > 0xFFFFFFFFu - 3) throw Exception(kInvalidDcDataMessage);
+        if (u > 0xFFFFFFFFu - 3 || (w > 3 && (u >> (w - 1)) == 0)) throw Exception(kInvalidDcDataMessage);
         return u + 3;
     }
 

@@ -173,6 +173,8 @@ DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
     const uint8_t c = symbolOf(list[0]);
 
     if (entryCount == 1) {
+        // No other byte occurs after this run, so no later run of c exists.
+        if (d != 0) throw Exception(kInvalidDcDataMessage);
         entryCount = 0;
         return DcRun{c, length - cursor};  // cursor < length: entries lie below L
     }

@@ -79,11 +79,11 @@ public:
     void addFirstOccurrence(uint32_t b, uint32_t v);
 
     // Takes the run at the front (its symbol and length, >= 1) and, when
-    // d > 0 and more than one entry is live, places the next run of the same
-    // symbol d unknown positions ahead. With one live entry the run reaches
-    // the end of the block and d is not looked at. Throws when no entry is
-    // live, when the front entry does not start at the cursor, or when the
-    // next run would start at or beyond L.
+    // d > 0, places the next run of the same symbol d unknown positions
+    // ahead. With one live entry the run reaches the end of the block, and
+    // no later run of its symbol can exist. Throws when no entry is live,
+    // when the front entry does not start at the cursor, when d > 0 with one
+    // live entry, or when the next run would start at or beyond L.
     DcRun nextRun(uint32_t d);
 
 private:
@@ -303,6 +303,8 @@ inline uint32_t DcMapDecoder::nextKnown(uint32_t position) const {
     if (liveCount == 0 || !isKnown(cursor)) throw Exception(kInvalidDcDataMessage);
     const uint8_t c = symbols[cursor];
     if (liveCount == 1) {
+        // No other byte occurs after this run, so no later run of c exists.
+        if (d != 0) throw Exception(kInvalidDcDataMessage);
         liveCount = 0;
         return DcRun{c, length - cursor};
     }
@@ -376,10 +378,17 @@ template <typename Decoder, typename ValueSource>
         k += run.length;
     };
     // A valid sequence spends its last run value on a run that starts before
-    // the end of the block, so a value arriving with the block full is damage.
-    for (uint32_t j = firstCount; j < n; ++j) {
+    // the end of the block, so a value arriving with the block full is damage;
+    // and its last value is not 0, since the encoder drops the zeros at the end.
+    for (uint32_t j = firstCount; j + 1 < n; ++j) {
         if (k == L) throw Exception(kInvalidDcDataMessage);
         put(decoder.nextRun(next()));
+    }
+    if (n > firstCount) {
+        if (k == L) throw Exception(kInvalidDcDataMessage);
+        const uint32_t last = next();
+        if (last == 0) throw Exception(kInvalidDcDataMessage);
+        put(decoder.nextRun(last));
     }
     // The zero values the encoder dropped from the end.
     while (k < L) put(decoder.nextRun(0));
@@ -397,7 +406,8 @@ inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 // pending after the last value fill the block. Runs are written as fills.
 // Throws Exception "Error in compressed file (invalid DC data)" for any
 // sequence that does not describe exactly L bytes, including values left over
-// once the block is full; never writes outside output[0..L-1] and never pulls
+// once the block is full, and for a last value of 0 (the encoder drops the
+// zeros at the end); never writes outside output[0..L-1] and never pulls
 // more than min(n, 256 + L) values, whatever n says. On a throw, output may
 // be partly written. The source is taken by value: a source that keeps its
 // state in itself (rather than behind references) then lives in this
@@ -415,6 +425,8 @@ ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output)
         first[b] = next();
         present += first[b] != 0 ? 1 : 0;
     }
+    // The encoder drops the zeros at the end of the sequence.
+    if (n != 0 && n == firstCount && first[n - 1] == 0) throw Exception(kInvalidDcDataMessage);
     if (L > CompactDcDecoder::maxLength) {
         DcDecoder decoder(L);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
