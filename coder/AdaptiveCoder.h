@@ -428,7 +428,6 @@ public:
     // closing bits (the quarter inside the final interval: 01 when bit 14 of
     // low is 0, else 10), then the raw bits that follow, of which those up
     // to the next byte boundary are the flush's zeros.
-    static constexpr uint64_t kNoCodeEnd = ~uint64_t{0};
     uint64_t codeEnd() const {
         const uint64_t end = input->bitsRead() - windowBits - 14;
         const uint32_t value = low + offset;

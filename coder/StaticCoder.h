@@ -192,7 +192,6 @@ public:
     // code ends 16 bits before what has been read, and the 18 bits in view
     // are the closing pair (01 when bit 16 of low is 0, else 10), then the
     // raw bits after it, zero up to the next byte boundary.
-    static constexpr uint64_t kNoCodeEnd = ~uint64_t{0};
     uint64_t codeEnd() const {
         const uint64_t end = input.bitsRead() - 16;
         const uint32_t closing = ((low >> 16) & 1u) != 0 ? 2u : 1u;

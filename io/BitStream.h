@@ -19,6 +19,9 @@ inline constexpr uint32_t kBitStreamWords = 16384;
 // up to the byte boundary that every payload ends with.
 inline constexpr const char* kCodedEndMessage = "Error in compressed file (invalid end of coded data)";
 
+// What a decoder's codeEnd() gives for such bits instead of a bit position.
+inline constexpr uint64_t kNoCodeEnd = ~uint64_t{0};
+
 // Bytes a payload of `bits` bits takes: the flush rounds up to whole bytes.
 inline uint64_t payloadBytes(uint64_t bits) { return (bits + 7) / 8; }
 
