@@ -25,6 +25,10 @@
 
 inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (invalid DC data)";
 
+// Throws Exception(kInvalidDcDataMessage). Out of line and cold, so that the
+// checks cost the inlined decoding loops no code size.
+[[noreturn]] void throwInvalidDcData();
+
 // Forward transform. One object per block; encode() is called once.
 struct DcEncoder {
     static constexpr uint32_t alphabetSize = 256;
@@ -304,7 +308,7 @@ inline uint32_t DcMapDecoder::nextKnown(uint32_t position) const {
     const uint8_t c = symbols[cursor];
     if (liveCount == 1) {
         // No other byte occurs after this run, so no later run of c exists.
-        if (d != 0) throw Exception(kInvalidDcDataMessage);
+        if (d != 0) throwInvalidDcData();
         liveCount = 0;
         return DcRun{c, length - cursor};
     }
@@ -380,16 +384,13 @@ template <typename Decoder, typename ValueSource>
     // A valid sequence spends its last run value on a run that starts before
     // the end of the block, so a value arriving with the block full is damage;
     // and its last value is not 0, since the encoder drops the zeros at the end.
-    for (uint32_t j = firstCount; j + 1 < n; ++j) {
+    uint32_t value = 1;
+    for (uint32_t j = firstCount; j < n; ++j) {
         if (k == L) throw Exception(kInvalidDcDataMessage);
-        put(decoder.nextRun(next()));
+        value = next();
+        put(decoder.nextRun(value));
     }
-    if (n > firstCount) {
-        if (k == L) throw Exception(kInvalidDcDataMessage);
-        const uint32_t last = next();
-        if (last == 0) throw Exception(kInvalidDcDataMessage);
-        put(decoder.nextRun(last));
-    }
+    if (value == 0) throwInvalidDcData();
     // The zero values the encoder dropped from the end.
     while (k < L) put(decoder.nextRun(0));
 }
@@ -426,7 +427,7 @@ ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output)
         present += first[b] != 0 ? 1 : 0;
     }
     // The encoder drops the zeros at the end of the sequence.
-    if (n != 0 && n == firstCount && first[n - 1] == 0) throw Exception(kInvalidDcDataMessage);
+    if (n != 0 && n == firstCount && first[n - 1] == 0) throwInvalidDcData();
     if (L > CompactDcDecoder::maxLength) {
         DcDecoder decoder(L);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
