@@ -176,6 +176,15 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         if (!out) throwWriteError(outputName);
         total += header.blockLength;
     }
+    // Whatever follows the last block is not read, except that a further
+    // block header there means the unpacked size was damaged (to the sum of
+    // the blocks before it): no encoder writes a block beyond that size.
+    char next[sizeof kBlockMagic] = {};
+    in.read(next, sizeof next);
+    if (in.gcount() == static_cast<std::streamsize>(sizeof next) &&
+        std::string(next, sizeof next) == std::string(kBlockMagic, sizeof kBlockMagic)) {
+        throw Exception("Error in compressed file (block beyond the unpacked size)");
+    }
 }
 
 void refuseSameFile(const std::string& input, const std::string& output) {

@@ -489,6 +489,27 @@ TEST_F(FaultInjection, TruncationAtEveryOffset) {
     }
 }
 
+// An unpackedSize damaged down to the end of an earlier block (one bit off
+// when the blocks have a power-of-two size) would end extraction early as if
+// the file were complete; the block header that follows gives it away.
+// Arbitrary bytes after a complete file are still ignored.
+TEST_F(FaultInjection, UnpackedSizeCutToABlockBoundaryIsRefused) {
+    const Bytes data = testdata::textLike(7, 3 * 64);
+    const std::string packed = pack(data, Method::Dc, 64);
+    ASSERT_EQ(blockSpans(packed).size(), 3u);
+    for (uint32_t cut : {0u, 64u, 128u}) {
+        std::string damaged = packed;
+        damaged.replace(8, 4, le32(cut));
+        const Outcome r = extract(damaged, false);
+        EXPECT_EQ(r.kind, Outcome::Error) << cut << ": " << describe(r);
+        EXPECT_EQ(r.message, "Error in compressed file (block beyond the unpacked size)") << cut;
+        EXPECT_EQ(r.output, asString(Bytes(data.begin(), data.begin() + cut))) << cut;
+    }
+    const Outcome longer = extract(packed + "BLC", false);
+    EXPECT_EQ(longer.kind, Outcome::Success) << describe(longer);
+    EXPECT_EQ(longer.output, asString(data));
+}
+
 // Single-bit flips of packed files of each method, text and binary data in
 // several blocks. The packed file has no checksum, but a correct encoder
 // writes exactly one payload per block, so the decoders' checks refuse nearly
