@@ -139,7 +139,7 @@ inline void prefetch(const void* p) {
 // Serial walk: out[n-1] is the byte of the first suffix index's row, every
 // further step moves to the LF image and takes its row's byte. Throws when
 // the walk does not come back to the first suffix index after exactly n
-// steps (see checkedWalkEnd).
+// steps (see checkWalkEnd).
 void walkSerial(uint8_t* out, const PackedRows& rows, uint32_t n, uint32_t firstIndex) {
     uint32_t j = firstIndex;
     uint32_t t = n;
@@ -527,6 +527,8 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
                 rows[k] |= lanes.isMarker(rows[k] & WordTableWalk::kImageMask) ? WordTableWalk::kMarkerFlag : 0u;
             }
             if (lanes.run(out)) return;
+            // The segments do not chain up into one cycle through all n
+            // rows: the plain walk below refuses the column.
         }
         uint32_t j = firstIndex;
         uint32_t t = n;
@@ -551,6 +553,7 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
             uint32_t shift = 6;
             while (shift < 20 && (n >> (shift + 1)) >= 4096) ++shift;
             if (walkInLanes(out, rows, n, firstIndex, shift)) return;
+            // Not one cycle through all n rows: the serial walk refuses it.
         }
         walkSerial(out, rows, n, firstIndex);
         return;
