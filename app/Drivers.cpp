@@ -23,7 +23,8 @@ namespace {
 
 constexpr uint64_t kMaxInputSize = 4294967295u;
 
-using BlockDecoder = void (*)(std::istream&, uint8_t*, uint32_t);
+// Fills the block and returns the size of the payload it decoded.
+using BlockDecoder = uint64_t (*)(std::istream&, uint8_t*, uint32_t);
 
 void throwWriteError(const std::string& outputName) {
     throw Exception("Unable to write output file: " + outputName);
@@ -226,7 +227,11 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         }
 
         std::vector<uint8_t> block(header.blockLength);
-        decode(in, block.data(), header.blockLength);
+        // A block's payload is exactly what its encoder wrote, so a decoder
+        // that finds its code ending elsewhere was given damaged data.
+        if (decode(in, block.data(), header.blockLength) != header.payloadSize) {
+            throw Exception("Error in compressed file (payload size does not match the coded data)");
+        }
         in.clear();
         in.seekg(payloadPos + static_cast<std::streamoff>(header.payloadSize));
 
@@ -234,6 +239,15 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
                   static_cast<std::streamsize>(block.size()));
         if (!out) throwWriteError(outputName);
         total += header.blockLength;
+    }
+    // Whatever follows the last block is not read, except that a further
+    // block header there means the unpacked size was damaged (to the sum of
+    // the blocks before it): no encoder writes a block beyond that size.
+    char next[sizeof kBlockMagic] = {};
+    in.read(next, sizeof next);
+    if (in.gcount() == static_cast<std::streamsize>(sizeof next) &&
+        std::string(next, sizeof next) == std::string(kBlockMagic, sizeof kBlockMagic)) {
+        throw Exception("Error in compressed file (block beyond the unpacked size)");
     }
 }
 

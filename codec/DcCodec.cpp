@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
@@ -68,10 +69,12 @@ struct LaggedValues {
 
 struct PortableBuild {};
 
+// Decodes the n values into the column; returns where their code ends (see
+// the coders' codeEnd).
 template <typename Build, typename ValueCoder>
-void readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
+uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
     coder.start();
-    inverseDc(LaggedValues<ValueCoder, Build>(coder, n), n, L, column);
+    return inverseDc(LaggedValues<ValueCoder, Build>(coder, n), n, L, column).work.codeEnd();
 }
 
 #if MORV_LEVEL3_BUILD
@@ -90,7 +93,7 @@ using Level3Values = LaggedValues<DcValueModel<ArithmeticDecoder>, Level3Build>;
 #if MORV_LEVEL3_BUILD
 #pragma GCC push_options
 #pragma GCC target("arch=x86-64-v3")
-template void inverseDc<Level3Values>(Level3Values, uint32_t, uint32_t, uint8_t*);
+template Level3Values inverseDc<Level3Values>(Level3Values, uint32_t, uint32_t, uint8_t*);
 #pragma GCC pop_options
 #endif
 
@@ -143,7 +146,7 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     }
 }
 
-void decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
+uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
     const Settings& s = settings();
     const int32_t d0 = clockMs();
     StreamInBitStream bits(in, kBitStreamWords);
@@ -161,21 +164,23 @@ void decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
     // it into the block in place. Every byte of it is written by the inverse
     // transform (or it throws), so the buffer is not cleared first.
     uint8_t* column = out;
+    uint64_t codeEnd = 0;
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        readValues<PortableBuild>(coder, n, L, column);
+        codeEnd = readValues<PortableBuild>(coder, n, L, column);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
 #if MORV_LEVEL3_BUILD
         if (hasX86Level3()) {
-            readValues<Level3Build>(coder, n, L, column);
+            codeEnd = readValues<Level3Build>(coder, n, L, column);
         } else {
-            readValues<PortableBuild>(coder, n, L, column);
+            codeEnd = readValues<PortableBuild>(coder, n, L, column);
         }
 #else
-        readValues<PortableBuild>(coder, n, L, column);
+        codeEnd = readValues<PortableBuild>(coder, n, L, column);
 #endif
     }
+    if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d1 = clockMs();
     if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
 
@@ -189,4 +194,5 @@ void decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
         printTiming(std::cout, "   iBWT time: ", d2, d3);
         printTiming(std::cout, "   Block decompression time: ", d0, d4);
     }
+    return payloadBytes(codeEnd);
 }

@@ -12,6 +12,10 @@
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L);
 
 // Reads a payload from the input's current position and fills out[0..L).
-// May leave the input anywhere. Throws Exception for payloads that cannot be
-// decoded into exactly L bytes.
-void decompressDc(std::istream& in, uint8_t* out, uint32_t L);
+// May leave the input anywhere. Returns the size in bytes of the payload it
+// decoded (where the last value's code, the closing bits and the padding
+// end), which the caller compares with the size the block header records.
+// Throws Exception for payloads that cannot be decoded into exactly L bytes,
+// for closing or padding bits no encoder writes, and for a column that is no
+// transform of a block.
+uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L);

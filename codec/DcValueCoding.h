@@ -133,6 +133,15 @@ public:
         return kDcBuckets.base[k] + u;
     }
 
+    // After the last value: the bit position where the code ends, or
+    // kNoCodeEnd when the closing bits and the padding after them are not
+    // what an encoder writes.
+    uint64_t codeEnd() const
+        requires std::is_same_v<Coder, ArithmeticDecoder>
+    {
+        return coder.codeEnd();
+    }
+
 private:
     uint32_t classCount;
     uint32_t length;
@@ -169,7 +178,9 @@ public:
     }
 
     // Throws Exception "Error in compressed file (invalid DC data)" for a
-    // width above 32 bits or a value beyond 32 bits: no encoder writes them.
+    // width above 32 bits, a value beyond 32 bits, or a width wider than the
+    // value needs (the encoder picks the narrowest, so above 3 bits the top
+    // bit of v - 3 is always 1): no encoder writes them.
     uint32_t decodeValue()
         requires std::is_base_of_v<InBitStream, Bits>
     {
@@ -180,12 +191,23 @@ public:
             if (++w > 32) throw Exception(kInvalidDcDataMessage);
         }
         const uint32_t u = bits.readBits(w);
-        if (u > 0xFFFFFFFFu - 3) throw Exception(kInvalidDcDataMessage);
+        if (u > 0xFFFFFFFFu - 3 || (w > 3 && (u >> (w - 1)) == 0)) throw Exception(kInvalidDcDataMessage);
         return u + 3;
     }
 
     void start() {}
     void finish() {}
+
+    // After the last value: the bit position where the code ends, or
+    // kNoCodeEnd when the bits up to the next byte boundary (the flush's
+    // padding) are not all zero. Reads those bits.
+    uint64_t codeEnd()
+        requires std::is_base_of_v<InBitStream, Bits>
+    {
+        const uint64_t end = bits.bitsRead();
+        const uint32_t padding = static_cast<uint32_t>((8 - end % 8) % 8);
+        return bits.readBits(padding) == 0 ? end : kNoCodeEnd;
+    }
 
 private:
     Bits& bits;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <vector>
 
+#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
@@ -63,7 +64,7 @@ void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L) {
     }
 }
 
-void decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L) {
+uint64_t decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L) {
     const Settings& s = settings();
     const bool rle0 = s.rle0;
     const int32_t d0 = clockMs();
@@ -74,6 +75,7 @@ void decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L) {
     const int32_t d1 = clockMs();
     const uint32_t idx = bits.readBits(32);
     if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
+    uint64_t codeEnd = 0;
     {
         AdaptiveModel model(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize);
         ArithmeticDecoder decoder(bits);
@@ -86,7 +88,9 @@ void decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L) {
                 return symbol;
             },
             column.data(), L, rle0);
+        codeEnd = decoder.codeEnd();
     }
+    if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d2 = clockMs();
     if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
 
@@ -104,4 +108,5 @@ void decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L) {
         printTiming(std::cout, "   iBWT time: ", d3, d4);
         printTiming(std::cout, "   Block decompression time: ", d0, d5);
     }
+    return payloadBytes(codeEnd);
 }

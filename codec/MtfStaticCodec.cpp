@@ -6,6 +6,7 @@
 #include <iostream>
 #include <vector>
 
+#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
@@ -77,7 +78,7 @@ void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
     }
 }
 
-void decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L) {
+uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L) {
     const Settings& s = settings();
     const bool rle0 = s.rle0;
     const int32_t d0 = clockMs();
@@ -88,12 +89,15 @@ void decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L) {
     const int32_t d1 = clockMs();
     const uint32_t idx = bits.readBits(32);
     if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
+    uint64_t codeEnd = 0;
     {
         StaticDecoder decoder(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize, bits);
         decoder.readTable();
         decoder.start();
         mtfInverse([&decoder] { return decoder.decodeSymbol(); }, column.data(), L, rle0);
+        codeEnd = decoder.codeEnd();
     }
+    if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d2 = clockMs();
     if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
 
@@ -111,4 +115,5 @@ void decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L) {
         printTiming(std::cout, "   iBWT time: ", d3, d4);
         printTiming(std::cout, "   Block decompression time: ", d0, d5);
     }
+    return payloadBytes(codeEnd);
 }

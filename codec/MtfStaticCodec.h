@@ -12,5 +12,9 @@
 void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L);
 
 // Reads a payload and fills out[0..L); settings().rle0 says whether the block
-// used zero-run coding. Throws Exception for damaged tables or zero-run data.
-void decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L);
+// used zero-run coding. Returns the size in bytes of the payload it decoded
+// (where the code's closing bits and padding end), which the caller compares
+// with the size the block header records. Throws Exception for damaged
+// tables, zero-run data, closing or padding bits, or a column that is no
+// transform of a block.
+uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L);

@@ -418,6 +418,25 @@ public:
         narrow((range * symbol) >> bits, (range * (symbol + 1)) >> bits);
     }
 
+    // After the last symbol: the position, in bits from the start of the
+    // stream, just past the closing bits ArithmeticEncoder::finish wrote, or
+    // kNoCodeEnd when the bits there are not what finish and the flush to a
+    // byte write. The decoder reads 16 bits beyond its shifts, and finish
+    // writes 2 bits beyond the encoder's (its pending bits are shifts here
+    // already), so the code ends 14 bits before what has been read. The 16
+    // bits in view are then, in the coordinates the shifts left, the two
+    // closing bits (the quarter inside the final interval: 01 when bit 14 of
+    // low is 0, else 10), then the raw bits that follow, of which those up
+    // to the next byte boundary are the flush's zeros.
+    uint64_t codeEnd() const {
+        const uint64_t end = input->bitsRead() - windowBits - 14;
+        const uint32_t value = low + offset;
+        const uint32_t closing = ((low >> 14) & 1u) != 0 ? 2u : 1u;
+        const uint32_t padding = static_cast<uint32_t>((8 - end % 8) % 8);
+        if ((value >> 14) != closing || ((value & 0x3FFFu) >> (14 - padding)) != 0) return kNoCodeEnd;
+        return end;
+    }
+
 private:
     static constexpr uint32_t kTop = 0xFFFF;
 

@@ -185,6 +185,21 @@ public:
         return lo;
     }
 
+    // After the last symbol: the position, in bits from the start of the
+    // stream, just past the closing bits StaticEncoder::finish wrote, or
+    // kNoCodeEnd when the bits there are not what finish and the flush to a
+    // byte write. As ArithmeticDecoder::codeEnd on the 18-bit scale: the
+    // code ends 16 bits before what has been read, and the 18 bits in view
+    // are the closing pair (01 when bit 16 of low is 0, else 10), then the
+    // raw bits after it, zero up to the next byte boundary.
+    uint64_t codeEnd() const {
+        const uint64_t end = input.bitsRead() - 16;
+        const uint32_t closing = ((low >> 16) & 1u) != 0 ? 2u : 1u;
+        const uint32_t padding = static_cast<uint32_t>((8 - end % 8) % 8);
+        if ((value >> 16) != closing || ((value & 0xFFFFu) >> (16 - padding)) != 0) return kNoCodeEnd;
+        return end;
+    }
+
 private:
     static constexpr uint32_t kTop = 0x3FFFF;
     static constexpr uint32_t kHalf = 0x20000;

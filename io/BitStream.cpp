@@ -127,7 +127,10 @@ InBitStream::InBitStream(uint32_t capacityWords)
       capacity(std::max(capacityWords, 1u)) {}
 
 void InBitStream::nextWord() {
-    if (readPos == capacity) underflow();
+    if (readPos == capacity) {
+        wordsBefore += capacity;
+        underflow();
+    }
     // Without a source there is nothing left: the stream reads as zeros, as
     // do the words of a short refill past what it filled.
     if (readPos < capacity) {
@@ -135,6 +138,7 @@ void InBitStream::nextWord() {
         ++readPos;
     } else {
         currentWord = 0;
+        wordsBefore -= capacity - 1;   // one word handed out, not a buffer
     }
     bitCount = 32;
 }

@@ -14,6 +14,17 @@
 // Word capacity every block codec gives its bit streams: 64 KiB chunks.
 inline constexpr uint32_t kBitStreamWords = 16384;
 
+// What a decoder reports when the bits after its last symbol are not what an
+// encoder writes there: an arithmetic coder's closing bits, or the zero bits
+// up to the byte boundary that every payload ends with.
+inline constexpr const char* kCodedEndMessage = "Error in compressed file (invalid end of coded data)";
+
+// What a decoder's codeEnd() gives for such bits instead of a bit position.
+inline constexpr uint64_t kNoCodeEnd = ~uint64_t{0};
+
+// Bytes a payload of `bits` bits takes: the flush rounds up to whole bytes.
+inline uint64_t payloadBytes(uint64_t bits) { return (bits + 7) / 8; }
+
 // Bit reversal of bytes, for coders that shift several code bits at once:
 // they hold code bits most significant first, the streams least first.
 struct BitReverseTable {
@@ -155,6 +166,13 @@ public:
         return readBitsSlow(32);
     }
 
+    // Number of bits handed out so far (including those a readWord took):
+    // where the next bit lies, counted from the start of the source. Decoders
+    // compare it with where the coded data has to end.
+    uint64_t bitsRead() const {
+        return (wordsBefore + readPos - capacity) * 32 - bitCount;
+    }
+
     // Refills the buffer and sets readPos to its start; here it does nothing.
     virtual void underflow() {}
 
@@ -172,6 +190,9 @@ protected:
     std::unique_ptr<uint32_t[]> buffer;
     uint32_t capacity;
     uint32_t filled = 0;
+    // Words of the buffers before the current one, plus one buffer: readPos
+    // starts at the end of an empty buffer.
+    uint64_t wordsBefore = 0;
 };
 
 // An InBitStream that refills its buffer from a byte stream positioned at the

@@ -100,9 +100,11 @@ std::string encodeWithStream(const std::vector<Item>& items, uint32_t n, uint32_
 }
 
 // Decodes items.size() items, returning them; offsetBits is taken from the
-// expected list (the codec derives it from the decoded class).
+// expected list (the codec derives it from the decoded class). With codeEnd
+// given, stores the decoder's codeEnd() after the last item there.
 std::vector<Item> decodeItems(const std::string& bytes, const std::vector<Item>& shape, uint32_t n,
-                              uint32_t limit, uint32_t capacity = kBitStreamWords) {
+                              uint32_t limit, uint32_t capacity = kBitStreamWords,
+                              uint64_t* codeEnd = nullptr) {
     std::istringstream in(bytes);
     StreamInBitStream bits(in, capacity);
     AdaptiveModel model(n);
@@ -128,6 +130,7 @@ std::vector<Item> decodeItems(const std::string& bytes, const std::vector<Item>&
         }
         out.push_back({s, expected.offsetBits, u});
     }
+    if (codeEnd != nullptr) *codeEnd = decoder.codeEnd();
     return out;
 }
 
@@ -344,7 +347,9 @@ TEST(AdaptiveCoderBytes, EverySingleSymbolRoundTripsWithAnyTail) {
         encodeItems(reference, item, 257, 16384);
         ASSERT_EQ(code, packBits(reference.bits)) << s;
         for (const std::string& tail : {std::string(), std::string(4, '\xFF'), randomTail(s, 3)}) {
-            ASSERT_TRUE(sameItems(decodeItems(code + tail, item, 257, 16384, 4), item)) << s;
+            uint64_t end = 0;
+            ASSERT_TRUE(sameItems(decodeItems(code + tail, item, 257, 16384, 4, &end), item)) << s;
+            ASSERT_EQ(end, reference.bits.size()) << s;
         }
     }
 }
@@ -373,7 +378,10 @@ TEST(AdaptiveCoderRoundTrip, SymbolSequencesMatchReferenceBits) {
         encodeItems(reference, items, c.n, c.limit);
         ASSERT_EQ(code, packBits(reference.bits));
         const std::string tail = randomTail(c.seed + 100, 4);
-        ASSERT_TRUE(sameItems(decodeItems(code + tail, items, c.n, c.limit), items));
+        uint64_t end = 0;
+        ASSERT_TRUE(sameItems(decodeItems(code + tail, items, c.n, c.limit, kBitStreamWords, &end), items));
+        // The decoder finds the closing bits where the encoder wrote them.
+        ASSERT_EQ(end, reference.bits.size());
     }
 }
 
@@ -400,7 +408,9 @@ TEST(AdaptiveCoderRoundTrip, ClassesWithUniformOffsets) {
         ReferenceEncoder reference;
         encodeItems(reference, items, classes, limit);
         ASSERT_EQ(code, packBits(reference.bits));
-        ASSERT_TRUE(sameItems(decodeItems(code, items, classes, limit), items));
+        uint64_t end = 0;
+        ASSERT_TRUE(sameItems(decodeItems(code, items, classes, limit, kBitStreamWords, &end), items));
+        ASSERT_EQ(end, reference.bits.size());
     }
 }
 
@@ -436,6 +446,8 @@ TEST(AdaptiveCoderRoundTrip, LongRunOfPendingBits) {
             decoder.update(1, 3, 4);
         }
         EXPECT_EQ(decoder.target(2), last);
+        decoder.update(last, last + 1, 2);
+        EXPECT_EQ(decoder.codeEnd(), reference.bits.size());
     }
 }
 

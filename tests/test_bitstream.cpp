@@ -238,6 +238,7 @@ TEST(InBitStreamEnd, ShortRefillAfterAFullOneLeavesNoStaleWords) {
     EXPECT_EQ(bits.readBits(32), 0x0F0F0F0Fu);
     EXPECT_EQ(bits.readBits(32), 0x0Fu);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(bits.readBits(32), 0u) << i;
+    EXPECT_EQ(bits.bitsRead(), 14u * 32);
 }
 
 TEST(InBitStreamEnd, EmptyInputReadsAsZeros) {
@@ -252,6 +253,7 @@ TEST(InBitStreamEnd, ReaderWithoutSourceReadsZeros) {
     InBitStream bits(2);
     for (int i = 0; i < 200; ++i) ASSERT_EQ(bits.getBit(), 0u);
     EXPECT_EQ(bits.readBits(32), 0u);
+    EXPECT_EQ(bits.bitsRead(), 232u);
 }
 
 TEST(InBitStreamEnd, ReadsWholeChunksOneRequestEach) {
@@ -302,20 +304,24 @@ void randomWrite(testdata::Rng& rng, OutBitStream& out, Bits& bits) {
     }
 }
 
-// Reads bits.size() bits back with a random mix of getBit and readBits.
+// Reads bits.size() bits back with a random mix of getBit, readBits and
+// readWord, checking that bitsRead counts every bit handed out.
 void readAndCompare(testdata::Rng& rng, InBitStream& in, const Bits& bits) {
     size_t pos = 0;
     while (pos < bits.size()) {
         if (rng.chance(30)) {
             ASSERT_EQ(in.getBit(), bits[pos]) << "bit " << pos;
             ++pos;
+            ASSERT_EQ(in.bitsRead(), pos);
             continue;
         }
         const uint32_t n = std::min<uint32_t>(rng.below(33), static_cast<uint32_t>(bits.size() - pos));
         uint32_t expected = 0;
         for (uint32_t i = 0; i < n; ++i) expected |= static_cast<uint32_t>(bits[pos + i]) << i;
-        ASSERT_EQ(in.readBits(n), expected) << n << " bits at " << pos;
+        const uint32_t got = n == 32 && rng.chance(50) ? in.readWord() : in.readBits(n);
+        ASSERT_EQ(got, expected) << n << " bits at " << pos;
         pos += n;
+        ASSERT_EQ(in.bitsRead(), pos);
     }
 }
 

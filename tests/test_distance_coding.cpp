@@ -325,10 +325,13 @@ TEST(DcDamage, NoLiveEntryOrNoRunAtTheStart) {
 
 TEST(DcDamage, ValuesLeftOverOnceTheBlockIsFull) {
     const Values aaaa = concat({zeros(97), {1}});
-    // One extra zero is still read while the last run is open: it decodes.
+    // One extra zero is still read while the last run is open, but no
+    // encoder ends a sequence with 0: it drops the zeros at the end.
     DecodeResult r = decode(concat({aaaa, zeros(158), {0}}), 257, 4);
-    EXPECT_EQ(r.error, "");
-    EXPECT_EQ(r.bytes, letters("aaaa"));
+    EXPECT_EQ(r.error, kInvalid);
+    EXPECT_EQ(decode(concat({aaaa, zeros(158), {1}}), 257, 4).error, kInvalid);
+    EXPECT_EQ(decode(concat({zeros(97), {1, 0}}), 99, 4).error, kInvalid);
+    EXPECT_EQ(decode(aaaa, 98, 4).bytes, letters("aaaa"));
     // A further value arrives with all 4 bytes written.
     r = decode(concat({aaaa, zeros(158), {0, 0}}), 258, 4);
     EXPECT_EQ(r.error, kInvalid);
@@ -370,10 +373,15 @@ void checkMisuseIsRejected() {
     Bytes out3;
     Decoder one = makeDecoder<Decoder>(10, out3);
     one.addFirstOccurrence(7, 1);
-    const DcRun run = one.nextRun(5);  // the last run: d is not looked at
+    // The last run has no later run of its byte to point at.
+    EXPECT_THROW(one.nextRun(5), Exception);
+    Bytes out4;
+    Decoder last = makeDecoder<Decoder>(10, out4);
+    last.addFirstOccurrence(7, 1);
+    const DcRun run = last.nextRun(0);
     EXPECT_EQ(run.symbol, 7);
     EXPECT_EQ(run.length, 10u);
-    EXPECT_THROW(one.nextRun(0), Exception);
+    EXPECT_THROW(last.nextRun(0), Exception);
 }
 
 TEST(DcDamage, DecoderRejectsMisuseOfItsEntries) {

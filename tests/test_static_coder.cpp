@@ -97,7 +97,10 @@ Coded encodeBlock(const std::vector<uint32_t>& symbols, uint32_t n) {
     return result;
 }
 
-std::vector<uint32_t> decodeBlock(const std::string& bytes, uint32_t n, size_t count) {
+// Decodes count symbols after the table; with codeEnd given, stores the
+// decoder's codeEnd() after the last one there.
+std::vector<uint32_t> decodeBlock(const std::string& bytes, uint32_t n, size_t count,
+                                  uint64_t* codeEnd = nullptr) {
     std::istringstream in(bytes);
     StreamInBitStream bits(in, kBitStreamWords);
     StaticDecoder decoder(n, bits);
@@ -105,6 +108,7 @@ std::vector<uint32_t> decodeBlock(const std::string& bytes, uint32_t n, size_t c
     decoder.start();
     std::vector<uint32_t> out(count);
     for (uint32_t& s : out) s = decoder.decodeSymbol();
+    if (codeEnd != nullptr) *codeEnd = decoder.codeEnd();
     return out;
 }
 
@@ -273,7 +277,10 @@ TEST(StaticRoundTrip, SeededBlocksMatchReferenceBits) {
         if (n == 257 && !symbols.empty()) symbols.back() = 256;
         const Coded coded = encodeBlock(symbols, n);
         ASSERT_EQ(coded.bytes, packBits(coded.referenceBits));
-        ASSERT_EQ(decodeBlock(coded.bytes + randomString(seed, 3), n, symbols.size()), symbols);
+        uint64_t end = 0;
+        ASSERT_EQ(decodeBlock(coded.bytes + randomString(seed, 3), n, symbols.size(), &end), symbols);
+        // The decoder finds the closing bits where the encoder wrote them.
+        ASSERT_EQ(end, coded.referenceBits.size());
     }
 }
 
@@ -311,7 +318,9 @@ TEST(StaticRoundTrip, LongRunOfPendingBits) {
         expected.insert(expected.end(), reference.bits.begin(), reference.bits.end());
         ASSERT_GT(reference.bits.size(), 6000u);
         ASSERT_EQ(out.str(), packBits(expected));
-        EXPECT_EQ(decodeBlock(out.str(), 3, symbols.size()), symbols);
+        uint64_t end = 0;
+        EXPECT_EQ(decodeBlock(out.str(), 3, symbols.size(), &end), symbols);
+        EXPECT_EQ(end, expected.size());
     }
 }
 

@@ -118,6 +118,16 @@ private:
     std::vector<uint8_t> coarse_;
 };
 
+// The LF mapping of the transform of a real block is one cycle through all
+// n rows, so the walk from the first suffix index comes back to it after
+// exactly n steps. A damaged column or first suffix index nearly always
+// splits the rows into several cycles: the walk comes back early (t > 0
+// steps left) or is elsewhere after n steps. Either way the bytes written are
+// not a block, and they are refused.
+inline void checkWalkEnd(uint32_t stepsLeft, uint32_t row, uint32_t firstIndex) {
+    if (stepsLeft != 0 || row != firstIndex) throw Exception(kInvalidBwtMessage);
+}
+
 inline void prefetch(const void* p) {
 #if defined(__GNUC__) || defined(__clang__)
     __builtin_prefetch(p);
@@ -127,14 +137,18 @@ inline void prefetch(const void* p) {
 }
 
 // Serial walk: out[n-1] is the byte of the first suffix index's row, every
-// further step moves to the LF image and takes its row's byte.
+// further step moves to the LF image and takes its row's byte. Throws when
+// the walk does not come back to the first suffix index after exactly n
+// steps (see checkWalkEnd).
 void walkSerial(uint8_t* out, const PackedRows& rows, uint32_t n, uint32_t firstIndex) {
     uint32_t j = firstIndex;
-    for (uint32_t t = n; t-- > 0;) {
+    uint32_t t = n;
+    do {
         const uint32_t next = rows.image(j);
-        out[t] = rows.byteOfImage(next);
+        out[--t] = rows.byteOfImage(next);
         j = next;
-    }
+    } while (j != firstIndex && t != 0);
+    checkWalkEnd(t, j, firstIndex);
 }
 
 // The same walk cut into segments that run side by side, so that many
@@ -513,13 +527,17 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
                 rows[k] |= lanes.isMarker(rows[k] & WordTableWalk::kImageMask) ? WordTableWalk::kMarkerFlag : 0u;
             }
             if (lanes.run(out)) return;
+            // The segments do not chain up into one cycle through all n
+            // rows: the plain walk below refuses the column.
         }
         uint32_t j = firstIndex;
-        for (uint32_t t = n; t-- > 0;) {
+        uint32_t t = n;
+        do {
             const uint32_t w = rows[j];
-            out[t] = static_cast<uint8_t>(w >> 24);
+            out[--t] = static_cast<uint8_t>(w >> 24);
             j = w & WordTableWalk::kImageMask;
-        }
+        } while (j != firstIndex && t != 0);
+        checkWalkEnd(t, j, firstIndex);
         return;
     }
 
@@ -535,6 +553,7 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
             uint32_t shift = 6;
             while (shift < 20 && (n >> (shift + 1)) >= 4096) ++shift;
             if (walkInLanes(out, rows, n, firstIndex, shift)) return;
+            // Not one cycle through all n rows: the serial walk refuses it.
         }
         walkSerial(out, rows, n, firstIndex);
         return;
@@ -554,8 +573,10 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
     for (uint32_t k = 0; k < firstIndex; ++k) lf[k] = starts[in[k]]++;
     for (uint32_t k = firstIndex + 1; k < n; ++k) lf[k] = starts[in[k]]++;
     uint32_t j = firstIndex;
-    for (uint32_t t = n; t-- > 0;) {
-        out[t] = in[j];
+    uint32_t t = n;
+    do {
+        out[--t] = in[j];
         j = lf[j];
-    }
+    } while (j != firstIndex && t != 0);
+    checkWalkEnd(t, j, firstIndex);
 }

@@ -16,11 +16,16 @@
 // throw if their exceptions are enabled); all its buffers are released then.
 uint32_t forwardBwt(uint8_t* data, uint32_t n);
 
+inline constexpr const char* kInvalidBwtMessage = "Error in compressed file (invalid BWT column)";
+
 // Rebuilds the block out[0..n) from its transform in[0..n) and first suffix
 // index firstIndex. out and in are caller-owned buffers of n bytes, either
 // distinct or the same (the block then replaces its transform); nothing
 // outside in[0..n) is read and nothing outside out[0..n) is written,
 // whatever the bytes of `in`. n = 0 does nothing. Throws Exception "Error in
 // compressed file (first suffix index out of range)" when n > 0 and
-// firstIndex >= n; std::bad_alloc for the 4n-byte working table.
+// firstIndex >= n, and kInvalidBwtMessage when the column and index are not
+// the transform of any block (the LF-mapping walk from the first suffix
+// index does not pass through all n rows before it comes back); out is then
+// left partly written. std::bad_alloc for the 4n-byte working table.
 void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex);

@@ -30,6 +30,8 @@ constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();  // no run star
 
 }  // namespace
 
+[[gnu::cold, gnu::noinline]] void throwInvalidDcData() { throw Exception(kInvalidDcDataMessage); }
+
 void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
     assert(last >= first);
     const size_t size = static_cast<size_t>(last - first);
@@ -173,6 +175,8 @@ DcRun BasicDcDecoder<Word>::nextRun(uint32_t d) {
     const uint8_t c = symbolOf(list[0]);
 
     if (entryCount == 1) {
+        // No other byte occurs after this run, so no later run of c exists.
+        if (d != 0) throwInvalidDcData();
         entryCount = 0;
         return DcRun{c, length - cursor};  // cursor < length: entries lie below L
     }

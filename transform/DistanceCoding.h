@@ -25,6 +25,10 @@
 
 inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (invalid DC data)";
 
+// Throws Exception(kInvalidDcDataMessage). Out of line and cold, so that the
+// checks cost the inlined decoding loops no code size.
+[[noreturn]] void throwInvalidDcData();
+
 // Forward transform. One object per block; encode() is called once.
 struct DcEncoder {
     static constexpr uint32_t alphabetSize = 256;
@@ -79,11 +83,11 @@ public:
     void addFirstOccurrence(uint32_t b, uint32_t v);
 
     // Takes the run at the front (its symbol and length, >= 1) and, when
-    // d > 0 and more than one entry is live, places the next run of the same
-    // symbol d unknown positions ahead. With one live entry the run reaches
-    // the end of the block and d is not looked at. Throws when no entry is
-    // live, when the front entry does not start at the cursor, or when the
-    // next run would start at or beyond L.
+    // d > 0, places the next run of the same symbol d unknown positions
+    // ahead. With one live entry the run reaches the end of the block, and
+    // no later run of its symbol can exist. Throws when no entry is live,
+    // when the front entry does not start at the cursor, when d > 0 with one
+    // live entry, or when the next run would start at or beyond L.
     DcRun nextRun(uint32_t d);
 
 private:
@@ -303,6 +307,8 @@ inline uint32_t DcMapDecoder::nextKnown(uint32_t position) const {
     if (liveCount == 0 || !isKnown(cursor)) throw Exception(kInvalidDcDataMessage);
     const uint8_t c = symbols[cursor];
     if (liveCount == 1) {
+        // No other byte occurs after this run, so no later run of c exists.
+        if (d != 0) throwInvalidDcData();
         liveCount = 0;
         return DcRun{c, length - cursor};
     }
@@ -376,11 +382,15 @@ template <typename Decoder, typename ValueSource>
         k += run.length;
     };
     // A valid sequence spends its last run value on a run that starts before
-    // the end of the block, so a value arriving with the block full is damage.
+    // the end of the block, so a value arriving with the block full is damage;
+    // and its last value is not 0, since the encoder drops the zeros at the end.
+    uint32_t value = 1;
     for (uint32_t j = firstCount; j < n; ++j) {
         if (k == L) throw Exception(kInvalidDcDataMessage);
-        put(decoder.nextRun(next()));
+        value = next();
+        put(decoder.nextRun(value));
     }
+    if (value == 0) throwInvalidDcData();
     // The zero values the encoder dropped from the end.
     while (k < L) put(decoder.nextRun(0));
 }
@@ -397,14 +407,16 @@ inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 // pending after the last value fill the block. Runs are written as fills.
 // Throws Exception "Error in compressed file (invalid DC data)" for any
 // sequence that does not describe exactly L bytes, including values left over
-// once the block is full; never writes outside output[0..L-1] and never pulls
+// once the block is full, and for a last value of 0 (the encoder drops the
+// zeros at the end); never writes outside output[0..L-1] and never pulls
 // more than min(n, 256 + L) values, whatever n says. On a throw, output may
 // be partly written. The source is taken by value: a source that keeps its
 // state in itself (rather than behind references) then lives in this
 // function alone, where writes to the output cannot touch it, so its state
-// can stay in registers.
+// can stay in registers. It is handed back at the end, so that the caller
+// can see where the values it decoded ended.
 template <typename ValueSource>
-void inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
+ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
     // The first-occurrence values tell how many byte values occur before any
     // run is drawn; that picks the decoder.
     std::array<uint32_t, 256> first{};
@@ -414,6 +426,8 @@ void inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
         first[b] = next();
         present += first[b] != 0 ? 1 : 0;
     }
+    // The encoder drops the zeros at the end of the sequence.
+    if (n != 0 && n == firstCount && first[n - 1] == 0) throwInvalidDcData();
     if (L > CompactDcDecoder::maxLength) {
         DcDecoder decoder(L);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
@@ -424,4 +438,5 @@ void inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
         CompactDcDecoder decoder(L);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
     }
+    return next;
 }
