@@ -117,7 +117,6 @@ const std::string& staticEncode(const std::vector<uint32_t>& symbols, uint32_t n
     bits.reset();
     StaticEncoder encoder(n, bits);
     for (uint32_t s : symbols) ++encoder.count(s);
-    encoder.setSymbolTotal(static_cast<uint32_t>(symbols.size()));
     encoder.scale();
     encoder.writeTable();
     for (uint32_t s : symbols) encoder.encodeSymbol(s);

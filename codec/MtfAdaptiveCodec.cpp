@@ -6,7 +6,6 @@
 #include <iostream>
 #include <vector>
 
-#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
@@ -15,7 +14,6 @@
 #include "diag/Dumps.h"
 #include "diag/Histograms.h"
 #include "io/BitStream.h"
-#include "transform/Bwt.h"
 
 namespace {
 constexpr uint32_t kRescaleLimit = 16384;
@@ -25,14 +23,8 @@ void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L) {
     const Settings& s = settings();
     const bool rle0 = s.rle0;
     const int32_t c0 = clockMs();
-    if (s.inputHistogram) recordInputHistogram(block, L);
-    if (s.verbose) std::cout << "   Performing BWT..." << std::endl;
-
-    const int32_t c1 = clockMs();
-    const uint32_t idx = forwardBwt(block, L);
-    const int32_t c2 = clockMs();
-    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
-    if (s.bwtOutput) dumpBwt(block, L, idx);
+    StageClock bwt;
+    const uint32_t idx = transformBlock(block, L, bwt);
     if (s.verbose) std::cout << "   Coding data to arithmetic stream..." << std::endl;
 
     const int32_t c3 = clockMs();
@@ -55,7 +47,7 @@ void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L) {
     if (s.mtfOutput) dumpMtf(block, L);
     if (s.mtfHistogram) recordMtfHistogram(block, L);
     if (s.verbose) {
-        printTiming(std::cout, "   BWT time: ", c1, c2);
+        printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
         printTiming(std::cout,
                     rle0 ? "   MTF + RLE0 + adaptive arithmetic time: "
                          : "   MTF + adaptive arithmetic time: ",
@@ -64,49 +56,28 @@ void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L) {
     }
 }
 
+namespace {
+
+// The adaptive model and the arithmetic decoder, one symbol at a time.
+class AdaptiveSymbolDecoder {
+public:
+    AdaptiveSymbolDecoder(uint32_t alphabetSize, InBitStream& bits) : model(alphabetSize), decoder(bits) {}
+    void begin() { decoder.start(); }
+    uint32_t decodeSymbol() {
+        const uint32_t symbol = model.findSymbol(decoder.target(model.total()));
+        const SymbolInterval i = model.update(symbol, kRescaleLimit);
+        decoder.update(i.lowCount, i.highCount, i.total);
+        return symbol;
+    }
+    uint64_t codeEnd() const { return decoder.codeEnd(); }
+
+private:
+    AdaptiveModel model;
+    ArithmeticDecoder decoder;
+};
+
+}  // namespace
+
 uint64_t decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L) {
-    const Settings& s = settings();
-    const bool rle0 = s.rle0;
-    const int32_t d0 = clockMs();
-    std::vector<uint8_t> column(L);
-    StreamInBitStream bits(in, kBitStreamWords);
-    if (s.verbose) std::cout << "   Decoding data from arithmetic stream..." << std::endl;
-
-    const int32_t d1 = clockMs();
-    const uint32_t idx = bits.readBits(32);
-    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
-    uint64_t codeEnd = 0;
-    {
-        AdaptiveModel model(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize);
-        ArithmeticDecoder decoder(bits);
-        decoder.start();
-        mtfInverse(
-            [&]() -> uint32_t {
-                const uint32_t symbol = model.findSymbol(decoder.target(model.total()));
-                const SymbolInterval i = model.update(symbol, kRescaleLimit);
-                decoder.update(i.lowCount, i.highCount, i.total);
-                return symbol;
-            },
-            column.data(), L, rle0);
-        codeEnd = decoder.codeEnd();
-    }
-    if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
-    const int32_t d2 = clockMs();
-    if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
-
-    const int32_t d3 = clockMs();
-    inverseBwt(out, column.data(), L, idx);
-    const int32_t d4 = clockMs();
-    column = std::vector<uint8_t>();
-    const int32_t d5 = clockMs();
-
-    if (s.verbose) {
-        printTiming(std::cout,
-                    rle0 ? "   iMTF + iRLE0 + adaptive arithmetic time: "
-                         : "   iMTF + adaptive arithmetic time: ",
-                    d1, d2);
-        printTiming(std::cout, "   iBWT time: ", d3, d4);
-        printTiming(std::cout, "   Block decompression time: ", d0, d5);
-    }
-    return payloadBytes(codeEnd);
+    return decompressMtfBlock<AdaptiveSymbolDecoder>(in, out, L, "adaptive");
 }

@@ -1,13 +1,22 @@
-// The move-to-front stages the two MTF codecs share: the forward walk that
-// turns a BWT column into MTF indices (stored over the column) and coder
-// symbols, writing the zero-run dump when asked, and the inverse that turns
-// decoded symbols back into the column.
+// What the two MTF codecs share: the forward walk that turns a BWT column
+// into MTF indices (stored over the column) and coder symbols, writing the
+// zero-run dump when asked; the inverse that turns decoded symbols back into
+// the column; and the whole extraction of a block, over either coder.
 #pragma once
 
 #include <cstdint>
+#include <iostream>
+#include <istream>
+#include <string>
+#include <vector>
 
+#include "base/Exception.h"
+#include "base/Platform.h"
 #include "base/Settings.h"
+#include "base/Timing.h"
+#include "codec/BlockStages.h"
 #include "diag/Rle0Dump.h"
+#include "io/BitStream.h"
 #include "transform/Mtf.h"
 
 // Replaces column[0..L) by its MTF indices and calls emit(symbol) for every
@@ -43,4 +52,43 @@ void mtfInverse(Source&& next, uint8_t* column, uint32_t L, bool rle0) {
     } else {
         inverseMtf(next, column, L);
     }
+}
+
+// Extracts one MTF block over the symbol decoder Decoder, which is made from
+// (alphabet size, bit stream) and offers begin() (reads what precedes the
+// first symbol), decodeSymbol() and codeEnd(). coderName names the coder in
+// the verbose timing line. Returns the payload size the code takes up.
+template <typename Decoder>
+uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const char* coderName) {
+    const Settings& s = settings();
+    const bool rle0 = s.rle0;
+    const int32_t d0 = clockMs();
+    std::vector<uint8_t> column(L);
+    StreamInBitStream bits(in, kBitStreamWords);
+    if (s.verbose) std::cout << "   Decoding data from arithmetic stream..." << std::endl;
+
+    const int32_t d1 = clockMs();
+    const uint32_t idx = bits.readBits(32);
+    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
+    uint64_t codeEnd = 0;
+    {
+        Decoder decoder(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize, bits);
+        decoder.begin();
+        mtfInverse([&decoder] { return decoder.decodeSymbol(); }, column.data(), L, rle0);
+        codeEnd = decoder.codeEnd();
+    }
+    if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
+    const int32_t d2 = clockMs();
+
+    const StageClock ibwt = untransformBlock(out, column.data(), L, idx);
+    column = std::vector<uint8_t>();
+    const int32_t d5 = clockMs();
+
+    if (s.verbose) {
+        const std::string stages = rle0 ? "   iMTF + iRLE0 + " : "   iMTF + ";
+        printTiming(std::cout, (stages + coderName + " arithmetic time: ").c_str(), d1, d2);
+        printTiming(std::cout, "   iBWT time: ", ibwt.start, ibwt.end);
+        printTiming(std::cout, "   Block decompression time: ", d0, d5);
+    }
+    return payloadBytes(codeEnd);
 }

@@ -6,7 +6,6 @@
 #include <iostream>
 #include <vector>
 
-#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
@@ -15,37 +14,28 @@
 #include "diag/Dumps.h"
 #include "diag/Histograms.h"
 #include "io/BitStream.h"
-#include "transform/Bwt.h"
 
 void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
     const Settings& s = settings();
     const bool rle0 = s.rle0;
     const int32_t c0 = clockMs();
-    if (s.inputHistogram) recordInputHistogram(block, L);
-    StreamOutBitStream bits(out, kBitStreamWords);
-    if (s.verbose) std::cout << "   Performing BWT..." << std::endl;
-
-    const int32_t c1 = clockMs();
-    const uint32_t idx = forwardBwt(block, L);
-    const int32_t c2 = clockMs();
-    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
-    if (s.bwtOutput) dumpBwt(block, L, idx);
+    StageClock bwt;
+    const uint32_t idx = transformBlock(block, L, bwt);
     if (s.verbose) std::cout << "   Gathering symbol statistics..." << std::endl;
 
     const int32_t c3 = clockMs();
+    StreamOutBitStream bits(out, kBitStreamWords);
     StaticEncoder encoder(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize, bits);
     uint32_t* counts = encoder.counts();
-    std::fill(counts, counts + encoder.alphabetSize(), 0u);
     // With zero-run coding the symbols are kept for the coding pass (never
     // more than L of them); without it the MTF indices stored over the block are
     // the symbols.
     std::vector<uint16_t> symbols;
     if (rle0) symbols.reserve(L);
-    const uint32_t symbolTotal = mtfForward(block, L, rle0, [&](uint32_t symbol) {
+    mtfForward(block, L, rle0, [&](uint32_t symbol) {
         ++counts[symbol];
         if (rle0) symbols.push_back(static_cast<uint16_t>(symbol));
     });
-    encoder.setSymbolTotal(symbolTotal);
     encoder.scale();
     if (s.mtfOutput) dumpMtf(block, L);
     if (s.mtfHistogram) recordMtfHistogram(block, L);
@@ -68,7 +58,7 @@ void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
     const int32_t c7 = clockMs();
 
     if (s.verbose) {
-        printTiming(std::cout, "   BWT time: ", c1, c2);
+        printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
         printTiming(std::cout, "   Gathering symbol statistics time: ", c3, c4);
         printTiming(std::cout,
                     rle0 ? "   MTF + RLE0 + static arithmetic time: "
@@ -78,42 +68,26 @@ void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
     }
 }
 
-uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L) {
-    const Settings& s = settings();
-    const bool rle0 = s.rle0;
-    const int32_t d0 = clockMs();
-    std::vector<uint8_t> column(L);
-    StreamInBitStream bits(in, kBitStreamWords);
-    if (s.verbose) std::cout << "   Decoding data from arithmetic stream..." << std::endl;
+namespace {
 
-    const int32_t d1 = clockMs();
-    const uint32_t idx = bits.readBits(32);
-    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
-    uint64_t codeEnd = 0;
-    {
-        StaticDecoder decoder(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize, bits);
+// The stored frequency table, read ahead of the first symbol, and the static
+// decoder.
+class StaticSymbolDecoder {
+public:
+    StaticSymbolDecoder(uint32_t alphabetSize, InBitStream& bits) : decoder(alphabetSize, bits) {}
+    void begin() {
         decoder.readTable();
         decoder.start();
-        mtfInverse([&decoder] { return decoder.decodeSymbol(); }, column.data(), L, rle0);
-        codeEnd = decoder.codeEnd();
     }
-    if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
-    const int32_t d2 = clockMs();
-    if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
+    uint32_t decodeSymbol() { return decoder.decodeSymbol(); }
+    uint64_t codeEnd() const { return decoder.codeEnd(); }
 
-    const int32_t d3 = clockMs();
-    inverseBwt(out, column.data(), L, idx);
-    const int32_t d4 = clockMs();
-    column = std::vector<uint8_t>();
-    const int32_t d5 = clockMs();
+private:
+    StaticDecoder decoder;
+};
 
-    if (s.verbose) {
-        printTiming(std::cout,
-                    rle0 ? "   iMTF + iRLE0 + static arithmetic time: "
-                         : "   iMTF + static arithmetic time: ",
-                    d1, d2);
-        printTiming(std::cout, "   iBWT time: ", d3, d4);
-        printTiming(std::cout, "   Block decompression time: ", d0, d5);
-    }
-    return payloadBytes(codeEnd);
+}  // namespace
+
+uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L) {
+    return decompressMtfBlock<StaticSymbolDecoder>(in, out, L, "static");
 }

@@ -16,11 +16,8 @@ StaticEncoder::StaticEncoder(uint32_t n, OutBitStream& out)
 void StaticEncoder::scale() {
     assert(!scaled);
     const uint32_t n = symbolCount;
-    // The sum of the counts is what the caller names as N; it is taken from
-    // the counts themselves so a mismatch can never overrun the 16-bit total.
     uint64_t counted = 0;
     for (uint32_t s = 0; s < n; ++s) counted += frequencies[s];
-    assert(counted == symbolTotal);
     const uint64_t factor = kMaxStaticTotal - n;
     if (counted != 0) {
         for (uint32_t s = 0; s < n; ++s) {

@@ -14,11 +14,23 @@
 // Largest total a stored frequency table may have.
 inline constexpr uint32_t kMaxStaticTotal = 65535;
 
+// The code interval both sides keep: 18-bit registers, and the bounds of
+// their top half and first quarter.
+class StaticCodeInterval {
+protected:
+    static constexpr uint32_t kTop = 0x3FFFF;
+    static constexpr uint32_t kHalf = 0x20000;
+    static constexpr uint32_t kQuarter = 0x10000;
+
+    uint32_t low = 0;
+    uint32_t high = kTop;
+};
+
 // Counts symbols, scales the counts and codes symbols with the scaled table.
-// Usage: count(s)++ for every symbol (or fill counts()), setSymbolTotal(N),
-// scale(), writeTable(), encodeSymbol(s) for every symbol, finish(), then
-// flush the bit stream. The bit stream is not owned and must outlive this.
-class StaticEncoder {
+// Usage: count(s)++ for every symbol (or fill counts()), scale(),
+// writeTable(), encodeSymbol(s) for every symbol, finish(), then flush the
+// bit stream. The bit stream is not owned and must outlive this.
+class StaticEncoder : private StaticCodeInterval {
 public:
     // n symbols (n >= 1) with count 0; registers low = 0, high = 0x3FFFF.
     // Throws std::bad_alloc.
@@ -37,13 +49,11 @@ public:
         return frequencies.data();
     }
 
-    // The number of symbols counted, N: the sum of all counts.
-    void setSymbolTotal(uint32_t n) { symbolTotal = n; }
-
-    // Turns the counts into scaled frequencies f'(s) = count * (65535 - n) / N
-    // (64-bit product; 1 when that is 0 for a counted symbol; 0 for an
-    // uncounted one) and then into ascending cumulative counts. The total is
-    // at most 65535, and at least 1 when anything was counted. Once only.
+    // Turns the counts into scaled frequencies f'(s) = count * (65535 - n) / N,
+    // N the sum of the counts (64-bit product; 1 when that is 0 for a counted
+    // symbol; 0 for an uncounted one) and then into ascending cumulative
+    // counts. The total is at most 65535, and at least 1 when anything was
+    // counted. Once only.
     void scale();
 
     // After scale(): the scaled frequency f'(s) of s < n, and their total.
@@ -103,17 +113,10 @@ public:
     }
 
 private:
-    static constexpr uint32_t kTop = 0x3FFFF;
-    static constexpr uint32_t kHalf = 0x20000;
-    static constexpr uint32_t kQuarter = 0x10000;
-
-    uint32_t low = 0;
-    uint32_t high = kTop;
     uint32_t pendingBits = 0;
     OutBitStream& output;
     std::vector<uint32_t> frequencies;  // n + 1: counts, then cumulative counts
     uint32_t symbolCount;
-    uint32_t symbolTotal = 0;
     bool scaled = false;
 };
 
@@ -125,7 +128,7 @@ private:
 // quarter of the 18-bit scale, so every stored symbol keeps a non-empty
 // interval and low <= value <= high holds for any code bits: the search never
 // lands on a symbol with frequency 0 and no division sees 0.
-class StaticDecoder {
+class StaticDecoder : private StaticCodeInterval {
 public:
     // n symbols (n >= 1); registers low = 0, high = 0x3FFFF. Throws
     // std::bad_alloc.
@@ -201,12 +204,6 @@ public:
     }
 
 private:
-    static constexpr uint32_t kTop = 0x3FFFF;
-    static constexpr uint32_t kHalf = 0x20000;
-    static constexpr uint32_t kQuarter = 0x10000;
-
-    uint32_t low = 0;
-    uint32_t high = kTop;
     uint32_t value = 0;
     InBitStream& input;
     uint32_t symbolCount;

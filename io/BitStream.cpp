@@ -8,21 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/ByteOrder.h"
+
 namespace {
-
-void storeLE32(char* p, uint32_t v) {
-    p[0] = static_cast<char>(v & 0xFF);
-    p[1] = static_cast<char>((v >> 8) & 0xFF);
-    p[2] = static_cast<char>((v >> 16) & 0xFF);
-    p[3] = static_cast<char>((v >> 24) & 0xFF);
-}
-
-uint32_t loadLE32(const char* p) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(p[0])) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(p[1])) << 8) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(p[2])) << 16) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24);
-}
 
 // The low n bits of v, n in 0..32.
 uint32_t lowBits(uint32_t v, uint32_t n) {
@@ -101,10 +89,10 @@ StreamOutBitStream::StreamOutBitStream(std::ostream& out, uint32_t capacityWords
 
 void StreamOutBitStream::writeWords(uint32_t words, uint32_t tailBytes) {
     char* p = bytes.data();
-    for (uint32_t i = 0; i < words; ++i, p += 4) storeLE32(p, buffer[i]);
+    for (uint32_t i = 0; i < words; ++i, p += 4) putLE32(reinterpret_cast<uint8_t*>(p), buffer[i]);
     if (tailBytes > 0) {
         char tail[4];
-        storeLE32(tail, buffer[words]);
+        putLE32(reinterpret_cast<uint8_t*>(tail), buffer[words]);
         std::copy(tail, tail + tailBytes, p);
     }
     const size_t total = static_cast<size_t>(words) * 4 + tailBytes;
@@ -185,7 +173,7 @@ void StreamInBitStream::underflow() {
         std::memset(bytes.get() + have, 0, static_cast<size_t>(words) * 4 - have);
     }
     const char* p = bytes.get();
-    for (uint32_t i = 0; i < words; ++i, p += 4) buffer[i] = loadLE32(p);
+    for (uint32_t i = 0; i < words; ++i, p += 4) buffer[i] = getLE32(reinterpret_cast<const uint8_t*>(p));
     filled = words;
     readPos = 0;
 }

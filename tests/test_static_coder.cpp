@@ -72,7 +72,6 @@ Coded encodeBlock(const std::vector<uint32_t>& symbols, uint32_t n) {
     bits.reset();
     StaticEncoder encoder(n, bits);
     for (uint32_t s : symbols) ++encoder.count(s);
-    encoder.setSymbolTotal(static_cast<uint32_t>(symbols.size()));
     encoder.scale();
     const std::vector<uint32_t> expected = referenceScale(counts);
     for (uint32_t s = 0; s < n; ++s) {
@@ -184,7 +183,6 @@ TEST(StaticScaling, StoredTotalsStayWithin16Bits) {
         bits.reset();
         StaticEncoder encoder(n, bits);
         for (uint32_t s = 0; s < n; ++s) encoder.counts()[s] = counts[s];
-        encoder.setSymbolTotal(static_cast<uint32_t>(total));
         encoder.scale();
         encoder.writeTable();
         bits.flush();
@@ -219,7 +217,6 @@ TEST(StaticPayload, WorkedExampleOf519Bytes) {
     StaticEncoder encoder(257, bits);
     encoder.count(0) += 2;
     encoder.count(98) += 1;
-    encoder.setSymbolTotal(3);
     encoder.scale();
     EXPECT_EQ(encoder.frequency(0), 43518u);
     EXPECT_EQ(encoder.frequency(98), 21759u);
@@ -297,7 +294,6 @@ TEST(StaticRoundTrip, LongRunOfPendingBits) {
         encoder.count(0) = 1;
         encoder.count(1) = 2;
         encoder.count(2) = 1;
-        encoder.setSymbolTotal(4);
         encoder.scale();
         encoder.writeTable();
         ReferenceEncoder reference;

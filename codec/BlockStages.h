@@ -1,0 +1,46 @@
+// The stages every block codec starts compression and ends extraction with:
+// the transform of the block, with the input histogram, the transform dump
+// and the verbose lines around it, and its inverse.
+#pragma once
+
+#include <cstdint>
+#include <iostream>
+
+#include "base/Platform.h"
+#include "base/Settings.h"
+#include "diag/Dumps.h"
+#include "diag/Histograms.h"
+#include "transform/Bwt.h"
+
+// Clock readings around a stage, for its timing line.
+struct StageClock {
+    int32_t start = 0;
+    int32_t end = 0;
+};
+
+// Records the input histogram when asked, transforms block[0..L) in place
+// and writes the transform dump when asked. Returns the first suffix index
+// and the clock readings around the transform.
+inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock) {
+    const Settings& s = settings();
+    if (s.inputHistogram) recordInputHistogram(block, L);
+    if (s.verbose) std::cout << "   Performing BWT..." << std::endl;
+    clock.start = clockMs();
+    const uint32_t index = forwardBwt(block, L);
+    clock.end = clockMs();
+    if (s.verbose) std::cout << "      First suffix index: " << index << std::endl;
+    if (s.bwtOutput) dumpBwt(block, L, index);
+    return index;
+}
+
+// Rebuilds out[0..L) from the transform column[0..L) (which may be out
+// itself) and first suffix index `index`. Returns the clock readings
+// around the inverse transform.
+inline StageClock untransformBlock(uint8_t* out, const uint8_t* column, uint32_t L, uint32_t index) {
+    if (settings().verbose) std::cout << "   Performing iBWT..." << std::endl;
+    StageClock clock;
+    clock.start = clockMs();
+    inverseBwt(out, column, L, index);
+    clock.end = clockMs();
+    return clock;
+}
