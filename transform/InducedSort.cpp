@@ -60,21 +60,7 @@ constexpr uint32_t kSortPrefetchDistance = 32;
 // are about to meet.
 constexpr uint32_t kScanPrefetchDistance = 32;
 
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p);
-#else
-    (void)p;
-#endif
-}
-
-inline void prefetchForWrite(void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p, 1);
-#else
-    (void)p;
-#endif
-}
+using sorthint::prefetch;
 
 // The scans read the array all over; with small pages nearly every read also
 // misses the address translation cache. Large arrays are therefore aligned to
@@ -254,6 +240,9 @@ private:
         ties_ = true;
     }
     void sortInCopy(uint32_t lo, uint32_t hi, uint32_t depth);
+    template <class Elem, class KeyAt, class Hint, class FinishEqual>
+    static bool partitionStep(Elem* a, Part& part, std::vector<Part>& stack, KeyAt keyAt, Hint hint,
+                              FinishEqual finishEqual);
     void readKeys(uint32_t l, uint32_t h, uint32_t depth);
 
     const uint8_t* t_;
@@ -266,6 +255,58 @@ private:
     std::vector<Part> stack_;
     std::vector<Part> copyStack_;
 };
+
+// One step of the multikey quicksort on a[part.lo..part.hi): a three-way
+// partition around the median of the keys at three places (keyAt(element,
+// depth); hint(i, gt) before the element at i is read). The equal part goes
+// on seven bytes deeper unless its substrings have all ended, in which case
+// finishEqual(lt, gt) takes it. The smallest part left is returned in `part`
+// and the others go on the stack, so that it stays logarithmic; false when
+// no part is left.
+template <class Elem, class KeyAt, class Hint, class FinishEqual>
+bool SubstringSort::partitionStep(Elem* a, Part& part, std::vector<Part>& stack, KeyAt keyAt, Hint hint,
+                                  FinishEqual finishEqual) {
+    const uint32_t l = part.lo;
+    const uint32_t h = part.hi;
+    const uint32_t d = part.depth;
+    uint64_t x = keyAt(a[l], d);
+    uint64_t y = keyAt(a[l + (h - l) / 2], d);
+    const uint64_t z = keyAt(a[h - 1], d);
+    if (x > y) std::swap(x, y);
+    if (y > z) y = std::max(x, z);
+    const uint64_t pivot = y;
+    // [l,lt) below, [lt,gt) equal, [gt,h) above.
+    uint32_t lt = l;
+    uint32_t gt = h;
+    uint32_t i = l;
+    while (i < gt) {
+        hint(i, gt);
+        const uint64_t k = keyAt(a[i], d);
+        if (k < pivot) {
+            std::swap(a[lt++], a[i++]);
+        } else if (k > pivot) {
+            std::swap(a[i], a[--gt]);
+        } else {
+            ++i;
+        }
+    }
+    Part parts[3] = {{l, lt, d, false}, {lt, gt, d + kStep, true}, {gt, h, d, false}};
+    if (ended(pivot)) {
+        finishEqual(lt, gt);
+        parts[1].hi = lt;
+    }
+    int next = -1;
+    for (int k = 0; k < 3; ++k) {
+        if (parts[k].hi == parts[k].lo) continue;
+        if (next < 0 || parts[k].hi - parts[k].lo < parts[next].hi - parts[next].lo) next = k;
+    }
+    if (next < 0) return false;
+    for (int k = 0; k < 3; ++k) {
+        if (k != next && parts[k].hi != parts[k].lo) stack.push_back(parts[k]);
+    }
+    part = parts[next];
+    return true;
+}
 
 // Keys of items[l..h) at `depth`, with the text and substring ends of the
 // members a few places ahead asked for early.
@@ -326,42 +367,11 @@ void SubstringSort::sortInCopy(uint32_t lo, uint32_t hi, uint32_t depth) {
                 }
                 break;
             }
-            // Pivot: the median of the keys at three places.
-            uint64_t x = a[l].key;
-            uint64_t y = a[l + (h - l) / 2].key;
-            uint64_t z = a[h - 1].key;
-            if (x > y) std::swap(x, y);
-            if (y > z) y = std::max(x, z);
-            const uint64_t pivot = y;
-            // Three-way partition: [l,lt) below, [lt,gt) equal, [gt,h) above.
-            uint32_t lt = l;
-            uint32_t gt = h;
-            uint32_t i = l;
-            while (i < gt) {
-                const uint64_t k = a[i].key;
-                if (k < pivot) {
-                    std::swap(a[lt++], a[i++]);
-                } else if (k > pivot) {
-                    std::swap(a[i], a[--gt]);
-                } else {
-                    ++i;
-                }
+            if (!partitionStep(
+                    a, part, copyStack_, [](const Item& e, uint32_t) { return e.key; }, [](uint32_t, uint32_t) {},
+                    finishItems)) {
+                break;
             }
-            Part parts[3] = {{l, lt, d, false}, {lt, gt, d + kStep, true}, {gt, h, d, false}};
-            if (ended(pivot)) {
-                finishItems(lt, gt);
-                parts[1].hi = lt;
-            }
-            int next = -1;
-            for (int k = 0; k < 3; ++k) {
-                if (parts[k].hi == parts[k].lo) continue;
-                if (next < 0 || parts[k].hi - parts[k].lo < parts[next].hi - parts[next].lo) next = k;
-            }
-            if (next < 0) break;
-            for (int k = 0; k < 3; ++k) {
-                if (k != next && parts[k].hi != parts[k].lo) copyStack_.push_back(parts[k]);
-            }
-            part = parts[next];
         }
     }
 }
@@ -379,52 +389,17 @@ bool SubstringSort::sort(uint32_t lo, uint32_t hi, uint32_t depth) {
                 sortInCopy(part.lo, part.hi, part.depth);
                 break;
             }
-            // Pivot: the median of the keys at three places.
+            auto keyAt = [this](uint32_t p, uint32_t depth) { return key(p, depth); };
             const uint32_t d = part.depth;
-            uint64_t a = key(order_[part.lo], d);
-            uint64_t b = key(order_[part.lo + size / 2], d);
-            uint64_t c = key(order_[part.hi - 1], d);
-            if (a > b) std::swap(a, b);
-            if (b > c) b = std::max(a, c);
-            const uint64_t pivot = b;
-            // Three-way partition: [lo,lt) below, [lt,gt) equal, [gt,hi) above.
-            uint32_t lt = part.lo;
-            uint32_t gt = part.hi;
-            uint32_t i = part.lo;
-            while (i < gt) {
+            auto hint = [this, d](uint32_t i, uint32_t gt) {
                 if (i + kSortPrefetchDistance < gt) {
                     const uint32_t ahead = order_[i + kSortPrefetchDistance];
                     prefetch(t_ + ahead + d);
                     prefetch(lim_ + (ahead >> 1));
                 }
-                const uint64_t s = key(order_[i], d);
-                if (s < pivot) {
-                    std::swap(order_[lt++], order_[i++]);
-                } else if (s > pivot) {
-                    std::swap(order_[i], order_[--gt]);
-                } else {
-                    ++i;
-                }
-            }
-            // The equal part goes on seven bytes deeper, unless its
-            // substrings have all ended.
-            Part parts[3] = {{part.lo, lt, d, false}, {lt, gt, d + kStep, false}, {gt, part.hi, d, false}};
-            if (ended(pivot)) {
-                finish(lt, gt);
-                parts[1].hi = lt;
-            }
-            // Go on with the smallest part and keep the others, so that the
-            // stack stays logarithmic.
-            int next = -1;
-            for (int k = 0; k < 3; ++k) {
-                if (parts[k].hi == parts[k].lo) continue;
-                if (next < 0 || parts[k].hi - parts[k].lo < parts[next].hi - parts[next].lo) next = k;
-            }
-            if (next < 0) break;
-            for (int k = 0; k < 3; ++k) {
-                if (k != next && parts[k].hi != parts[k].lo) stack_.push_back(parts[k]);
-            }
-            part = parts[next];
+            };
+            auto finishEqual = [this](uint32_t lt, uint32_t gt) { finish(lt, gt); };
+            if (!partitionStep(order_, part, stack_, keyAt, hint, finishEqual)) break;
         }
     }
     return ties_;
