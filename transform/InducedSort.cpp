@@ -110,8 +110,9 @@ inline uint32_t pairOf(const uint8_t* t, uint32_t p) {
 // then onStar(p) for the B* positions of the stretch, right to left. The
 // type chain is computed without branches and the B* positions are taken
 // from a bit mask, so the walk costs no mispredicted branch per position.
-// (bench_bwt forwardBwt/python_10MiB: each of the four walks went from
-// about 30 ms to under 10 ms, 650 -> 585 ms in all.)
+// (bench_bwt forwardBwt/python_10MiB, timed by stage: 650 -> 582 ms in
+// all, cc1plus_10MiB 710 -> 655 ms, against a walk that branched on the
+// types.)
 template <class OnByte, class OnStar>
 void walkTypesFromRight(const uint8_t* t, uint32_t n, OnByte&& onByte, OnStar&& onStar) {
     uint32_t nextIsB = 0;   // the last byte's suffix is type A
@@ -325,8 +326,9 @@ void SubstringSort::readKeys(uint32_t l, uint32_t h, uint32_t depth) {
 // Sorts order[lo..hi) (at most capacity_ members sharing `depth` bytes) in
 // the working copy. Each member's key is read once per depth: the parts
 // below and above a pivot keep the keys they have, only the equal part reads
-// the next seven bytes. (bench_bwt forwardBwt/cc1plus_10MiB: the substring
-// sort 296 -> 160 ms against partitions that read every key from the text.)
+// the next seven bytes. (bench_bwt, against partitions that read every key
+// from the text: the substring sort on python_10MiB 217 -> 120 ms, on
+// cc1plus_10MiB 296 -> about 180 ms; forwardBwt/cc1plus_10MiB 655 -> 530 ms.)
 void SubstringSort::sortInCopy(uint32_t lo, uint32_t hi, uint32_t depth) {
     Item* const a = items_;
     for (uint32_t k = 0; k < hi - lo; ++k) a[k].pos = order_[lo + k];
