@@ -70,30 +70,31 @@ constexpr uint32_t kSplitPrefetchAlways = 1u << 15;
 constexpr uint32_t kSplitPrefetchMinBlock = 1u << 19;
 
 
-// A hint to bring the cache line of p in; it never faults and changes
-// nothing. Compilers without the builtin get no hint.
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p);
-#else
-    (void)p;
-#endif
-}
+using sorthint::prefetch;
+using sorthint::prefetchForWrite;
 
-// The same for a line that is about to be written.
-inline void prefetchForWrite(void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p, 1);
-#else
-    (void)p;
-#endif
-}
-
-// Compare-exchange of places a and b of a small network.
-inline void exchange(uint32_t* pos, uint32_t* keys, int a, int b) {
-    if (keys[a] > keys[b]) {
-        std::swap(keys[a], keys[b]);
-        std::swap(pos[a], pos[b]);
+// The fixed sorting networks for m = 2, 3 and 4 places: exchange(a, b)
+// compare-exchanges places a < b of the stretch.
+template <typename Exchange>
+inline void runNetwork(uint32_t m, Exchange exchange) {
+    switch (m) {
+        case 2:
+            exchange(0, 1);
+            break;
+        case 3:
+            exchange(0, 1);
+            exchange(1, 2);
+            exchange(0, 1);
+            break;
+        case 4:
+            exchange(0, 1);
+            exchange(2, 3);
+            exchange(0, 2);
+            exchange(1, 3);
+            exchange(1, 2);
+            break;
+        default:
+            break;
     }
 }
 
@@ -373,6 +374,40 @@ void SuffixSorter::finishEqual(uint32_t lt, uint32_t eq) {
     order_[lt] |= startBit_;
 }
 
+// The order of work of the ternary split, on `order` or on the working
+// copy: partition(first, end) splits a stretch of 5 or more around a pivot
+// and returns (lt, eq); sortSmall(first, end) sorts a stretch of fewer than
+// 5; finishEqual(lt, eq) takes an equal part. Pending work is kept in
+// processing order on an explicit stack: the part below a pivot is handled
+// first, then the equal part, then the part above. Parts of fewer than five
+// entries are finished at once and the part above is taken by iteration, so
+// only a large part below the pivot pushes an entry.
+template <typename Partition, typename SortSmall, typename FinishEqual>
+void SuffixSorter::runSplits(uint32_t first, uint32_t end, Partition partition, SortSmall sortSmall,
+                             FinishEqual finishEqual) {
+    const size_t base = pending_.size();
+    for (;;) {
+        while (end - first >= 5) {
+            const auto [lt, eq] = partition(first, end);
+            if (lt - first >= 5) {
+                pending_.push_back(Pending{lt, eq, end});
+                end = lt;
+            } else {
+                sortSmall(first, lt);
+                finishEqual(lt, eq);
+                first = eq;
+            }
+        }
+        sortSmall(first, end);
+        if (pending_.size() == base) return;
+        const Pending next = pending_.back();
+        pending_.pop_back();
+        finishEqual(next.lt, next.eq);
+        first = next.eq;
+        end = next.end;
+    }
+}
+
 void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
     assert(end - first >= 5);
     if (end - first <= kScratchEntries) {
@@ -392,66 +427,45 @@ void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
             return;
         }
     }
-    // Pending work is kept in processing order on an explicit stack: the part
-    // below a pivot is handled first, then the equal part gets its number,
-    // then the part above. Parts of fewer than five entries are finished at
-    // once and the part above is taken by iteration, so only a large part
-    // below the pivot pushes an entry.
-    const size_t base = pending_.size();
     bool firstPartition = true;
-    for (;;) {
-        while (end - first >= 5) {
-            const uint32_t pivot = key(order_[first + (end - first) / 2]);
+    auto partition = [&](uint32_t lo, uint32_t hi) {
+        const uint32_t pivot = key(order_[lo + (hi - lo) / 2]);
 
-            // Keys are read in a scattered order; for large stretches the
-            // entries a few steps ahead of both moving ends are asked for early.
-            // The place asked for is clamped into the stretch, which costs
-            // less than testing it and keeps every read inside `order`.
-            // Once the first partition has read every key of the group, the
-            // parts below it find their keys in the cache unless the group
-            // is too large to stay there.
-            const bool hinted = count_ > kSplitPrefetchMinBlock &&
-                                end - first > 2 * kSplitPrefetchDistance &&
-                                (firstPartition || end - first > kSplitPrefetchAlways);
-            firstPartition = false;
-            const uint32_t lastPlace = end - 1;
-            auto hint = [this, first, lastPlace](uint32_t at, int32_t ahead) {
-                uint32_t k;
-                if (ahead >= 0) {
-                    k = std::min(at + static_cast<uint32_t>(ahead), lastPlace);
-                } else {
-                    const uint32_t back = static_cast<uint32_t>(-ahead);
-                    k = at >= first + back ? at - back : first;
-                }
-                prefetch(group_ + order_[k] + step_);
-            };
-
-            auto hintFront = [&](uint32_t at) {
-                if (hinted) hint(at, kSplitPrefetchDistance);
-            };
-            auto hintBack = [&](uint32_t at) {
-                if (hinted) hint(at, -kSplitPrefetchDistance);
-            };
-            const auto [lt, eq] = partitionAroundPivot(
-                order_, first, end, pivot, [this](uint32_t p) { return key(p); }, hintFront, hintBack);
-
-            if (lt - first >= 5) {
-                pending_.push_back(Pending{lt, eq, end});
-                end = lt;
+        // Keys are read in a scattered order; for large stretches the
+        // entries a few steps ahead of both moving ends are asked for early.
+        // The place asked for is clamped into the stretch, which costs
+        // less than testing it and keeps every read inside `order`.
+        // Once the first partition has read every key of the group, the
+        // parts below it find their keys in the cache unless the group
+        // is too large to stay there.
+        const bool hinted = count_ > kSplitPrefetchMinBlock &&
+                            hi - lo > 2 * kSplitPrefetchDistance &&
+                            (firstPartition || hi - lo > kSplitPrefetchAlways);
+        firstPartition = false;
+        const uint32_t lastPlace = hi - 1;
+        auto hint = [this, lo, lastPlace](uint32_t at, int32_t ahead) {
+            uint32_t k;
+            if (ahead >= 0) {
+                k = std::min(at + static_cast<uint32_t>(ahead), lastPlace);
             } else {
-                sortSmall(first, lt);
-                finishEqual(lt, eq);
-                first = eq;
+                const uint32_t back = static_cast<uint32_t>(-ahead);
+                k = at >= lo + back ? at - back : lo;
             }
-        }
-        sortSmall(first, end);
-        if (pending_.size() == base) return;
-        const Pending next = pending_.back();
-        pending_.pop_back();
-        finishEqual(next.lt, next.eq);
-        first = next.eq;
-        end = next.end;
-    }
+            prefetch(group_ + order_[k] + step_);
+        };
+
+        auto hintFront = [&](uint32_t at) {
+            if (hinted) hint(at, kSplitPrefetchDistance);
+        };
+        auto hintBack = [&](uint32_t at) {
+            if (hinted) hint(at, -kSplitPrefetchDistance);
+        };
+        return partitionAroundPivot(
+            order_, lo, hi, pivot, [this](uint32_t p) { return key(p); }, hintFront, hintBack);
+    };
+    runSplits(
+        first, end, partition, [this](uint32_t lo, uint32_t hi) { sortSmall(lo, hi); },
+        [this](uint32_t lt, uint32_t eq) { finishEqual(lt, eq); });
 }
 
 void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
@@ -517,96 +531,59 @@ void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
 // group numbers are written in the same order as by a split in place.
 void SuffixSorter::splitKeys(uint64_t* elems, uint32_t size) {
     auto keyAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i] >> 32); };
-    auto exchangeAt = [elems](uint32_t a, uint32_t b) {
-        if ((elems[a] >> 32) > (elems[b] >> 32)) std::swap(elems[a], elems[b]);
+    auto sortSmallPart = [elems](uint32_t lo, uint32_t hi) {
+        runNetwork(hi - lo, [part = elems + lo](uint32_t a, uint32_t b) {
+            if ((part[a] >> 32) > (part[b] >> 32)) std::swap(part[a], part[b]);
+        });
     };
-    auto sortSmallPart = [&exchangeAt](uint32_t lo, uint32_t hi) {
-        switch (hi - lo) {
-            case 2:
-                exchangeAt(lo, lo + 1);
-                break;
-            case 3:
-                exchangeAt(lo, lo + 1);
-                exchangeAt(lo + 1, lo + 2);
-                exchangeAt(lo, lo + 1);
-                break;
-            case 4:
-                exchangeAt(lo, lo + 1);
-                exchangeAt(lo + 2, lo + 3);
-                exchangeAt(lo, lo + 2);
-                exchangeAt(lo + 1, lo + 3);
-                exchangeAt(lo + 1, lo + 2);
-                break;
-            default:
-                break;
+    auto partition = [&](uint32_t lo, uint32_t hi) {
+        const uint32_t pivot = keyAt(lo + (hi - lo) / 2);
+        uint32_t below;
+        uint32_t equal;
+        if (hi - lo >= kBranchFreeMin) {
+            // Three-way partition in one pass: members below the pivot
+            // close up at the front of the part itself, members above it
+            // go to the front of the second half of the working copy and
+            // equal members to its back; then the two are copied behind
+            // the members below. Every member is written to all three
+            // next free places and only the cursor of its own part moves
+            // on, so the loop has no branch that keys of random order
+            // would mispredict. The parts below and above keep the order
+            // their members had (the equal part, which is not split
+            // again, is reversed).
+            const uint32_t m = hi - lo;
+            uint64_t* const out = elems + scratchEntries_;
+            uint64_t* const part = elems + lo;
+            below = 0;
+            uint32_t above = 0;
+            equal = 0;
+            for (uint32_t t = 0; t < m; ++t) {
+                const uint64_t x = part[t];
+                const uint32_t k = static_cast<uint32_t>(x >> 32);
+                const uint32_t isBelow = k < pivot;
+                const uint32_t isAbove = k > pivot;
+                part[below] = x;
+                out[above] = x;
+                out[m - 1 - equal] = x;
+                below += isBelow;
+                above += isAbove;
+                equal += 1 - isBelow - isAbove;
+            }
+            std::memcpy(part + below, out + (m - equal), size_t{equal} * sizeof(uint64_t));
+            std::memcpy(part + below + equal, out, size_t{above} * sizeof(uint64_t));
+        } else {
+            // A short part: the in-place split, whose branches cost less
+            // here than the copies of the other way.
+            auto noHint = [](uint32_t) {};
+            const auto [lt, eq] = partitionAroundPivot(
+                elems, lo, hi, pivot, [](uint64_t e) { return static_cast<uint32_t>(e >> 32); }, noHint,
+                noHint);
+            below = lt - lo;
+            equal = eq - lt;
         }
+        return std::pair<uint32_t, uint32_t>{lo + below, lo + below + equal};
     };
-    const size_t base = pending_.size();
-    uint32_t lo = 0;
-    uint32_t hi = size;
-    for (;;) {
-        while (hi - lo >= 5) {
-            const uint32_t pivot = keyAt(lo + (hi - lo) / 2);
-            uint32_t below;
-            uint32_t equal;
-            if (hi - lo >= kBranchFreeMin) {
-                // Three-way partition in one pass: members below the pivot
-                // close up at the front of the part itself, members above it
-                // go to the front of the second half of the working copy and
-                // equal members to its back; then the two are copied behind
-                // the members below. Every member is written to all three
-                // next free places and only the cursor of its own part moves
-                // on, so the loop has no branch that keys of random order
-                // would mispredict. The parts below and above keep the order
-                // their members had (the equal part, which is not split
-                // again, is reversed).
-                const uint32_t m = hi - lo;
-                uint64_t* const out = elems + scratchEntries_;
-                uint64_t* const part = elems + lo;
-                below = 0;
-                uint32_t above = 0;
-                equal = 0;
-                for (uint32_t t = 0; t < m; ++t) {
-                    const uint64_t x = part[t];
-                    const uint32_t k = static_cast<uint32_t>(x >> 32);
-                    const uint32_t isBelow = k < pivot;
-                    const uint32_t isAbove = k > pivot;
-                    part[below] = x;
-                    out[above] = x;
-                    out[m - 1 - equal] = x;
-                    below += isBelow;
-                    above += isAbove;
-                    equal += 1 - isBelow - isAbove;
-                }
-                std::memcpy(part + below, out + (m - equal), size_t{equal} * sizeof(uint64_t));
-                std::memcpy(part + below + equal, out, size_t{above} * sizeof(uint64_t));
-            } else {
-                // A short part: the in-place split, whose branches cost less
-                // here than the copies of the other way.
-                auto noHint = [](uint32_t) {};
-                const auto [lt, eq] = partitionAroundPivot(
-                    elems, lo, hi, pivot, [](uint64_t e) { return static_cast<uint32_t>(e >> 32); }, noHint,
-                    noHint);
-                below = lt - lo;
-                equal = eq - lt;
-            }
-            const uint32_t lt = lo + below;
-            const uint32_t eq = lt + equal;
-            if (lt - lo >= 5) {
-                pending_.push_back(Pending{lt, eq, hi});
-                hi = lt;
-            } else {
-                sortSmallPart(lo, lt);
-                lo = eq;
-            }
-        }
-        sortSmallPart(lo, hi);
-        if (pending_.size() == base) return;
-        const Pending next = pending_.back();
-        pending_.pop_back();
-        lo = next.eq;
-        hi = next.end;
-    }
+    runSplits(0, size, partition, sortSmallPart, [](uint32_t, uint32_t) {});
 }
 
 // Takes over a split group from the working copy, now ordered by key: runs
@@ -684,42 +661,37 @@ void SuffixSorter::finishSorted(uint32_t first, uint32_t m, const uint32_t* pos,
 // In the later passes most small groups do not split: every key is the same
 // and the group number stands. That case is settled before the network runs
 // (the network would move nothing and finishSorted would return at once).
-void SuffixSorter::sortPair(uint32_t first) {
-    uint32_t pos[2] = {order_[first], order_[first + 1]};
-    uint32_t keys[2] = {key(pos[0]), key(pos[1])};
-    if (keys[0] == keys[1] && keepsNumber(pos[0], first + 2)) {
+template <uint32_t M>
+void SuffixSorter::sortNetworked(uint32_t first) {
+    uint32_t pos[M];
+    uint32_t keys[M];
+    uint32_t differ = 0;
+    for (uint32_t k = 0; k < M; ++k) {
+        pos[k] = order_[first + k];
+        keys[k] = key(pos[k]);
+        differ |= keys[k] ^ keys[0];
+    }
+    if (differ == 0 && keepsNumber(pos[0], first + M)) {
         order_[first] |= startBit_;
         return;
     }
-    exchange(pos, keys, 0, 1);
-    finishSorted(first, 2, pos, keys);
+    runNetwork(M, [&pos, &keys](uint32_t a, uint32_t b) {
+        if (keys[a] > keys[b]) {
+            std::swap(keys[a], keys[b]);
+            std::swap(pos[a], pos[b]);
+        }
+    });
+    finishSorted(first, M, pos, keys);
+}
+
+void SuffixSorter::sortPair(uint32_t first) {
+    sortNetworked<2>(first);
 }
 
 void SuffixSorter::sortTriple(uint32_t first) {
-    uint32_t pos[3] = {order_[first], order_[first + 1], order_[first + 2]};
-    uint32_t keys[3] = {key(pos[0]), key(pos[1]), key(pos[2])};
-    if (((keys[0] ^ keys[1]) | (keys[1] ^ keys[2])) == 0 && keepsNumber(pos[0], first + 3)) {
-        order_[first] |= startBit_;
-        return;
-    }
-    exchange(pos, keys, 0, 1);
-    exchange(pos, keys, 1, 2);
-    exchange(pos, keys, 0, 1);
-    finishSorted(first, 3, pos, keys);
+    sortNetworked<3>(first);
 }
 
 void SuffixSorter::sortQuad(uint32_t first) {
-    uint32_t pos[4] = {order_[first], order_[first + 1], order_[first + 2], order_[first + 3]};
-    uint32_t keys[4] = {key(pos[0]), key(pos[1]), key(pos[2]), key(pos[3])};
-    if (((keys[0] ^ keys[1]) | (keys[1] ^ keys[2]) | (keys[2] ^ keys[3])) == 0 &&
-        keepsNumber(pos[0], first + 4)) {
-        order_[first] |= startBit_;
-        return;
-    }
-    exchange(pos, keys, 0, 1);
-    exchange(pos, keys, 2, 3);
-    exchange(pos, keys, 0, 2);
-    exchange(pos, keys, 1, 3);
-    exchange(pos, keys, 1, 2);
-    finishSorted(first, 4, pos, keys);
+    sortNetworked<4>(first);
 }

@@ -13,6 +13,27 @@
 #include <memory>
 #include <vector>
 
+// Hints to bring in the cache line at p, for reading or for writing, shared
+// by the sorter's two stages; they never fault and change nothing.
+// Compilers without the builtin get no hint.
+namespace sorthint {
+inline void prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
+inline void prefetchForWrite(void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p, 1);
+#else
+    (void)p;
+#endif
+}
+}  // namespace sorthint
+
 // Prefix-doubling refinement over arrays owned by the caller: `order` lists
 // the suffixes 0..count-1 of a string of count-1 symbols (count-1 is its end)
 // grouped by their first symbol, and group[p] is the index just past the
@@ -81,10 +102,14 @@ private:
     bool keepsNumber(uint32_t p, uint32_t number) const {
         return knownNumber_ != 0 ? knownNumber_ == number : group_[p] == number;
     }
+    template <typename Partition, typename SortSmall, typename FinishEqual>
+    void runSplits(uint32_t first, uint32_t end, Partition partition, SortSmall sortSmall, FinishEqual finishEqual);
     void splitInScratch(uint32_t first, uint32_t end);
     void splitKeys(uint64_t* elems, uint32_t size);
     void finishFromScratch(uint32_t first, uint32_t size);
     void sortSmall(uint32_t first, uint32_t end);   // sizes 0..4
+    template <uint32_t M>
+    void sortNetworked(uint32_t first);   // sortPair, sortTriple, sortQuad
     void finishEqual(uint32_t lt, uint32_t eq);
     void finishSorted(uint32_t first, uint32_t m, const uint32_t* pos, const uint32_t* keys);
 
