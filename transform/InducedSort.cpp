@@ -14,8 +14,10 @@
 // the next B* position plus one byte, are sorted by a multikey quicksort
 // (a substring that is a proper prefix of another is the smaller suffix:
 // the byte after its end is type A in the one, type B in the other). Equal
-// substrings leave ties, which the prefix doubling of SuffixSorter resolves
-// on the string of substring ranks. Stage two places the sorted B* suffixes
+// substrings leave ties, which are resolved on the string of substring
+// ranks (the reduced string): by the prefix doubling of SuffixSorter, or,
+// when the reduced string has few distinct symbols (long repeats), by
+// recursive induced sorting of it. Stage two places the sorted B* suffixes
 // at the front of their (first byte, second byte) parts, where they precede
 // every other type-B suffix of the part, and induces everything else: one
 // scan from the right places the type-B suffixes, one from the left the
@@ -25,7 +27,9 @@
 // H = N/2): [0, m+1) the B* suffixes in sorted order (place 0 for the end of
 // the reduced string), [m+1, m+1+H) one value per B* position p at p/2
 // (where its substring ends while sorting, then its group number), and from
-// H+1 on the group numbers of the reduced string for the doubling.
+// H+1 on the group numbers of the reduced string for the doubling. The
+// induced sorting of the reduced string moves it to [m+1, 2m+2), behind its
+// suffix array in [0, m+1), with its buckets from 2m+2 on when they fit.
 #include <algorithm>
 #include <bit>
 #include <cassert>
