@@ -14,8 +14,10 @@
 // the next B* position plus one byte, are sorted by a multikey quicksort
 // (a substring that is a proper prefix of another is the smaller suffix:
 // the byte after its end is type A in the one, type B in the other). Equal
-// substrings leave ties, which the prefix doubling of SuffixSorter resolves
-// on the string of substring ranks. Stage two places the sorted B* suffixes
+// substrings leave ties, which are resolved on the string of substring
+// ranks (the reduced string): by the prefix doubling of SuffixSorter, or,
+// when the reduced string has few distinct symbols (long repeats), by
+// recursive induced sorting of it. Stage two places the sorted B* suffixes
 // at the front of their (first byte, second byte) parts, where they precede
 // every other type-B suffix of the part, and induces everything else: one
 // scan from the right places the type-B suffixes, one from the left the
@@ -25,7 +27,9 @@
 // H = N/2): [0, m+1) the B* suffixes in sorted order (place 0 for the end of
 // the reduced string), [m+1, m+1+H) one value per B* position p at p/2
 // (where its substring ends while sorting, then its group number), and from
-// H+1 on the group numbers of the reduced string for the doubling.
+// H+1 on the group numbers of the reduced string for the doubling. The
+// induced sorting of the reduced string moves it to [m+1, 2m+2), behind its
+// suffix array in [0, m+1), with its buckets from 2m+2 on when they fit.
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -53,6 +57,11 @@ constexpr uint32_t kInsertionMax = 12;
 // The substring sort's own working copy, when the array's free end is
 // shorter: 16 bytes per member, 256 KiB.
 constexpr uint32_t kOwnItems = 1u << 14;
+// The reduced string's own bucket table, when the array has no room: 1 MiB.
+constexpr uint32_t kOwnBuckets = 1u << 18;
+// The reduced string is sorted by induced sorting when it has at most one
+// distinct symbol per this many.
+constexpr uint32_t kInducedReducedMinRepeat = 12;
 // How far ahead the partitions of the multikey quicksort ask for the text
 // and substring ends of the members.
 constexpr uint32_t kSortPrefetchDistance = 32;
@@ -195,6 +204,8 @@ public:
 
     // Sorts order[lo..hi), whose members share their first `depth` bytes.
     // Returns whether some substrings are equal.
+    // Groups of equal substrings finished so far.
+    uint32_t groups() const { return groups_; }
     bool sort(uint32_t lo, uint32_t hi, uint32_t depth);
 
 private:
@@ -230,6 +241,7 @@ private:
     // number; the last place of a larger group gives way to its first place,
     // from where the reduced string's order is rebuilt.
     void finish(uint32_t lo, uint32_t hi) {
+        ++groups_;
         if (hi - lo == 1) {
             const uint32_t p = order_[lo];
             lim_[p >> 1] = hi | kMark;
@@ -253,6 +265,7 @@ private:
     Item* items_;
     uint32_t capacity_;
     bool ties_ = false;
+    uint32_t groups_ = 0;
     std::vector<Part> stack_;
     std::vector<Part> copyStack_;
 };
@@ -407,6 +420,207 @@ bool SubstringSort::sort(uint32_t lo, uint32_t hi, uint32_t depth) {
     return ties_;
 }
 
+// Sorting the reduced string by induced sorting (SA-IS). The string
+// s[0..len] ends with s[len] = 0, the unique smallest symbol; every symbol is
+// below `alphabet`. Bit 31 of each symbol holds its suffix's type (set for
+// type S, smaller than the next suffix) while the sort runs. The string of
+// the next level (its LMS substrings named by rank) is at most half as long
+// and is sorted the same way in the upper part of sa; its buckets go where
+// they fit (the caller's table, then the gap in sa between the next level's
+// suffix array and string), and where neither holds them the prefix
+// doubling of SuffixSorter sorts that level instead. Each level keeps only
+// a few locals, and there are at most log2(len) levels.
+constexpr uint32_t kTypeS = 0x80000000u;
+constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+// How far ahead the reduced string's induced scans ask for symbols.
+constexpr uint32_t kReducedAhead = 16;
+
+class ReducedSort {
+public:
+    // sa[0..len] receives the sorted suffixes of s; bkt[0..bktSize) is
+    // scratch, bktSize >= alphabet.
+    ReducedSort(uint32_t* s, uint32_t len, uint32_t alphabet, uint32_t* sa, uint32_t* bkt, size_t bktSize)
+        : s_(s), len_(len), alphabet_(alphabet), sa_(sa), bkt_(bkt), bktSize_(bktSize) {}
+
+    void run() {
+        markTypes();
+        // Unsorted LMS suffixes at their bucket ends, then both induced
+        // scans: the LMS substrings come out sorted.
+        fillTails();
+        for (uint32_t i = 0; i <= len_; ++i) sa_[i] = kEmpty;
+        for (uint32_t i = 1; i < len_; ++i) {
+            if (isLms(i)) sa_[--bkt_[sym(i)]] = i;
+        }
+        sa_[0] = len_;
+        induce();
+        uint32_t n1 = 0;
+        for (uint32_t i = 0; i <= len_; ++i) {
+            const uint32_t j = sa_[i];
+            if (isLms(j)) sa_[n1++] = j;
+        }
+        const bool distinct = nameSubstrings(n1);uint32_t* const s1 = sa_ + len_ + 1 - n1;
+        uint32_t* const order = sa_;
+        if (distinct) {
+            for (uint32_t r = 0; r < n1; ++r) order[s1[r] - 1] = r;
+        } else if (n1 + 1 <= bktSize_) {
+            ReducedSort(s1, n1 - 1, n1 + 1, order, bkt_, bktSize_).run();
+        } else if (n1 + 1 <= len_ + 1 - 2 * n1) {
+            ReducedSort(s1, n1 - 1, n1 + 1, order, sa_ + n1, len_ + 1 - 2 * n1).run();
+        } else {
+            refineNames(s1, n1);
+        }
+        // The LMS positions in text order replace s1; the sorted reduced
+        // suffixes become sorted LMS positions, placed at their bucket ends
+        // from the largest down for the final induced scans.
+        uint32_t j = 0;
+        for (uint32_t i = 1; i <= len_; ++i) {
+            if (isLms(i)) s1[j++] = i;
+        }
+        for (uint32_t i = 0; i < n1; ++i) sa_[i] = s1[sa_[i]];
+        for (uint32_t i = n1; i <= len_; ++i) sa_[i] = kEmpty;
+        fillTails();
+        for (uint32_t i = n1; i-- > 1;) {
+            const uint32_t p = sa_[i];
+            sa_[i] = kEmpty;
+            sa_[--bkt_[sym(p)]] = p;
+        }
+        induce();for (uint32_t i = 0; i <= len_; ++i) s_[i] &= ~kTypeS;
+    }
+
+private:
+    uint32_t sym(uint32_t i) const { return s_[i] & ~kTypeS; }
+    bool isS(uint32_t i) const { return (s_[i] & kTypeS) != 0; }
+    bool isLms(uint32_t i) const { return i > 0 && i <= len_ && isS(i) && !isS(i - 1); }
+
+    void markTypes() {
+        s_[len_] |= kTypeS;
+        uint32_t next = s_[len_];
+        for (uint32_t i = len_; i-- > 0;) {
+            const uint32_t c = s_[i];
+            const uint32_t nextSym = next & ~kTypeS;
+            const bool typeS = c < nextSym || (c == nextSym && (next & kTypeS) != 0);
+            s_[i] = c | (typeS ? kTypeS : 0u);
+            next = s_[i];
+        }
+    }
+    void count() {
+        std::fill(bkt_, bkt_ + alphabet_, 0u);
+        for (uint32_t i = 0; i <= len_; ++i) ++bkt_[sym(i)];
+    }
+    void fillTails() {
+        count();
+        uint32_t sum = 0;
+        for (uint32_t v = 0; v < alphabet_; ++v) {
+            sum += bkt_[v];
+            bkt_[v] = sum;
+        }
+    }
+    void fillHeads() {
+        count();
+        uint32_t sum = 0;
+        for (uint32_t v = 0; v < alphabet_; ++v) {
+            const uint32_t c = bkt_[v];
+            bkt_[v] = sum;
+            sum += c;
+        }
+    }
+    // From the seeds in place: type-L suffixes from the left, then type-S
+    // ones from the right.
+    void induce() {
+        fillHeads();
+        for (uint32_t i = 0; i <= len_; ++i) {
+            hintAhead(i + 2 * kReducedAhead, i + kReducedAhead);
+            const uint32_t j = sa_[i];
+            if (j != kEmpty && j > 0 && !isS(j - 1)) sa_[bkt_[sym(j - 1)]++] = j - 1;
+        }
+        fillTails();
+        for (uint32_t i = len_ + 1; i-- > 0;) {
+            if (i >= 2 * kReducedAhead) hintAhead(i - 2 * kReducedAhead, i - kReducedAhead);
+            const uint32_t j = sa_[i];
+            if (j != kEmpty && j > 0 && isS(j - 1)) sa_[--bkt_[sym(j - 1)]] = j - 1;
+        }
+    }
+    // Asks for the symbol before the suffix at place far, and for the bucket
+    // of the one before the suffix at place near (whose symbol was asked for
+    // earlier). Places past the end are skipped.
+    void hintAhead(uint32_t far, uint32_t near) const {
+        if (far <= len_) {
+            const uint32_t j = sa_[far];
+            prefetch(s_ + (j - 1 < len_ ? j - 1 : 0));
+        }
+        if (near <= len_) {
+            const uint32_t j = sa_[near];
+            if (j - 1 < len_) prefetch(bkt_ + sym(j - 1));
+        }
+    }
+    // Whether the LMS substrings at a and b (up to and including the next
+    // LMS position) are equal in symbols and types.
+    bool sameSubstring(uint32_t a, uint32_t b) const {
+        if (a == len_ || b == len_) return false;
+        for (uint32_t d = 0;; ++d) {
+            if (s_[a + d] != s_[b + d]) return false;
+            if (d > 0 && (isLms(a + d) || isLms(b + d))) return true;
+        }
+    }
+    // Names the n1 sorted LMS substrings in sa[0..n1) by the place just past
+    // their run of equals (the end suffix gets 1) and leaves the string of
+    // names at the end of sa[0..len] in text order. The last place of each
+    // run gets the run's first place. True when all differ.
+    bool nameSubstrings(uint32_t n1) {
+        for (uint32_t i = n1; i <= len_; ++i) sa_[i] = kEmpty;
+        uint32_t end = n1;
+        uint32_t prev = sa_[n1 - 1];
+        sa_[n1 + (prev >> 1)] = end;
+        bool distinct = true;
+        for (uint32_t i = n1 - 1; i-- > 0;) {
+            const uint32_t p = sa_[i];
+            if (!sameSubstring(p, prev)) {
+                sa_[end - 1] = i + 1;
+                end = i + 1;
+            } else {
+                distinct = false;
+            }
+            sa_[n1 + (p >> 1)] = end;
+            prev = p;
+        }
+        sa_[end - 1] = 0;
+        uint32_t j = len_ + 1;
+        for (uint32_t i = len_ + 1; i-- > n1;) {
+            if (sa_[i] != kEmpty) sa_[--j] = sa_[i];
+        }
+        return distinct;
+    }
+    // Sorts the string of names s1[0..n1) by prefix doubling into
+    // sa[0..n1). sa[g-1] holds where group g's next member goes (its first
+    // place to start with); the last member takes that place itself.
+    void refineNames(uint32_t* s1, uint32_t n1) {
+        uint32_t* const order = sa_;
+        for (uint32_t r = 0; r < n1; ++r) {
+            const uint32_t g = s1[r];
+            const uint32_t slot = order[g - 1];
+            if (slot == g - 1) {
+                order[g - 1] = r;
+            } else {
+                order[slot] = r;
+                order[g - 1] = slot + 1;
+            }
+        }
+        {
+            SuffixSorter sorter;
+            sorter.attach(order, s1, n1);
+            sorter.refine(1);
+        }
+        for (uint32_t r = 0; r < n1; ++r) order[s1[r] - 1] = r;
+    }
+
+    uint32_t* s_;
+    uint32_t len_;
+    uint32_t alphabet_;
+    uint32_t* sa_;
+    uint32_t* bkt_;
+    size_t bktSize_;
+};
+
 // Stage one: sorts the m >= 1 B* suffixes into sa[0..m).
 void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& bk) {
     const uint32_t half = n / 2;
@@ -444,10 +658,12 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
     }
     SubstringSort substrings(t, n, order, lim, items, capacity);
     bool ties = false;
+    uint32_t singles = 0;   // substrings alone in their pair
     for (uint32_t x = 0; x < kPairs; ++x) {
         const uint32_t lo = bk.bs[x];
         const uint32_t hi = x + 1 < kPairs ? bk.bs[x + 1] : m + 1;
         if (hi - lo == 1) {
+            ++singles;
             lim[order[lo] >> 1] = hi | kMark;
             order[lo] |= kMark;
         } else if (hi - lo > 1) {
@@ -462,6 +678,49 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
         return;
     }
 
+    // A reduced string of few distinct symbols (long repeats, periodic
+    // blocks) is sorted by induced sorting: in linear time, where the
+    // doubling would take a pass over nearly all of it per doubled depth.
+    // Its buckets (one per distinct substring, plus the end) go in the
+    // array's free end past the string, or in a table of at most 1 MiB.
+    // (bench_bwt forwardBwt, two runs side by side with the doubling:
+    // corpus_10MiB 793/906 -> 648/579 ms, ab_10MiB 545/493 -> 421/374 ms,
+    // random1000_10MiB 717/630 -> 579/493 ms. Timed by stage, the induced
+    // sort loses where many symbols differ: python_10MiB (11% distinct)
+    // 274 -> 405 ms, cc1plus_10MiB (43%) 206 -> 414 ms; there the doubling
+    // only touches the groups that tie.)
+    const uint32_t alphabet = substrings.groups() + singles + 1;
+    const size_t tail = size_t{n} - 2 * size_t{m};
+    if (alphabet <= m / kInducedReducedMinRepeat && (alphabet <= tail || alphabet <= kOwnBuckets)) {
+        uint32_t k = m;
+        forEachBStarFromRight(t, n, [&](uint32_t p) { group[--k] = lim[p >> 1] & ~kMark; });
+        group[m] = 1;
+        uint32_t* const s = sa + m + 1;
+        std::memmove(s, group, (size_t{m} + 1) * sizeof(uint32_t));
+        // Group numbers to ranks 0..alphabet-1, through a table of the
+        // group ends in order[0..m].
+        std::fill(order, order + m + 1, 0u);
+        for (uint32_t i = 0; i <= m; ++i) order[s[i] - 1] = 1;
+        uint32_t rank = 0;
+        for (uint32_t i = 0; i <= m; ++i) {
+            if (order[i] != 0) order[i] = rank++;
+        }
+        assert(rank == alphabet);
+        for (uint32_t i = 0; i <= m; ++i) s[i] = order[s[i] - 1];
+        std::unique_ptr<uint32_t[]> ownBuckets;
+        uint32_t* bkt = s + m + 1;
+        size_t bktSize = tail;
+        if (alphabet > tail) {
+            ownBuckets = std::make_unique_for_overwrite<uint32_t[]>(alphabet);
+            bkt = ownBuckets.get();
+            bktSize = alphabet;
+        }
+        ReducedSort(s, m, alphabet, order, bkt, bktSize).run();ownBuckets.reset();
+        k = m;
+        forEachBStarFromRight(t, n, [&](uint32_t p) { s[--k] = p; });
+        for (uint32_t i = 0; i < m; ++i) sa[i] = s[order[i + 1]];
+        return;
+    }
     // The reduced string: suffix k (the k-th B* from the left) has the group
     // number of its substring. Places alone become sorted places; the
     // members of larger groups are entered as reduced indices, the last

@@ -2,8 +2,9 @@
 // Burrows–Wheeler transform. Suffixes are classified by type; only the B*
 // suffixes (a type-B suffix followed by a type-A one, at most half of them)
 // are sorted directly: by their B* substrings with a multikey quicksort, and
-// where substrings tie, by prefix doubling (Larsson–Sadakane) on the string
-// of substring ranks. Every other suffix is then placed by two linear
+// where substrings tie, on the string of substring ranks: by prefix doubling
+// (Larsson–Sadakane), or by recursive induced sorting when that string has
+// few distinct symbols. Every other suffix is then placed by two linear
 // induced scans; the last one emits the transform. The end of the block
 // counts as one symbol below every byte, so all N+1 suffixes (the empty one
 // included) are distinct and the sorted order is unique.
