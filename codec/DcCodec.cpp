@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Exception.h"
+#include "base/Compiler.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
@@ -19,13 +20,6 @@
 #include "transform/Bwt.h"
 #include "transform/DistanceCoding.h"
 
-// The extraction loop has a second build for newer x86-64 processors (see
-// Level3Build); GCC compiles it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define MORV_LEVEL3_BUILD 1
-#else
-#define MORV_LEVEL3_BUILD 0
-#endif
 
 namespace {
 
@@ -60,7 +54,7 @@ struct LaggedValues {
         while (decoded < n && decoded < kLag) ring[decoded++ % kLag] = work.decodeValue();
     }
 
-    [[gnu::always_inline]] uint32_t operator()() {
+    MORV_FORCE_INLINE uint32_t operator()() {
         const uint32_t v = ring[taken++ % kLag];
         if (decoded < n) ring[decoded++ % kLag] = work.decodeValue();
         return v;
@@ -72,12 +66,12 @@ struct PortableBuild {};
 // Decodes the n values into the column; returns where their code ends (see
 // the coders' codeEnd).
 template <typename Build, typename ValueCoder>
-uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
+uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column, const CpuFeatures& features) {
     coder.start();
-    return inverseDc(LaggedValues<ValueCoder, Build>(coder, n), n, L, column).work.codeEnd();
+    return inverseDc(LaggedValues<ValueCoder, Build>(coder, n), n, L, column, features).work.codeEnd();
 }
 
-#if MORV_LEVEL3_BUILD
+#if MORV_HAVE_X86_64_V3
 // The loop of the arithmetic-coded values once more, compiled for the
 // x86-64 level 3 instructions and run where the processor has them: they
 // shorten the coder's chain of steps (a leading-zero count in one
@@ -90,11 +84,10 @@ using Level3Values = LaggedValues<DcValueModel<ArithmeticDecoder>, Level3Build>;
 
 }  // namespace
 
-#if MORV_LEVEL3_BUILD
-#pragma GCC push_options
-#pragma GCC target("arch=x86-64-v3")
-template Level3Values inverseDc<Level3Values>(Level3Values, uint32_t, uint32_t, uint8_t*);
-#pragma GCC pop_options
+#if MORV_HAVE_X86_64_V3
+MORV_BEGIN_X86_64_V3
+template Level3Values inverseDc<Level3Values>(Level3Values, uint32_t, uint32_t, uint8_t*, const CpuFeatures&);
+MORV_END_X86_64_V3
 #endif
 
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
@@ -146,7 +139,7 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     }
 }
 
-uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
+uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatures& features) {
     const Settings& s = settings();
     const int32_t d0 = clockMs();
     StreamInBitStream bits(in, kBitStreamWords);
@@ -167,17 +160,17 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
     uint64_t codeEnd = 0;
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        codeEnd = readValues<PortableBuild>(coder, n, L, column);
+        codeEnd = readValues<PortableBuild>(coder, n, L, column, features);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
-#if MORV_LEVEL3_BUILD
-        if (hasX86Level3()) {
-            codeEnd = readValues<Level3Build>(coder, n, L, column);
+#if MORV_HAVE_X86_64_V3
+        if (features.x86Level3) {
+            codeEnd = readValues<Level3Build>(coder, n, L, column, features);
         } else {
-            codeEnd = readValues<PortableBuild>(coder, n, L, column);
+            codeEnd = readValues<PortableBuild>(coder, n, L, column, features);
         }
 #else
-        codeEnd = readValues<PortableBuild>(coder, n, L, column);
+        codeEnd = readValues<PortableBuild>(coder, n, L, column, features);
 #endif
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "base/Compiler.h"
 #include "base/Exception.h"
 #include "coder/AdaptiveCoder.h"
 #include "io/BitStream.h"
@@ -113,7 +114,7 @@ public:
     // classes(); whether it fits the block is the inverse transform's check.
     // Inlined into the extraction loop, where the coder's state can then stay
     // in registers instead of being reloaded from memory for every value.
-    [[gnu::always_inline]] uint32_t decodeValue()
+    MORV_FORCE_INLINE uint32_t decodeValue()
         requires std::is_same_v<Coder, ArithmeticDecoder>
     {
         const auto [k, interval] = model.decode(coder.target(model.total()), rescaleLimit);

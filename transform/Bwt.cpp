@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/Compiler.h"
 #include "base/Exception.h"
 #include "base/Settings.h"
 #include "diag/Dumps.h"
@@ -128,14 +129,6 @@ inline void checkWalkEnd(uint32_t stepsLeft, uint32_t row, uint32_t firstIndex) 
     if (stepsLeft != 0 || row != firstIndex) throw Exception(kInvalidBwtMessage);
 }
 
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p);
-#else
-    (void)p;
-#endif
-}
-
 // Serial walk: out[n-1] is the byte of the first suffix index's row, every
 // further step moves to the LF image and takes its row's byte. Throws when
 // the walk does not come back to the first suffix index after exactly n
@@ -237,7 +230,7 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
             ++laneCount[l];
             if (!isMarker(row)) {
                 laneRow[l] = row;
-                prefetch(rows.address(row));
+                MORV_PREFETCH_READ(rows.address(row));
                 ++l;
                 continue;
             }

@@ -30,7 +30,7 @@ constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();  // no run star
 
 }  // namespace
 
-[[gnu::cold, gnu::noinline]] void throwInvalidDcData() { throw Exception(kInvalidDcDataMessage); }
+MORV_COLD void throwInvalidDcData() { throw Exception(kInvalidDcDataMessage); }
 
 void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
     assert(last >= first);

@@ -21,7 +21,8 @@
 #include <vector>
 
 #include "base/Exception.h"
-#include "base/Platform.h"
+#include "base/Compiler.h"
+#include "base/CpuFeatures.h"
 
 inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (invalid DC data)";
 
@@ -144,9 +145,10 @@ public:
     // further, before asking for the next one: the bytes after it may hold
     // the symbols of runs yet to come. The byte at a run's start already
     // holds its symbol. bitDeposit: find a bit inside a word with the PDEP
-    // instruction, which the processor must run (see hasFastBitDeposit);
-    // otherwise by counting bits in plain arithmetic. Same results.
-    DcMapDecoder(uint32_t L, uint8_t* output, bool bitDeposit = hasFastBitDeposit());
+    // instruction, which the processor must run (see
+    // CpuFeatures::fastBitDeposit); otherwise by counting bits in plain
+    // arithmetic. Same results.
+    DcMapDecoder(uint32_t L, uint8_t* output, bool bitDeposit);
 
     // As DcDecoder::addFirstOccurrence; called before the first nextRun.
     void addFirstOccurrence(uint32_t b, uint32_t v);
@@ -233,7 +235,7 @@ inline void DcMapDecoder::markKnown(uint32_t position, uint8_t symbol) {
     symbols[position] = symbol;
 }
 
-[[gnu::always_inline]] inline uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
+MORV_FORCE_INLINE uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) const {
     assert(d >= 1);
     // Every position below `from` is known, so from the word holding it on
     // the clear bits are exactly the unknown positions at or after it, and
@@ -273,7 +275,7 @@ inline void DcMapDecoder::markKnown(uint32_t position, uint8_t symbol) {
     d -= static_cast<uint32_t>(((within << 16) >> (16 * lane)) & 0xFFFF);
     word += lane;
     const uint64_t unknown = ~known[word];
-#if defined(__x86_64__) && defined(__GNUC__)
+#if MORV_HAVE_BIT_DEPOSIT
     // The d-th set bit of `unknown` in one instruction: depositing bit d - 1
     // into the set bits of a mask puts it on the mask's d-th. It ends the
     // chain of steps that each run's search is, where counting bits in plain
@@ -303,7 +305,7 @@ inline uint32_t DcMapDecoder::nextKnown(uint32_t position) const {
     return (word << 6) + static_cast<uint32_t>(std::countr_zero(rest));
 }
 
-[[gnu::always_inline]] inline DcRun DcMapDecoder::nextRun(uint32_t d) {
+MORV_FORCE_INLINE DcRun DcMapDecoder::nextRun(uint32_t d) {
     if (liveCount == 0 || !isKnown(cursor)) throw Exception(kInvalidDcDataMessage);
     const uint8_t c = symbols[cursor];
     if (liveCount == 1) {
@@ -362,7 +364,7 @@ inline void fillRun(uint8_t* out, uint8_t c, uint32_t length, uint32_t room) {
 // Always inlined, so that the loop is compiled as inverseDc is (a caller may
 // build an instance of inverseDc for other instructions).
 template <typename Decoder, typename ValueSource>
-[[gnu::always_inline]] inline void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount,
+MORV_FORCE_INLINE void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount,
                                                  ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
     for (uint32_t b = 0; b < firstCount; ++b) decoder.addFirstOccurrence(b, first[b]);
 
@@ -415,8 +417,9 @@ inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 // function alone, where writes to the output cannot touch it, so its state
 // can stay in registers. It is handed back at the end, so that the caller
 // can see where the values it decoded ended.
+// features: the processor features the decoders may use.
 template <typename ValueSource>
-ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output) {
+ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output, const CpuFeatures& features) {
     // The first-occurrence values tell how many byte values occur before any
     // run is drawn; that picks the decoder.
     std::array<uint32_t, 256> first{};
@@ -432,7 +435,7 @@ ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output)
         DcDecoder decoder(L);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
     } else if (present >= kDcMapFromPresentBytes) {
-        DcMapDecoder decoder(L, output);
+        DcMapDecoder decoder(L, output, features.fastBitDeposit);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
     } else {
         CompactDcDecoder decoder(L);

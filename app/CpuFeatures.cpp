@@ -1,0 +1,45 @@
+// Processor feature detection with the CPUID instruction on x86-64 (and
+// GCC's processor model for the level 3 set); elsewhere nothing is reported.
+#include "app/CpuFeatures.h"
+
+#include "base/Compiler.h"
+
+#if MORV_HAVE_BIT_DEPOSIT || MORV_HAVE_X86_64_V3
+#include <cpuid.h>
+#endif
+
+namespace {
+
+bool detectFastBitDeposit() {
+#if MORV_HAVE_BIT_DEPOSIT
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0 || eax < 7) return false;
+    // "AuthenticAMD" and "HygonGenuine", by the vendor string's first word.
+    const bool amdDesign = ebx == 0x68747541u || ebx == 0x6F677948u;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    const unsigned baseFamily = (eax >> 8) & 0xF;
+    const unsigned family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
+    if (amdDesign && family < 0x19) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx >> 8) & 1u;   // BMI2
+#else
+    return false;
+#endif
+}
+
+bool detectX86Level3() {
+#if MORV_HAVE_X86_64_V3
+    return __builtin_cpu_supports("x86-64-v3");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+CpuFeatures detectCpuFeatures() {
+    CpuFeatures features;
+    features.fastBitDeposit = detectFastBitDeposit();
+    features.x86Level3 = detectX86Level3();
+    return features;
+}
