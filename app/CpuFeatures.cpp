@@ -1,10 +1,10 @@
-// Processor feature detection with the CPUID instruction on x86-64 (and
-// GCC's processor model for the level 3 set); elsewhere nothing is reported.
+// Processor feature detection with the CPUID instruction on x86-64;
+// elsewhere nothing is reported.
 #include "app/CpuFeatures.h"
 
 #include "base/Compiler.h"
 
-#if MORV_HAVE_BIT_DEPOSIT || MORV_HAVE_X86_64_V3
+#if MORV_HAVE_BIT_DEPOSIT
 #include <cpuid.h>
 #endif
 
@@ -27,19 +27,10 @@ bool detectFastBitDeposit() {
 #endif
 }
 
-bool detectX86Level3() {
-#if MORV_HAVE_X86_64_V3
-    return __builtin_cpu_supports("x86-64-v3");
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 CpuFeatures detectCpuFeatures() {
     CpuFeatures features;
     features.fastBitDeposit = detectFastBitDeposit();
-    features.x86Level3 = detectX86Level3();
     return features;
 }

@@ -1,6 +1,7 @@
-// Compiler attributes in one place: force-inline, cold paths, prefetch and
-// the x86-64 level 3 target. Nothing else in the program spells them, so a
-// compiler without them needs changes here only.
+// Compiler attributes in one place: force-inline, cold paths, prefetch, and
+// whether an x86-64 instruction beyond the base set may be written inline.
+// Nothing else in the program spells them, so a compiler without them needs
+// changes here only.
 #pragma once
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -15,21 +16,6 @@
 #define MORV_COLD
 #define MORV_PREFETCH_READ(p) ((void)(p))
 #define MORV_PREFETCH_WRITE(p) ((void)(p))
-#endif
-
-// MORV_HAVE_X86_64_V3 is 1 where code for the x86-64 level 3 instructions
-// (AVX2, BMI1/2, LZCNT, MOVBE, ...) can be built next to the portable code:
-// GCC on x86-64, unless only the plain kernels are built. Such code runs only
-// where CpuFeatures::x86Level3 says the processor has them.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(MORV_PLAIN_KERNELS)
-#define MORV_HAVE_X86_64_V3 1
-// Everything defined or instantiated between the two is built for level 3.
-#define MORV_BEGIN_X86_64_V3 _Pragma("GCC push_options") _Pragma("GCC target(\"arch=x86-64-v3\")")
-#define MORV_END_X86_64_V3 _Pragma("GCC pop_options")
-#else
-#define MORV_HAVE_X86_64_V3 0
-#define MORV_BEGIN_X86_64_V3
-#define MORV_END_X86_64_V3
 #endif
 
 // MORV_HAVE_BIT_DEPOSIT is 1 where the PDEP instruction can be written

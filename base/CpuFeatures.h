@@ -9,9 +9,6 @@ struct CpuFeatures {
     // it fast: x86-64 with BMI2, except AMD's before family 19h, where it is
     // microcoded and takes up to hundreds of cycles.
     bool fastBitDeposit = false;
-    // The processor has the x86-64 level 3 instructions (AVX2, BMI1, BMI2,
-    // LZCNT, MOVBE and the rest of that level).
-    bool x86Level3 = false;
 };
 
 // Everything off: only the portable code paths run.

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "base/Exception.h"
 #include "base/Compiler.h"
+#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
@@ -19,7 +19,6 @@
 #include "io/BitStream.h"
 #include "transform/Bwt.h"
 #include "transform/DistanceCoding.h"
-
 
 namespace {
 
@@ -40,9 +39,8 @@ void writeValues(ValueCoder& coder, const uint32_t* values, uint32_t n) {
 constexpr uint32_t kLag = 64;   // a power of two
 
 // The source the inverse transform pulls values from, holding the decoder
-// and the values decoded ahead. Build tells apart two builds of the same
-// loop (see below).
-template <typename ValueCoder, typename Build>
+// and the values decoded ahead.
+template <typename ValueCoder>
 struct LaggedValues {
     ValueCoder work;
     uint32_t n;
@@ -61,34 +59,15 @@ struct LaggedValues {
     }
 };
 
-struct PortableBuild {};
-
 // Decodes the n values into the column; returns where their code ends (see
 // the coders' codeEnd).
-template <typename Build, typename ValueCoder>
+template <typename ValueCoder>
 uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column, const CpuFeatures& features) {
     coder.start();
-    return inverseDc(LaggedValues<ValueCoder, Build>(coder, n), n, L, column, features).work.codeEnd();
+    return inverseDc(LaggedValues<ValueCoder>(coder, n), n, L, column, features).work.codeEnd();
 }
 
-#if MORV_HAVE_X86_64_V3
-// The loop of the arithmetic-coded values once more, compiled for the
-// x86-64 level 3 instructions and run where the processor has them: they
-// shorten the coder's chain of steps (a leading-zero count in one
-// instruction, shifts that need no count register). Only this instance of
-// the loop, and what is inlined into it, is built that way; every function
-// it calls and every other instance stay portable.
-struct Level3Build {};
-using Level3Values = LaggedValues<DcValueModel<ArithmeticDecoder>, Level3Build>;
-#endif
-
 }  // namespace
-
-#if MORV_HAVE_X86_64_V3
-MORV_BEGIN_X86_64_V3
-template Level3Values inverseDc<Level3Values>(Level3Values, uint32_t, uint32_t, uint8_t*, const CpuFeatures&);
-MORV_END_X86_64_V3
-#endif
 
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     const Settings& s = settings();
@@ -160,18 +139,10 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatu
     uint64_t codeEnd = 0;
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        codeEnd = readValues<PortableBuild>(coder, n, L, column, features);
+        codeEnd = readValues(coder, n, L, column, features);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
-#if MORV_HAVE_X86_64_V3
-        if (features.x86Level3) {
-            codeEnd = readValues<Level3Build>(coder, n, L, column, features);
-        } else {
-            codeEnd = readValues<PortableBuild>(coder, n, L, column, features);
-        }
-#else
-        codeEnd = readValues<PortableBuild>(coder, n, L, column, features);
-#endif
+        codeEnd = readValues(coder, n, L, column, features);
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d1 = clockMs();
