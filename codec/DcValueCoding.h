@@ -11,6 +11,7 @@
 #include "base/Compiler.h"
 #include "base/Exception.h"
 #include "coder/AdaptiveCoder.h"
+#include "coder/SmallAdaptiveModel.h"
 #include "io/BitStream.h"
 #include "transform/DistanceCoding.h"
 
@@ -39,7 +40,7 @@ struct DcBucketTable {
 };
 
 inline constexpr DcBucketTable kDcBuckets{};
-static_assert(DcBucketTable::classCount <= SmallAdaptiveModel::maxSymbols);
+static_assert(DcBucketTable::classCount <= kSmallAlphabetMaxSymbols);
 
 // Number of classes a block of L bytes uses: the smallest k >= 2 whose base
 // exceeds L (every value is at most L), or 57.
@@ -146,7 +147,7 @@ public:
 private:
     uint32_t classCount;
     uint32_t length;
-    SmallAdaptiveModel model;
+    SmallAlphabetModel model;
     Coder coder;
 };
 
