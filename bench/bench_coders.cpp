@@ -15,6 +15,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/CpuFeatures.h"
@@ -281,6 +282,23 @@ void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool deco
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
 }
 
+// The inverse distance coding alone, from values already decoded, with one
+// chosen decoder: the gains of the faster ones beside the plain kernel.
+void runInverseDcKernel(benchmark::State& state, const testdata::Bytes* file, DcInverseKernel kernel,
+                        CpuFeatures features) {
+    testdata::Bytes block(file->size());
+    const uint32_t L = static_cast<uint32_t>(block.size());
+    std::vector<uint32_t> values;
+    decodeDcValues(packDc(*file), L, values);
+    const uint32_t n = static_cast<uint32_t>(values.size());
+    for (auto _ : state) {
+        const uint32_t* v = values.data();
+        inverseDc([&v] { return *v++; }, n, L, block.data(), features, kernel);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -303,6 +321,16 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("DcInverse/" + shortName).c_str(), runDcStages, data.get(), false, detected)
             ->Unit(benchmark::kMillisecond);
+        CpuFeatures deposit = kPortableCpuFeatures;
+        deposit.fastBitDeposit = detected.fastBitDeposit;
+        for (const auto& [name, kernel, features] :
+             {std::tuple{"Plain", DcInverseKernel::Plain, kPortableCpuFeatures},
+              std::tuple{"BitMap", DcInverseKernel::BitMap, kPortableCpuFeatures},
+              std::tuple{"BitMapDeposit", DcInverseKernel::BitMap, deposit}}) {
+            benchmark::RegisterBenchmark(("InverseDc" + std::string(name) + "/" + shortName).c_str(),
+                                         runInverseDcKernel, data.get(), kernel, features)
+                ->Unit(benchmark::kMillisecond);
+        }
         files.push_back(std::move(data));
     }
     benchmark::RunSpecifiedBenchmarks();
