@@ -73,9 +73,7 @@ private:
 public:
     template <typename Bits>
     DcValueModel(uint32_t L, Bits& bits)
-        : classCount(dcClassCount(L)), length(L), model(classCount), coder(bits) {}
-
-    uint32_t classes() const { return classCount; }
+        : classCount(dcClassCount(L)), model(classCount), coder(bits) {}
 
     // Codes v (v <= L, as every DC value is): class, then the offset's low
     // bytes as symbols of total 256, then its remaining high bits.
@@ -112,7 +110,7 @@ public:
     }
 
     // Reads one value. A damaged stream yields some value of a class below
-    // classes(); whether it fits the block is the inverse transform's check.
+    // the class count; whether it fits the block is the inverse transform's check.
     // Inlined into the extraction loop, where the coder's state can then stay
     // in registers instead of being reloaded from memory for every value.
     MORV_FORCE_INLINE uint32_t decodeValue()
@@ -146,7 +144,6 @@ public:
 
 private:
     uint32_t classCount;
-    uint32_t length;
     SmallAlphabetModel model;
     Coder coder;
 };
@@ -158,8 +155,6 @@ template <typename Bits>
 class DcPrefixCode {
 public:
     explicit DcPrefixCode(Bits& stream) : bits(stream) {}
-
-    uint32_t classes() const { return 0; }
 
     void encodeValue(uint32_t v)
         requires std::is_base_of_v<OutBitStream, Bits>
