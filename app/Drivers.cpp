@@ -24,7 +24,13 @@ namespace {
 constexpr uint64_t kMaxInputSize = 4294967295u;
 
 // Fills the block and returns the size of the payload it decoded.
-using BlockDecoder = uint64_t (*)(std::istream&, uint8_t*, uint32_t);
+using BlockDecoder = uint64_t (*)(std::istream&, uint8_t*, uint32_t, const CpuFeatures&);
+
+// The MTF decoders have no processor-specific paths.
+template <uint64_t (*decode)(std::istream&, uint8_t*, uint32_t)>
+uint64_t withoutFeatures(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatures&) {
+    return decode(in, out, L);
+}
 
 void throwWriteError(const std::string& outputName) {
     throw Exception("Unable to write output file: " + outputName);
@@ -36,10 +42,10 @@ BlockDecoder decoderFor(const BlockHeader& header) {
     switch (header.method) {
         case static_cast<uint8_t>(BlockMethod::MtfPlain):
             settings().rle0 = false;
-            return adaptive ? decompressMtfAdaptive : decompressMtfStatic;
+            return adaptive ? withoutFeatures<decompressMtfAdaptive> : withoutFeatures<decompressMtfStatic>;
         case static_cast<uint8_t>(BlockMethod::MtfRle0):
             settings().rle0 = true;
-            return adaptive ? decompressMtfAdaptive : decompressMtfStatic;
+            return adaptive ? withoutFeatures<decompressMtfAdaptive> : withoutFeatures<decompressMtfStatic>;
         case static_cast<uint8_t>(BlockMethod::Dc):
             if (!adaptive) {
                 throw Exception("Unsupported compression method (DC can't use static coder).");
@@ -197,7 +203,8 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
     return written;
 }
 
-void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName) {
+void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
+                      const CpuFeatures& features) {
     const Settings& s = settings();
     const uint64_t packedSize = streamSize(in);
     FileHeader fileHeader;
@@ -229,7 +236,7 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         std::vector<uint8_t> block(header.blockLength);
         // A block's payload is exactly what its encoder wrote, so a decoder
         // that finds its code ending elsewhere was given damaged data.
-        if (decode(in, block.data(), header.blockLength) != header.payloadSize) {
+        if (decode(in, block.data(), header.blockLength, features) != header.payloadSize) {
             throw Exception("Error in compressed file (payload size does not match the coded data)");
         }
         in.clear();
@@ -308,7 +315,8 @@ uint32_t compressFile(const std::string& inputName, const std::string& packedNam
     return static_cast<uint32_t>(packed);
 }
 
-void decompressFile(const std::string& packedName, const std::string& outputName) {
+void decompressFile(const std::string& packedName, const std::string& outputName,
+                    const CpuFeatures& features) {
     const int32_t startClock = clockMs();
     if (settings().verbose) {
         std::cout << "Opening input file: " << packedName << std::endl;
@@ -326,7 +334,7 @@ void decompressFile(const std::string& packedName, const std::string& outputName
     if (!out.is_open()) {
         throw Exception("Unable to open output file: " + outputName);
     }
-    decompressStream(in, out, outputName);
+    decompressStream(in, out, outputName, features);
     const int32_t endClock = clockMs();
     in.close();
     out.close();

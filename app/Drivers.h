@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/CpuFeatures.h"
 #include "io/PackedHeaders.h"
 
 // One block coded in memory: its finished header and its payload. Coding a
@@ -49,15 +50,20 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
 
 // Restores a packed stream into `out`, block by block; `in` must be seekable.
 // Never writes more than the header's unpackedSize bytes. Throws Exception for
-// every malformed header or payload and for a failed write.
-void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName);
+// every malformed header or payload and for a failed write. features: what
+// the decoders' fast paths may use (detectCpuFeatures, or kPortableCpuFeatures
+// for the portable paths alone); the result is the same for any value.
+void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
+                      const CpuFeatures& features);
 
 // Packs the file `inputName` into `packedName`, prints the size report and the
 // time; returns the packed size (modulo 2^32).
 uint32_t compressFile(const std::string& inputName, const std::string& packedName);
 
-// Restores the file packed in `packedName` into `outputName` and prints the time.
-void decompressFile(const std::string& packedName, const std::string& outputName);
+// Restores the file packed in `packedName` into `outputName` and prints the
+// time. features as for decompressStream.
+void decompressFile(const std::string& packedName, const std::string& outputName,
+                    const CpuFeatures& features);
 
 // Throws Exception "Output file is the same as input file: " + output when the
 // two names denote the same file (by identity, not spelling), so that no run

@@ -6,6 +6,7 @@
 #include "app/RunSequence.h"
 
 #include "app/Compare.h"
+#include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
 #include "app/Options.h"
@@ -20,9 +21,9 @@ namespace {
 
 // Extracts the packed file just written into the test file and compares it
 // with the input. Returns false when they differ.
-bool testPackedFile(const Settings& s) {
+bool testPackedFile(const Settings& s, const CpuFeatures& features) {
     std::cout << "Testing packed file correctness." << std::endl << std::endl;
-    decompressFile(s.outputFileName, s.testFileName);
+    decompressFile(s.outputFileName, s.testFileName, features);
     std::cout << std::endl;
     if (compareFiles(s.inputFileName, s.testFileName)) {
         std::cout << "OK, Files are equal." << std::endl;
@@ -34,6 +35,8 @@ bool testPackedFile(const Settings& s) {
 
 // Runs the flow the settings chose; returns the process result.
 int runFlow(const Settings& s) {
+    // Asked once; the decoders are handed the answer.
+    const CpuFeatures features = detectCpuFeatures();
     // A failed round-trip test is not an exception, but it must not end the
     // run as a success either.
     int result = 0;
@@ -49,11 +52,11 @@ int runFlow(const Settings& s) {
         }
         compressFile(s.inputFileName, s.outputFileName);
         std::cout << std::endl;
-        if (s.test && !testPackedFile(s)) {
+        if (s.test && !testPackedFile(s, features)) {
             result = -1;
         }
     } else {
-        decompressFile(s.inputFileName, s.outputFileName);
+        decompressFile(s.inputFileName, s.outputFileName, features);
     }
     // The diagnostic files stay open to the end of the process; what is still
     // buffered must reach them before the run may report success.

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/DataGen.h"
@@ -49,7 +50,8 @@ void runForward(benchmark::State& state, const Block* block) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
-void runInverse(benchmark::State& state, Block* block) {
+// kernel: the walk to time (Automatic: the one inverseBwt picks).
+void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel) {
     if (block->column.size() != block->data.size()) {   // made once, outside the timing
         block->column = block->data;
         block->index = forwardBwt(block->column.data(), static_cast<uint32_t>(block->column.size()));
@@ -57,7 +59,7 @@ void runInverse(benchmark::State& state, Block* block) {
     Bytes out(block->column.size());
     const uint32_t n = static_cast<uint32_t>(out.size());
     for (auto _ : state) {
-        inverseBwt(out.data(), block->column.data(), n, block->index);
+        inverseBwt(out.data(), block->column.data(), n, block->index, kernel);
         benchmark::ClobberMemory();
     }
     if (out != block->data) state.SkipWithError("inverse does not give the block back");
@@ -174,8 +176,17 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("divbwt/" + block->name).c_str(), runDivbwt, block)
             ->Unit(benchmark::kMillisecond);
 #endif
-        benchmark::RegisterBenchmark(("inverseBwt/" + block->name).c_str(), runInverse, block)
+        benchmark::RegisterBenchmark(("inverseBwt/" + block->name).c_str(), runInverse, block,
+                                     InverseBwtKernel::Automatic)
             ->Unit(benchmark::kMillisecond);
+        for (const auto& [name, kernel] : {std::pair{"Plain", InverseBwtKernel::Plain},
+                                           std::pair{"WordTable", InverseBwtKernel::WordTable},
+                                           std::pair{"WordTableLanes", InverseBwtKernel::WordTableLanes},
+                                           std::pair{"PackedRows", InverseBwtKernel::PackedRows}}) {
+            benchmark::RegisterBenchmark(("inverseBwt" + std::string(name) + "/" + block->name).c_str(), runInverse,
+                                         block, kernel)
+                ->Unit(benchmark::kMillisecond);
+        }
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -15,8 +15,10 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "app/CpuFeatures.h"
 #include "codec/DcCodec.h"
 #include "codec/DcValueCoding.h"
 #include "coder/AdaptiveCoder.h"
@@ -226,14 +228,16 @@ std::string packDc(const testdata::Bytes& file) {
     return buf.data;
 }
 
-void runDcExtract(benchmark::State& state, const testdata::Bytes* file) {
+// features: this processor's (DcExtract) or none (DcExtractPortable), so
+// that a fast path's gain is measured side by side with the portable one.
+void runDcExtract(benchmark::State& state, const testdata::Bytes* file, CpuFeatures features) {
     testdata::Bytes block(file->size());
     const uint32_t n = static_cast<uint32_t>(block.size());
     const std::string packed = packDc(*file);
     for (auto _ : state) {
         ViewBuf view(packed);
         std::istream in(&view);
-        decompressDc(in, block.data(), n);
+        decompressDc(in, block.data(), n, features);
         benchmark::ClobberMemory();
     }
     if (block != *file) state.SkipWithError("extraction does not give the file back");
@@ -256,7 +260,7 @@ uint32_t decodeDcValues(const std::string& packed, uint32_t L, std::vector<uint3
 
 // The two halves of extraction apart: decoding every value of the packed
 // block, and the inverse transforms from values already decoded.
-void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool decodeOnly) {
+void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool decodeOnly, CpuFeatures features) {
     testdata::Bytes block(file->size());
     const uint32_t L = static_cast<uint32_t>(block.size());
     const std::string packed = packDc(*file);
@@ -268,7 +272,7 @@ void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool deco
             decodeDcValues(packed, L, values);
         } else {
             const uint32_t* v = values.data();
-            inverseDc([&v] { return *v++; }, n, L, block.data());
+            inverseDc([&v] { return *v++; }, n, L, block.data(), features);
             inverseBwt(block.data(), block.data(), L, idx);
         }
         benchmark::ClobberMemory();
@@ -277,10 +281,28 @@ void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool deco
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
 }
 
+// The inverse distance coding alone, from values already decoded, with one
+// chosen decoder: the gains of the faster ones beside the plain kernel.
+void runInverseDcKernel(benchmark::State& state, const testdata::Bytes* file, DcInverseKernel kernel,
+                        CpuFeatures features) {
+    testdata::Bytes block(file->size());
+    const uint32_t L = static_cast<uint32_t>(block.size());
+    std::vector<uint32_t> values;
+    decodeDcValues(packDc(*file), L, values);
+    const uint32_t n = static_cast<uint32_t>(values.size());
+    for (auto _ : state) {
+        const uint32_t* v = values.data();
+        inverseDc([&v] { return *v++; }, n, L, block.data(), features, kernel);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    const CpuFeatures detected = detectCpuFeatures();
     std::vector<std::unique_ptr<testdata::Bytes>> files;
     for (const auto& name : testdata::corpusFiles()) {
         auto data = std::make_unique<testdata::Bytes>(testdata::readFile(name));
@@ -288,12 +310,26 @@ int main(int argc, char** argv) {
         const std::string shortName = name.substr(name.find_last_of("/\\") + 1);
         benchmark::RegisterBenchmark(("DcCompress/" + shortName).c_str(), runDcCompress, data.get())
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("DcExtract/" + shortName).c_str(), runDcExtract, data.get())
+        benchmark::RegisterBenchmark(("DcExtract/" + shortName).c_str(), runDcExtract, data.get(), detected)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("DcDecodeValues/" + shortName).c_str(), runDcStages, data.get(), true)
+        benchmark::RegisterBenchmark(("DcExtractPortable/" + shortName).c_str(), runDcExtract, data.get(),
+                                     kPortableCpuFeatures)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("DcInverse/" + shortName).c_str(), runDcStages, data.get(), false)
+        benchmark::RegisterBenchmark(("DcDecodeValues/" + shortName).c_str(), runDcStages, data.get(), true,
+                                     detected)
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DcInverse/" + shortName).c_str(), runDcStages, data.get(), false, detected)
+            ->Unit(benchmark::kMillisecond);
+        CpuFeatures deposit = kPortableCpuFeatures;
+        deposit.fastBitDeposit = detected.fastBitDeposit;
+        for (const auto& [name, kernel, features] :
+             {std::tuple{"Plain", DcInverseKernel::Plain, kPortableCpuFeatures},
+              std::tuple{"BitMap", DcInverseKernel::BitMap, kPortableCpuFeatures},
+              std::tuple{"BitMapDeposit", DcInverseKernel::BitMap, deposit}}) {
+            benchmark::RegisterBenchmark(("InverseDc" + std::string(name) + "/" + shortName).c_str(),
+                                         runInverseDcKernel, data.get(), kernel, features)
+                ->Unit(benchmark::kMillisecond);
+        }
         files.push_back(std::move(data));
     }
     benchmark::RunSpecifiedBenchmarks();

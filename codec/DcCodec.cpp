@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/Compiler.h"
 #include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
@@ -18,14 +19,6 @@
 #include "io/BitStream.h"
 #include "transform/Bwt.h"
 #include "transform/DistanceCoding.h"
-
-// The extraction loop has a second build for newer x86-64 processors (see
-// Level3Build); GCC compiles it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define MORV_LEVEL3_BUILD 1
-#else
-#define MORV_LEVEL3_BUILD 0
-#endif
 
 namespace {
 
@@ -46,9 +39,8 @@ void writeValues(ValueCoder& coder, const uint32_t* values, uint32_t n) {
 constexpr uint32_t kLag = 64;   // a power of two
 
 // The source the inverse transform pulls values from, holding the decoder
-// and the values decoded ahead. Build tells apart two builds of the same
-// loop (see below).
-template <typename ValueCoder, typename Build>
+// and the values decoded ahead.
+template <typename ValueCoder>
 struct LaggedValues {
     ValueCoder work;
     uint32_t n;
@@ -60,42 +52,22 @@ struct LaggedValues {
         while (decoded < n && decoded < kLag) ring[decoded++ % kLag] = work.decodeValue();
     }
 
-    [[gnu::always_inline]] uint32_t operator()() {
+    MORV_FORCE_INLINE uint32_t operator()() {
         const uint32_t v = ring[taken++ % kLag];
         if (decoded < n) ring[decoded++ % kLag] = work.decodeValue();
         return v;
     }
 };
 
-struct PortableBuild {};
-
 // Decodes the n values into the column; returns where their code ends (see
 // the coders' codeEnd).
-template <typename Build, typename ValueCoder>
-uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column) {
+template <typename ValueCoder>
+uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column, const CpuFeatures& features) {
     coder.start();
-    return inverseDc(LaggedValues<ValueCoder, Build>(coder, n), n, L, column).work.codeEnd();
+    return inverseDc(LaggedValues<ValueCoder>(coder, n), n, L, column, features).work.codeEnd();
 }
 
-#if MORV_LEVEL3_BUILD
-// The loop of the arithmetic-coded values once more, compiled for the
-// x86-64 level 3 instructions and run where the processor has them: they
-// shorten the coder's chain of steps (a leading-zero count in one
-// instruction, shifts that need no count register). Only this instance of
-// the loop, and what is inlined into it, is built that way; every function
-// it calls and every other instance stay portable.
-struct Level3Build {};
-using Level3Values = LaggedValues<DcValueModel<ArithmeticDecoder>, Level3Build>;
-#endif
-
 }  // namespace
-
-#if MORV_LEVEL3_BUILD
-#pragma GCC push_options
-#pragma GCC target("arch=x86-64-v3")
-template Level3Values inverseDc<Level3Values>(Level3Values, uint32_t, uint32_t, uint8_t*);
-#pragma GCC pop_options
-#endif
 
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     const Settings& s = settings();
@@ -146,7 +118,7 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     }
 }
 
-uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
+uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatures& features) {
     const Settings& s = settings();
     const int32_t d0 = clockMs();
     StreamInBitStream bits(in, kBitStreamWords);
@@ -167,18 +139,10 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L) {
     uint64_t codeEnd = 0;
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        codeEnd = readValues<PortableBuild>(coder, n, L, column);
+        codeEnd = readValues(coder, n, L, column, features);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
-#if MORV_LEVEL3_BUILD
-        if (hasX86Level3()) {
-            codeEnd = readValues<Level3Build>(coder, n, L, column);
-        } else {
-            codeEnd = readValues<PortableBuild>(coder, n, L, column);
-        }
-#else
-        codeEnd = readValues<PortableBuild>(coder, n, L, column);
-#endif
+        codeEnd = readValues(coder, n, L, column, features);
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d1 = clockMs();

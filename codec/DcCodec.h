@@ -7,6 +7,8 @@
 #include <istream>
 #include <ostream>
 
+#include "base/CpuFeatures.h"
+
 // Writes the payload of block[0..L) at the output's current position.
 // block is modified: it holds the BWT column afterwards. L >= 1.
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L);
@@ -17,5 +19,6 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L);
 // end), which the caller compares with the size the block header records.
 // Throws Exception for payloads that cannot be decoded into exactly L bytes,
 // for closing or padding bits no encoder writes, and for a column that is no
-// transform of a block.
-uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L);
+// transform of a block. features: what the processor's fast paths may use
+// (the result is the same for any value).
+uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatures& features);

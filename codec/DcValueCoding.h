@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "base/Compiler.h"
 #include "base/Exception.h"
 #include "coder/AdaptiveCoder.h"
+#include "coder/SmallAdaptiveModel.h"
 #include "io/BitStream.h"
 #include "transform/DistanceCoding.h"
 
@@ -38,7 +40,7 @@ struct DcBucketTable {
 };
 
 inline constexpr DcBucketTable kDcBuckets{};
-static_assert(DcBucketTable::classCount <= SmallAdaptiveModel::maxSymbols);
+static_assert(DcBucketTable::classCount <= kSmallAlphabetMaxSymbols);
 
 // Number of classes a block of L bytes uses: the smallest k >= 2 whose base
 // exceeds L (every value is at most L), or 57.
@@ -71,9 +73,7 @@ private:
 public:
     template <typename Bits>
     DcValueModel(uint32_t L, Bits& bits)
-        : classCount(dcClassCount(L)), length(L), model(classCount), coder(bits) {}
-
-    uint32_t classes() const { return classCount; }
+        : classCount(dcClassCount(L)), model(classCount), coder(bits) {}
 
     // Codes v (v <= L, as every DC value is): class, then the offset's low
     // bytes as symbols of total 256, then its remaining high bits.
@@ -110,10 +110,10 @@ public:
     }
 
     // Reads one value. A damaged stream yields some value of a class below
-    // classes(); whether it fits the block is the inverse transform's check.
+    // the class count; whether it fits the block is the inverse transform's check.
     // Inlined into the extraction loop, where the coder's state can then stay
     // in registers instead of being reloaded from memory for every value.
-    [[gnu::always_inline]] uint32_t decodeValue()
+    MORV_FORCE_INLINE uint32_t decodeValue()
         requires std::is_same_v<Coder, ArithmeticDecoder>
     {
         const auto [k, interval] = model.decode(coder.target(model.total()), rescaleLimit);
@@ -144,8 +144,7 @@ public:
 
 private:
     uint32_t classCount;
-    uint32_t length;
-    SmallAdaptiveModel model;
+    SmallAlphabetModel model;
     Coder coder;
 };
 
@@ -156,8 +155,6 @@ template <typename Bits>
 class DcPrefixCode {
 public:
     explicit DcPrefixCode(Bits& stream) : bits(stream) {}
-
-    uint32_t classes() const { return 0; }
 
     void encodeValue(uint32_t v)
         requires std::is_base_of_v<OutBitStream, Bits>

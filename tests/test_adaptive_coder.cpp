@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "coder/AdaptiveCoder.h"
+#include "coder/SmallAdaptiveModel.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/ReferenceCoding.h"
@@ -274,20 +275,22 @@ TEST(ReciprocalTest, DividesExactlyUpToTwoToThe30) {
     }
 }
 
-TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
-    // Same intervals, rescale points and searches as AdaptiveModel for every
-    // alphabet size it takes, under the distance coder's limit and the
-    // largest one, with skewed and flat symbol streams. Every target is
-    // searched now and then, so ties at interval edges are covered, and
-    // always right before a rescale, when the unused slots above the total
-    // have grown the most (with n = 1 and the largest limit, to the top of
-    // their 16 bits). A third model decodes each symbol from a target inside
-    // its interval, searching and updating in one step.
-    for (uint32_t n : {1u, 2u, 9u, 42u, 57u, SmallAdaptiveModel::maxSymbols}) {
+#ifndef MORV_PLAIN_KERNELS
+// Same intervals, rescale points and searches as AdaptiveModel (the plain
+// kernel) for every alphabet size the small model takes, under the distance
+// coder's limit and the largest one, with skewed and flat symbol streams.
+// Every target is searched now and then, so ties at interval edges are
+// covered, and always right before a rescale, when the unused slots above the
+// total have grown the most (with n = 1 and the largest limit, to the top of
+// their 16 bits). A third model decodes each symbol from a target inside its
+// interval, searching and updating in one step.
+template <typename SmallModel>
+void checkSmallModelMatchesTheGeneralOne() {
+    for (uint32_t n : {1u, 2u, 9u, 42u, 57u, SmallModel::maxSymbols}) {
         for (uint32_t limit : {4096u, kMaxCodingTotal}) {
             AdaptiveModel general(n);
-            SmallAdaptiveModel small(n);
-            SmallAdaptiveModel decoding(n);
+            SmallModel small(n);
+            SmallModel decoding(n);
             ReferenceModel reference(n);
             const std::vector<uint32_t> symbols =
                 n % 2 == 0 ? uniformSymbols(n + limit, 50000, n) : geometricSymbols(n + limit, 50000, n, 75);
@@ -316,6 +319,17 @@ TEST(SmallAdaptiveModelTest, MatchesTheGeneralModelStepByStep) {
         }
     }
 }
+
+TEST(SmallAdaptiveModelTest, PortableBodyMatchesTheGeneralModelStepByStep) {
+    checkSmallModelMatchesTheGeneralOne<BasicSmallAdaptiveModel<false>>();
+}
+
+#if MORV_HAVE_SSE2_MODEL
+TEST(SmallAdaptiveModelTest, Sse2BodyMatchesTheGeneralModelStepByStep) {
+    checkSmallModelMatchesTheGeneralOne<BasicSmallAdaptiveModel<true>>();
+}
+#endif
+#endif
 
 TEST(AdaptiveCoderBytes, SingleSymbolZero) {
     EXPECT_EQ(encodeWithStream(symbolsOnly({0}), 256, 16384), bytesOf({0x00, 0x02}));

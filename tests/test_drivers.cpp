@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
 #include "base/Settings.h"
@@ -34,7 +35,7 @@ std::string extractError(const std::string& packed, std::string* output = nullpt
     std::istringstream in(packed);
     std::ostringstream out;
     try {
-        decompressStream(in, out, "out");
+        decompressStream(in, out, "out", detectCpuFeatures());
     } catch (const Exception& e) {
         if (output) *output = out.str();
         return e.what();

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
 #include "base/Settings.h"
@@ -323,7 +324,7 @@ Outcome extract(const std::string& packed, bool prefix) {
     std::ostringstream out;
     Outcome r;
     try {
-        decompressStream(in, out, "out");
+        decompressStream(in, out, "out", detectCpuFeatures());
         r.kind = Outcome::Success;
     } catch (const Exception& e) {
         r.kind = Outcome::Error;
@@ -406,7 +407,7 @@ TEST_F(FaultInjection, ExtractionNeverSucceedsOnAFillingDevice) {
             FillingDevice device(room);
             std::ostream out(&device);
             try {
-                decompressStream(in, out, "out");
+                decompressStream(in, out, "out", detectCpuFeatures());
                 if (room < data.size() || device.contents() != asString(data)) {
                     failures.add("room " + std::to_string(room) + ": reported success");
                 }
@@ -638,7 +639,7 @@ Measured extractMeasured(const std::string& packed, bool prefix, char fill = 0) 
     {
         const PeakHeap heap;
         try {
-            decompressStream(in, out, "out");
+            decompressStream(in, out, "out", detectCpuFeatures());
             m.outcome.kind = Outcome::Success;
         } catch (const Exception& e) {
             m.outcome.kind = Outcome::Error;

@@ -27,5 +27,14 @@ inline constexpr const char* kInvalidBwtMessage = "Error in compressed file (inv
 // firstIndex >= n, and kInvalidBwtMessage when the column and index are not
 // the transform of any block (the LF-mapping walk from the first suffix
 // index does not pass through all n rows before it comes back); out is then
-// left partly written. std::bad_alloc for the 4n-byte working table.
-void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex);
+// left partly written. std::bad_alloc for the working tables (4n bytes, and
+// an n-byte copy of the column in place).
+//
+// kernel: which walk runs. Automatic picks the fastest for n; the others
+// force one (tests compare them with Plain, benchmarks time them), falling
+// back to Plain for a block too large for their tables. Where only the plain
+// kernels are built, every choice runs Plain. All give the same bytes and
+// the same exceptions.
+enum class InverseBwtKernel { Automatic, Plain, WordTable, WordTableLanes, PackedRows };
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
+                InverseBwtKernel kernel = InverseBwtKernel::Automatic);

@@ -1,7 +1,8 @@
 // Fuzz target: each block decoder alone on an arbitrary payload. The block
 // length (up to 65536, so the inverse transform's lane walk is reached), the
-// decoder, the zero-run flag and the -p flag come from the first three input
-// bytes. The output buffer is exactly L bytes, so the address sanitizer sees
+// decoder, the zero-run flag, the -p flag and whether the DC decoder may use
+// this processor's fast paths or only the portable ones come from the first
+// three input bytes. The output buffer is exactly L bytes, so the address sanitizer sees
 // any write past the block; damage may only end in an Exception.
 #include <cstdint>
 #include <exception>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CpuFeatures.h"
 #include "base/Exception.h"
 #include "base/Settings.h"
 #include "codec/DcCodec.h"
@@ -26,12 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings().extract = true;
     settings().rle0 = (selector & 4) != 0;
     settings().dcPrefixCode = (selector & 8) != 0;
+    static const CpuFeatures detected = detectCpuFeatures();
+    const CpuFeatures features = (selector & 16) != 0 ? kPortableCpuFeatures : detected;
 
     std::istringstream in(std::string(reinterpret_cast<const char*>(data + 3), size - 3));
     std::vector<uint8_t> block(L);
     try {
         switch (fuzzinput::selectedDecoder(selector)) {
-            case Decoder::Dc: decompressDc(in, block.data(), L); break;
+            case Decoder::Dc: decompressDc(in, block.data(), L, features); break;
             case Decoder::MtfAdaptive: decompressMtfAdaptive(in, block.data(), L); break;
             case Decoder::MtfStatic: decompressMtfStatic(in, block.data(), L); break;
         }

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
 #include "io/ByteOrder.h"
@@ -52,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ostringstream out;
     bool restored = false;
     try {
-        decompressStream(in, out, "fuzz.out");
+        decompressStream(in, out, "fuzz.out", detectCpuFeatures());
         restored = true;
     } catch (const Exception&) {
         // A refused file: what was written so far is checked below.

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "tests/fuzz/FuzzInputs.h"
 
@@ -31,7 +32,7 @@ void roundTrip(const std::string& data, fuzzinput::Method method, uint32_t block
         fuzzinput::useForExtraction(method == fuzzinput::Method::DcPrefixCode);
         std::istringstream packedIn(packed);
         std::ostringstream extracted;
-        decompressStream(packedIn, extracted, "fuzz.out");
+        decompressStream(packedIn, extracted, "fuzz.out", detectCpuFeatures());
         restored = extracted.str();
     } catch (const std::exception& e) {
         fuzzinput::fail(label + "threw " + e.what());

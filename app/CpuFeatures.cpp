@@ -1,0 +1,36 @@
+// Processor feature detection with the CPUID instruction on x86-64;
+// elsewhere nothing is reported.
+#include "app/CpuFeatures.h"
+
+#include "base/Compiler.h"
+
+#if MORV_HAVE_BIT_DEPOSIT
+#include <cpuid.h>
+#endif
+
+namespace {
+
+bool detectFastBitDeposit() {
+#if MORV_HAVE_BIT_DEPOSIT
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0 || eax < 7) return false;
+    // "AuthenticAMD" and "HygonGenuine", by the vendor string's first word.
+    const bool amdDesign = ebx == 0x68747541u || ebx == 0x6F677948u;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    const unsigned baseFamily = (eax >> 8) & 0xF;
+    const unsigned family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
+    if (amdDesign && family < 0x19) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx >> 8) & 1u;   // BMI2
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+CpuFeatures detectCpuFeatures() {
+    CpuFeatures features;
+    features.fastBitDeposit = detectFastBitDeposit();
+    return features;
+}

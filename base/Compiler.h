@@ -1,0 +1,28 @@
+// Compiler attributes in one place: force-inline, cold paths, prefetch, and
+// whether an x86-64 instruction beyond the base set may be written inline.
+// Nothing else in the program spells them, so a compiler without them needs
+// changes here only.
+#pragma once
+
+#if defined(__GNUC__) || defined(__clang__)
+#define MORV_FORCE_INLINE inline __attribute__((always_inline))
+#define MORV_COLD __attribute__((cold, noinline))
+// Asks for the cache line at p ahead of a read or a write; no effect on
+// results, and none at all where the compiler has no such hint.
+#define MORV_PREFETCH_READ(p) __builtin_prefetch((p), 0)
+#define MORV_PREFETCH_WRITE(p) __builtin_prefetch((p), 1)
+#else
+#define MORV_FORCE_INLINE inline
+#define MORV_COLD
+#define MORV_PREFETCH_READ(p) ((void)(p))
+#define MORV_PREFETCH_WRITE(p) ((void)(p))
+#endif
+
+// MORV_HAVE_BIT_DEPOSIT is 1 where the PDEP instruction can be written
+// inline (x86-64 with GCC or clang); it runs only where
+// CpuFeatures::fastBitDeposit says so.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(MORV_PLAIN_KERNELS)
+#define MORV_HAVE_BIT_DEPOSIT 1
+#else
+#define MORV_HAVE_BIT_DEPOSIT 0
+#endif

@@ -1,0 +1,15 @@
+// The processor features that fast code paths rely on. Detected once when the
+// program starts (app/CpuFeatures.h) and handed down as a value to the
+// decoders that have such paths; a value with everything off runs the
+// portable code only, which is what tests compare the fast paths against.
+#pragma once
+
+struct CpuFeatures {
+    // The processor runs the 64-bit PDEP instruction (bit deposit), and runs
+    // it fast: x86-64 with BMI2, except AMD's before family 19h, where it is
+    // microcoded and takes up to hundreds of cycles.
+    bool fastBitDeposit = false;
+};
+
+// Everything off: only the portable code paths run.
+inline constexpr CpuFeatures kPortableCpuFeatures{};

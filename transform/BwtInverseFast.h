@@ -1,0 +1,19 @@
+// The fast walks of the inverse Burrows–Wheeler transform, the variants that
+// inverseBwt (transform/Bwt.h) dispatches to. Each has inverseBwt's contract
+// (same bytes, same checks and messages) for the block lengths it takes, with
+// n >= 1 and firstIndex < n already checked by the caller.
+#pragma once
+
+#include <cstdint>
+
+// Largest block the word table takes: the LF image shares its word with the
+// row's byte and a marker flag.
+inline constexpr uint32_t kWordTableRowLimit = 1u << 22;
+// Largest block the packed table takes: images of 3 bytes.
+inline constexpr uint32_t kPackedRowsLimit = (1u << 24) - 1;
+
+// One word per row; walked serially, or in interleaved lanes when `lanes`.
+void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, bool lanes);
+
+// 3 bytes per row, walked in lanes (from 2^16 rows on, serially below).
+void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex);

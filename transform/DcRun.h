@@ -1,0 +1,16 @@
+// What every decoder of the inverse distance coding shares: the run it hands
+// out and the one message for damaged value sequences.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (invalid DC data)";
+
+// Throws Exception(kInvalidDcDataMessage). Out of line and cold, so that the
+// checks cost the inlined decoding loops no code size.
+[[noreturn]] void throwInvalidDcData();
+
+struct DcRun {
+    uint8_t symbol = 0;
+    uint32_t length = 0;
+};
