@@ -70,7 +70,6 @@ constexpr uint32_t kSortPrefetchDistance = 32;
 // are about to meet.
 constexpr uint32_t kScanPrefetchDistance = 32;
 
-using sorthint::prefetch;
 
 // The scans read the array all over; with small pages nearly every read also
 // misses the address translation cache. Large arrays are therefore aligned to
@@ -366,8 +365,8 @@ void SubstringSort::readKeys(uint32_t l, uint32_t h, uint32_t depth) {
     for (uint32_t k = l; k < h; ++k) {
         if (k + kSortPrefetchDistance < h) {
             const uint32_t ahead = a[k + kSortPrefetchDistance].pos;
-            prefetch(t_ + ahead + depth);
-            prefetch(lim_ + (ahead >> 1));
+            MORV_PREFETCH_READ(t_ + ahead + depth);
+            MORV_PREFETCH_READ(lim_ + (ahead >> 1));
         }
         a[k].key = key(a[k].pos, depth);
     }
@@ -446,8 +445,8 @@ bool SubstringSort::sort(uint32_t lo, uint32_t hi, uint32_t depth) {
             auto hint = [this, d](uint32_t i, uint32_t gt) {
                 if (i + kSortPrefetchDistance < gt) {
                     const uint32_t ahead = order_[i + kSortPrefetchDistance];
-                    prefetch(t_ + ahead + d);
-                    prefetch(lim_ + (ahead >> 1));
+                    MORV_PREFETCH_READ(t_ + ahead + d);
+                    MORV_PREFETCH_READ(lim_ + (ahead >> 1));
                 }
             };
             auto finishEqual = [this](uint32_t lt, uint32_t gt) { finish(lt, gt); };
@@ -583,11 +582,11 @@ private:
     void hintAhead(uint32_t far, uint32_t near) const {
         if (far <= len_) {
             const uint32_t j = sa_[far];
-            prefetch(s_ + (j - 1 < len_ ? j - 1 : 0));
+            MORV_PREFETCH_READ(s_ + (j - 1 < len_ ? j - 1 : 0));
         }
         if (near <= len_) {
             const uint32_t j = sa_[near];
-            if (j - 1 < len_) prefetch(bkt_ + sym(j - 1));
+            if (j - 1 < len_) MORV_PREFETCH_READ(bkt_ + sym(j - 1));
         }
     }
     // Whether the LMS substrings at a and b (up to and including the next
@@ -843,7 +842,7 @@ void induceTypeB(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets
         for (uint32_t k = bk.start[c0 + 1]; k-- > lo;) {
             if (k >= lo + kScanPrefetchDistance) {
                 const uint32_t ahead = sa[k - kScanPrefetchDistance];
-                prefetch(t + (ahead > 0 ? ahead - 1 : 0));
+                MORV_PREFETCH_READ(t + (ahead > 0 ? ahead - 1 : 0));
             }
             const uint32_t j = sa[k];
             if (j == 0) {
@@ -873,7 +872,7 @@ void induceTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk, Emit&&
         if (k + kScanPrefetchDistance <= n) {
             // Entries not yet induced read as anything; the hint is harmless.
             const uint32_t ahead = sa[k + kScanPrefetchDistance] & ~kMark;
-            prefetch(t + (ahead >= 2 && ahead <= n ? ahead - 2 : 0));
+            MORV_PREFETCH_READ(t + (ahead >= 2 && ahead <= n ? ahead - 2 : 0));
         }
         const uint32_t x = sa[k];
         if (x & kMark) {

@@ -70,8 +70,6 @@ constexpr uint32_t kSplitPrefetchAlways = 1u << 15;
 constexpr uint32_t kSplitPrefetchMinBlock = 1u << 19;
 
 
-using sorthint::prefetch;
-using sorthint::prefetchForWrite;
 
 // The fixed sorting networks for m = 2, 3 and 4 places: exchange(a, b)
 // compare-exchanges places a < b of the stretch.
@@ -223,7 +221,7 @@ void SuffixSorter::refine(uint32_t step) {
                         ahead += e & kLengthMask;
                         continue;
                     }
-                    prefetch(keys + (e & ~startBit));
+                    MORV_PREFETCH_READ(keys + (e & ~startBit));
                     ++ahead;
                 }
             } else {
@@ -239,8 +237,8 @@ void SuffixSorter::refine(uint32_t step) {
                         continue;
                     }
                     const uint32_t p = e & ~startBit;
-                    prefetch(group_ + p);
-                    if (p < keyLimit) prefetch(keys + p);
+                    MORV_PREFETCH_READ(group_ + p);
+                    if (p < keyLimit) MORV_PREFETCH_READ(keys + p);
                     ++ahead;
                 }
             }
@@ -451,7 +449,7 @@ void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
                 const uint32_t back = static_cast<uint32_t>(-ahead);
                 k = at >= lo + back ? at - back : lo;
             }
-            prefetch(group_ + order_[k] + step_);
+            MORV_PREFETCH_READ(group_ + order_[k] + step_);
         };
 
         auto hintFront = [&](uint32_t at) {
@@ -496,7 +494,7 @@ void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
     uint32_t falls = 0;
     uint32_t previous = keys[members[0]];
     for (uint32_t k = 0; k < size; ++k) {
-        if (k < hinted) prefetch(keys + members[k + kGatherPrefetchDistance]);
+        if (k < hinted) MORV_PREFETCH_READ(keys + members[k + kGatherPrefetchDistance]);
         const uint32_t p = members[k];
         const uint32_t kk = keys[p];
         rises += kk > previous;
@@ -602,7 +600,7 @@ void SuffixSorter::finishFromScratch(uint32_t first, uint32_t size) {
         uint32_t j = i + 1;
         while (j < size && keyAt(j) == k) ++j;
         for (uint32_t t = i; t < j && t < hinted; ++t) {
-            prefetchForWrite(group_ + posAt(t + kGatherPrefetchDistance));
+            MORV_PREFETCH_WRITE(group_ + posAt(t + kGatherPrefetchDistance));
         }
         if (j - i == 1) {
             group_[posAt(i)] = first + i + 1;

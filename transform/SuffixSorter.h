@@ -14,26 +14,7 @@
 #include <memory>
 #include <vector>
 
-// Hints to bring in the cache line at p, for reading or for writing, shared
-// by the sorter's two stages; they never fault and change nothing.
-// Compilers without the builtin get no hint.
-namespace sorthint {
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p);
-#else
-    (void)p;
-#endif
-}
-
-inline void prefetchForWrite(void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p, 1);
-#else
-    (void)p;
-#endif
-}
-}  // namespace sorthint
+#include "base/Compiler.h"
 
 // Prefix-doubling refinement over arrays owned by the caller: `order` lists
 // the suffixes 0..count-1 of a string of count-1 symbols (count-1 is its end)
