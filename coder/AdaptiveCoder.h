@@ -25,6 +25,23 @@ struct SymbolInterval {
 // every interval keeps a width of at least 1 after narrowing.
 inline constexpr uint32_t kMaxCodingTotal = 16384;
 
+// The rescale of both adaptive models: cumulative[1..count] are running
+// sums of frequencies from cumulative[0] on; each frequency is halved (one
+// that halves to 0 becomes 1) and the sums are rebuilt from cumulative[0] = 0.
+template <typename Entry>
+void halveFrequencies(Entry* cumulative, uint32_t count) {
+    uint32_t previous = static_cast<uint32_t>(cumulative[0]);
+    uint32_t running = 0;
+    for (uint32_t k = 1; k <= count; ++k) {
+        const uint32_t frequency = static_cast<uint32_t>(cumulative[k]) - previous;
+        previous = static_cast<uint32_t>(cumulative[k]);
+        const uint32_t halved = frequency / 2;
+        running += halved == 0 ? 1 : halved;
+        cumulative[k] = static_cast<Entry>(running);
+    }
+    cumulative[0] = 0;
+}
+
 // Frequencies of n symbols, kept as cumulative counts in reverse symbol order:
 // cumulative[k] is the sum of the frequencies of symbols n-k .. n-1, so
 // cumulative[0] = 0 and cumulative[n] is the total. Symbol 0 sits at the

@@ -172,15 +172,7 @@ private:
     // puts the slots above n back to kAbove.
     void rescale() {
         for (uint32_t k = symbolCount + 1; k < kSlots; ++k) cumulative[k] = kAbove;
-        int32_t previous = 0;
-        int32_t running = 0;
-        for (uint32_t k = 1; k <= symbolCount; ++k) {
-            const int32_t frequency = cumulative[k] - previous;
-            previous = cumulative[k];
-            const int32_t halved = frequency / 2;
-            running += halved == 0 ? 1 : halved;
-            cumulative[k] = static_cast<int16_t>(running);
-        }
+        halveFrequencies(cumulative, symbolCount);
     }
 
     uint32_t symbolCount;
