@@ -13,6 +13,7 @@
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
+#include "codec/BlockStages.h"
 #include "codec/DcValueCoding.h"
 #include "diag/Dumps.h"
 #include "diag/Histograms.h"
@@ -72,14 +73,8 @@ uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column, 
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     const Settings& s = settings();
     const int32_t c0 = clockMs();
-    if (s.inputHistogram) recordInputHistogram(block, L);
-    if (s.verbose) std::cout << "   Performing BWT..." << std::endl;
-
-    const int32_t c1 = clockMs();
-    const uint32_t idx = forwardBwt(block, L);
-    const int32_t c2 = clockMs();
-    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
-    if (s.bwtOutput) dumpBwt(block, L, idx);
+    StageClock bwt;
+    const uint32_t idx = transformBlock(block, L, bwt);
     if (s.verbose) std::cout << "   Performing DC coding..." << std::endl;
 
     const int32_t c3 = clockMs();
@@ -111,7 +106,7 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     const int32_t c6 = clockMs();
 
     if (s.verbose) {
-        printTiming(std::cout, "   BWT time: ", c1, c2);
+        printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
         printTiming(std::cout, "   DC time: ", c3, c4);
         printTiming(std::cout, "   Adaptive arithmetic time: ", c5, c6);
         printTiming(std::cout, "   Block compression time: ", c0, c6);
@@ -146,16 +141,12 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatu
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d1 = clockMs();
-    if (s.verbose) std::cout << "   Performing iBWT..." << std::endl;
-
-    const int32_t d2 = clockMs();
-    inverseBwt(out, column, L, idx);
-    const int32_t d3 = clockMs();
+    const StageClock ibwt = untransformBlock(out, column, L, idx);
     const int32_t d4 = clockMs();
 
     if (s.verbose) {
         printTiming(std::cout, "   iDC + adaptive arithmetic time: ", d0, d1);
-        printTiming(std::cout, "   iBWT time: ", d2, d3);
+        printTiming(std::cout, "   iBWT time: ", ibwt.start, ibwt.end);
         printTiming(std::cout, "   Block decompression time: ", d0, d4);
     }
     return payloadBytes(codeEnd);
