@@ -246,8 +246,8 @@ TEST_F(RoundTrip, PrefixCodedFileNeedsThePrefixOptionToExtract) {
 }
 
 TEST_F(RoundTrip, PortableCodePathsExtractTheSame) {
-    // Extraction takes faster paths where the processor allows (PDEP, the
-    // x86-64 level 3 instructions); the portable paths must give the same
+    // Extraction takes faster paths where the processor allows (PDEP in the
+    // bit map decoder); the portable paths must give the same
     // bytes, or fail with the same message, for sound and damaged files.
     std::vector<std::string> packed;
     for (uint64_t seed = 0; seed < 4; ++seed) {
