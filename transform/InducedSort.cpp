@@ -686,11 +686,14 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
     size_t space = freeBytes;
     Item* items = static_cast<Item*>(std::align(alignof(Item), sizeof(Item), freeEnd, space));
     uint32_t capacity = items != nullptr ? static_cast<uint32_t>(space / sizeof(Item)) : 0;
+    // No part has more than m members, so a small block takes no more than
+    // it can use.
+    const uint32_t wanted = std::max(std::min(kOwnItems, m), kInsertionMax + 1);
     std::unique_ptr<Item[]> ownItems;
-    if (capacity < kOwnItems) {
-        ownItems = std::make_unique_for_overwrite<Item[]>(kOwnItems);
+    if (capacity < wanted) {
+        ownItems = std::make_unique_for_overwrite<Item[]>(wanted);
         items = ownItems.get();
-        capacity = kOwnItems;
+        capacity = wanted;
     }
     SubstringSort substrings(t, n, order, lim, items, capacity);
     bool ties = false;
