@@ -28,7 +28,7 @@ bool readChunk(std::ifstream& file, std::vector<char>& buffer, std::size_t count
     return file.gcount() == static_cast<std::streamsize>(count);
 }
 
-} // namespace
+}  // namespace
 
 bool compareFiles(const std::string& a, const std::string& b) {
     std::ifstream fileA(a, std::ios::in | std::ios::binary);

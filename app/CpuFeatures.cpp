@@ -21,7 +21,7 @@ bool detectFastBitDeposit() {
     const unsigned family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
     if (amdDesign && family < 0x19) return false;
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    return (ebx >> 8) & 1u;   // BMI2
+    return (ebx >> 8) & 1u;  // BMI2
 #else
     return false;
 #endif

@@ -42,10 +42,12 @@ BlockDecoder decoderFor(const BlockHeader& header) {
     switch (header.method) {
         case static_cast<uint8_t>(BlockMethod::MtfPlain):
             settings().rle0 = false;
-            return adaptive ? withoutFeatures<decompressMtfAdaptive> : withoutFeatures<decompressMtfStatic>;
+            return adaptive ? withoutFeatures<decompressMtfAdaptive>
+                            : withoutFeatures<decompressMtfStatic>;
         case static_cast<uint8_t>(BlockMethod::MtfRle0):
             settings().rle0 = true;
-            return adaptive ? withoutFeatures<decompressMtfAdaptive> : withoutFeatures<decompressMtfStatic>;
+            return adaptive ? withoutFeatures<decompressMtfAdaptive>
+                            : withoutFeatures<decompressMtfStatic>;
         case static_cast<uint8_t>(BlockMethod::Dc):
             if (!adaptive) {
                 throw Exception("Unsupported compression method (DC can't use static coder).");
@@ -219,8 +221,7 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         }
         // No compressor writes a block above MaxBlockSize; refusing it here also
         // bounds what a forged header can make us allocate.
-        if (total + header.blockLength > fileHeader.unpackedSize ||
-            header.blockLength > MaxBlockSize) {
+        if (total + header.blockLength > fileHeader.unpackedSize || header.blockLength > MaxBlockSize) {
             throw Exception("Wrong block size in packed file (this may also mean some other error).");
         }
         if (s.verbose) {
@@ -228,8 +229,7 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         }
         const BlockDecoder decode = decoderFor(header);
         const std::streamoff payloadPos = in.tellg();
-        if (payloadPos < 0 ||
-            static_cast<uint64_t>(payloadPos) + header.payloadSize > packedSize) {
+        if (payloadPos < 0 || static_cast<uint64_t>(payloadPos) + header.payloadSize > packedSize) {
             throw Exception("Invalid block (payload extends past end of file).");
         }
 

@@ -16,22 +16,22 @@
 namespace {
 
 enum class OptionKind {
-    Flag,   // sets `flag`
-    Text,   // stores the next argument in `text` (and sets `flag` if given)
-    Number, // stores the next argument read as a number in `number`
-    File,   // opens `stream` on the next argument and sets `flag`
+    Flag,    // sets `flag`
+    Text,    // stores the next argument in `text` (and sets `flag` if given)
+    Number,  // stores the next argument read as a number in `number`
+    File,    // opens `stream` on the next argument and sets `flag`
 };
 
 struct OptionEntry {
     std::string_view name;
-    std::string_view alias; // second spelling, empty if none
+    std::string_view alias;  // second spelling, empty if none
     OptionKind kind;
     bool Settings::*flag = nullptr;
     std::string Settings::*text = nullptr;
     uint32_t Settings::*number = nullptr;
     std::ofstream Settings::*stream = nullptr;
-    const char* expected = nullptr;    // message when the value is missing
-    const char* openFailure = nullptr; // message, followed by the name, when opening fails
+    const char* expected = nullptr;     // message when the value is missing
+    const char* openFailure = nullptr;  // message, followed by the name, when opening fails
 };
 
 // Matching order of the options; the first option string equal to an
@@ -79,9 +79,8 @@ const std::array<OptionEntry, 26> optionTable = {{
     {"--dc_histogram", "", OptionKind::File, &Settings::dcHistogram, nullptr, nullptr,
      &Settings::dcHistogramStream, "Filename expected after --dc_histogram parameter",
      "Unable to open output histogram file: "},
-    {"--suffix_array_output", "", OptionKind::File, &Settings::suffixArrayOutput, nullptr,
-     nullptr, &Settings::suffixArrayStream,
-     "Filename expected after --suffix_array_output parameter",
+    {"--suffix_array_output", "", OptionKind::File, &Settings::suffixArrayOutput, nullptr, nullptr,
+     &Settings::suffixArrayStream, "Filename expected after --suffix_array_output parameter",
      "Unable to open output suffix array file: "},
     {"--suffixes_output", "", OptionKind::File, &Settings::suffixesOutput, nullptr, nullptr,
      &Settings::suffixesStream, "Filename expected after --suffixes_output parameter",
@@ -140,9 +139,7 @@ const std::array<const char*, 42> helpLines = {
 const char* const packedSuffix = ".morvQ17p";
 const char* const unpackedSuffix = ".morvQ17u";
 
-void printLine(const char* text) {
-    std::cout << text << std::endl;
-}
+void printLine(const char* text) { std::cout << text << std::endl; }
 
 const OptionEntry* findOption(std::string_view argument) {
     for (const OptionEntry& entry : optionTable) {
@@ -204,21 +201,23 @@ void checkCompression(Settings& s) {
             "Cannot both use (-r,--rle0) and not use (--norle0) RLE0 coding at the same time!");
     }
     if (s.adaptiveCoder && s.staticCoder) {
-        throw Exception(
-            "Cannot use adaptive (-a) and static (-s) arithmetic coding at he same time!");
+        throw Exception("Cannot use adaptive (-a) and static (-s) arithmetic coding at he same time!");
     }
     if (int(s.mtf0) + int(s.mtf1) + int(s.dc) > 1) {
-        throw Exception("Cannot use MTF0 (-m, --mtf0), MTF1 (--mtf1) or DC (-d, --dc) coding at "
-                        "he same time! Chose only one of the above.");
+        throw Exception(
+            "Cannot use MTF0 (-m, --mtf0), MTF1 (--mtf1) or DC (-d, --dc) coding at "
+            "he same time! Chose only one of the above.");
     }
     if (s.dc) {
         if (s.rle0) {
-            printLine("WARNING: RLE0 compression flag (-r, --rle0) ignored when coding with DC "
-                      "coder.");
+            printLine(
+                "WARNING: RLE0 compression flag (-r, --rle0) ignored when coding with DC "
+                "coder.");
         }
         if (s.noRle0) {
-            printLine("WARNING: no RLE0 compression flag (--norle0) ignored when coding with DC "
-                      "coder.");
+            printLine(
+                "WARNING: no RLE0 compression flag (--norle0) ignored when coding with DC "
+                "coder.");
         }
         if (s.staticCoder) {
             printLine("WARNING: static arithmetic coder is not unsupported when using DC coder.");
@@ -252,8 +251,7 @@ void checkExtraction(Settings& s) {
         {&Settings::mtf1, "WARNING: MTF1 compression flag (--mtf1) ignored when decompressing."},
         {&Settings::dc, "WARNING: DC compression flag (-d, --dc) ignored when decompressing."},
         {&Settings::rle0, "WARNING: RLE0 compression flag (-r, --rle0) ignored when decompressing."},
-        {&Settings::noRle0,
-         "WARNING: no RLE0 compression flag (--norle0) ignored when decompressing."},
+        {&Settings::noRle0, "WARNING: no RLE0 compression flag (--norle0) ignored when decompressing."},
         {&Settings::adaptiveCoder,
          "WARNING: adaptive arithmetic coder flag (-a) ignored when decompressing."},
         {&Settings::staticCoder,
@@ -261,11 +259,9 @@ void checkExtraction(Settings& s) {
         {&Settings::bwtOutput, "WARNING: flag (--bwt_output) ignored when decompressing."},
         {&Settings::mtfOutput, "WARNING: flag (--mtf_output) ignored when decompressing."},
         {&Settings::rle0Output, "WARNING: flag (--rle0_output) ignored when decompressing."},
-        {&Settings::inputHistogram,
-         "WARNING: flag (--input_histogram) ignored when decompressing."},
+        {&Settings::inputHistogram, "WARNING: flag (--input_histogram) ignored when decompressing."},
         {&Settings::mtfHistogram, "WARNING: flag (--mtf_histogram) ignored when decompressing."},
-        {&Settings::rle0Histogram,
-         "WARNING: flag (--rle0_histogram) ignored when decompressing."},
+        {&Settings::rle0Histogram, "WARNING: flag (--rle0_histogram) ignored when decompressing."},
     }};
     for (const auto& [flag, warning] : ignored) {
         if (s.*flag) {
@@ -274,12 +270,12 @@ void checkExtraction(Settings& s) {
     }
 }
 
-} // namespace
+}  // namespace
 
 uint32_t parseNumber(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
-                               text[i] == '\v' || text[i] == '\f' || text[i] == '\r')) {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\v' ||
+                               text[i] == '\f' || text[i] == '\r')) {
         ++i;
     }
     bool negative = false;
@@ -287,7 +283,7 @@ uint32_t parseNumber(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    uint32_t value = 0; // unsigned arithmetic wraps modulo 2^32 instead of overflowing
+    uint32_t value = 0;  // unsigned arithmetic wraps modulo 2^32 instead of overflowing
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
         value = value * 10u + static_cast<uint32_t>(text[i] - '0');
         ++i;

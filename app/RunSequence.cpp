@@ -8,8 +8,8 @@
 #include "app/Compare.h"
 #include "app/CpuFeatures.h"
 #include "app/Drivers.h"
-#include "base/Exception.h"
 #include "app/Options.h"
+#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Settings.h"
 
@@ -66,7 +66,7 @@ int runFlow(const Settings& s) {
     return result;
 }
 
-} // namespace
+}  // namespace
 
 int runProgram(int argc, char** argv) {
     try {

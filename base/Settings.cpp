@@ -6,6 +6,4 @@ Settings& settings() {
     return instance;
 }
 
-void resetSettings() {
-    settings() = Settings{};
-}
+void resetSettings() { settings() = Settings{}; }

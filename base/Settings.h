@@ -39,8 +39,8 @@ struct Settings {
     bool suffixesOutput = false;
     bool suffixArrayOutput = false;
 
-    uint32_t blockSize = 0;                       // 0: one block for the whole file
-    uint32_t suffixesOutputMaxSize = 0xFFFFFFFFu; // all bits set: whole suffixes
+    uint32_t blockSize = 0;                        // 0: one block for the whole file
+    uint32_t suffixesOutputMaxSize = 0xFFFFFFFFu;  // all bits set: whole suffixes
 
     // Diagnostic text streams, opened by the parser, open until process exit.
     std::ofstream bwtOutputStream;

@@ -33,7 +33,7 @@ constexpr size_t kFullBlock = 10485760;
 struct Block {
     std::string name;
     Bytes data;
-    Bytes column;      // its transform, made on first use by the inverse
+    Bytes column;  // its transform, made on first use by the inverse
     uint32_t index = 0;
 };
 
@@ -52,7 +52,7 @@ void runForward(benchmark::State& state, const Block* block) {
 
 // kernel: the walk to time (Automatic: the one inverseBwt picks).
 void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel) {
-    if (block->column.size() != block->data.size()) {   // made once, outside the timing
+    if (block->column.size() != block->data.size()) {  // made once, outside the timing
         block->column = block->data;
         block->index = forwardBwt(block->column.data(), static_cast<uint32_t>(block->column.size()));
     }
@@ -103,17 +103,20 @@ Bytes pythonSources() {
     for (const char* dir : {"/usr/lib/python3.11", "/usr/lib/python3.12", "/usr/lib/python3.10"}) {
         if (!fs::is_directory(dir, ec)) continue;
         std::vector<std::string> files;
-        for (auto it = fs::recursive_directory_iterator(dir, fs::directory_options::skip_permission_denied, ec);
+        for (auto it = fs::recursive_directory_iterator(
+                 dir, fs::directory_options::skip_permission_denied, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_regular_file(ec) && it->path().extension() == ".py") files.push_back(it->path().string());
+            if (it->is_regular_file(ec) && it->path().extension() == ".py")
+                files.push_back(it->path().string());
         }
         std::sort(files.begin(), files.end());
         Bytes block;
         for (const auto& file : files) {
             if (block.size() >= kFullBlock) break;
             const Bytes b = testdata::readFile(file);
-            block.insert(block.end(), b.begin(), b.begin() + static_cast<std::ptrdiff_t>(
-                                                               std::min(b.size(), kFullBlock - block.size())));
+            block.insert(
+                block.end(), b.begin(),
+                b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), kFullBlock - block.size())));
         }
         if (block.size() == kFullBlock) return block;
     }
@@ -183,8 +186,8 @@ int main(int argc, char** argv) {
                                            std::pair{"WordTable", InverseBwtKernel::WordTable},
                                            std::pair{"WordTableLanes", InverseBwtKernel::WordTableLanes},
                                            std::pair{"PackedRows", InverseBwtKernel::PackedRows}}) {
-            benchmark::RegisterBenchmark(("inverseBwt" + std::string(name) + "/" + block->name).c_str(), runInverse,
-                                         block, kernel)
+            benchmark::RegisterBenchmark(("inverseBwt" + std::string(name) + "/" + block->name).c_str(),
+                                         runInverse, block, kernel)
                 ->Unit(benchmark::kMillisecond);
         }
     }

@@ -24,9 +24,9 @@
 #include "coder/AdaptiveCoder.h"
 #include "coder/StaticCoder.h"
 #include "io/BitStream.h"
+#include "tests/support/DataGen.h"
 #include "transform/Bwt.h"
 #include "transform/DistanceCoding.h"
-#include "tests/support/DataGen.h"
 
 namespace {
 
@@ -260,7 +260,8 @@ uint32_t decodeDcValues(const std::string& packed, uint32_t L, std::vector<uint3
 
 // The two halves of extraction apart: decoding every value of the packed
 // block, and the inverse transforms from values already decoded.
-void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool decodeOnly, CpuFeatures features) {
+void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool decodeOnly,
+                 CpuFeatures features) {
     testdata::Bytes block(file->size());
     const uint32_t L = static_cast<uint32_t>(block.size());
     const std::string packed = packDc(*file);
@@ -310,15 +311,17 @@ int main(int argc, char** argv) {
         const std::string shortName = name.substr(name.find_last_of("/\\") + 1);
         benchmark::RegisterBenchmark(("DcCompress/" + shortName).c_str(), runDcCompress, data.get())
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("DcExtract/" + shortName).c_str(), runDcExtract, data.get(), detected)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("DcExtractPortable/" + shortName).c_str(), runDcExtract, data.get(),
-                                     kPortableCpuFeatures)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("DcDecodeValues/" + shortName).c_str(), runDcStages, data.get(), true,
+        benchmark::RegisterBenchmark(("DcExtract/" + shortName).c_str(), runDcExtract, data.get(),
                                      detected)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("DcInverse/" + shortName).c_str(), runDcStages, data.get(), false, detected)
+        benchmark::RegisterBenchmark(("DcExtractPortable/" + shortName).c_str(), runDcExtract,
+                                     data.get(), kPortableCpuFeatures)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DcDecodeValues/" + shortName).c_str(), runDcStages, data.get(),
+                                     true, detected)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DcInverse/" + shortName).c_str(), runDcStages, data.get(), false,
+                                     detected)
             ->Unit(benchmark::kMillisecond);
         CpuFeatures deposit = kPortableCpuFeatures;
         deposit.fastBitDeposit = detected.fastBitDeposit;

@@ -37,7 +37,7 @@ void writeValues(ValueCoder& coder, const uint32_t* values, uint32_t n) {
 // model and coder that nothing else can reach, so its state can stay in
 // registers. At most n values are decoded, and never more than kLag beyond
 // those the transform has taken (it stops early on damaged data).
-constexpr uint32_t kLag = 64;   // a power of two
+constexpr uint32_t kLag = 64;  // a power of two
 
 // The source the inverse transform pulls values from, holding the decoder
 // and the values decoded ahead.
@@ -63,7 +63,8 @@ struct LaggedValues {
 // Decodes the n values into the column; returns where their code ends (see
 // the coders' codeEnd).
 template <typename ValueCoder>
-uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column, const CpuFeatures& features) {
+uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column,
+                    const CpuFeatures& features) {
     coder.start();
     return inverseDc(LaggedValues<ValueCoder>(coder, n), n, L, column, features).work.codeEnd();
 }
@@ -88,8 +89,7 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     StreamOutBitStream bits(out, kBitStreamWords);
     if (s.verbose) {
         std::cout << "   Coding data to arithmetic stream..." << std::endl;
-        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L))
-                  << std::endl;
+        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
     }
     const int32_t c5 = clockMs();
     bits.reset();
@@ -119,8 +119,7 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatu
     StreamInBitStream bits(in, kBitStreamWords);
     if (s.verbose) {
         std::cout << "   Decoding data from arithmetic stream, performing iDC..." << std::endl;
-        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L))
-                  << std::endl;
+        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
     }
     const uint32_t idx = bits.readBits(32);
     if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;

@@ -72,14 +72,11 @@ private:
 
 public:
     template <typename Bits>
-    DcValueModel(uint32_t L, Bits& bits)
-        : classCount(dcClassCount(L)), model(classCount), coder(bits) {}
+    DcValueModel(uint32_t L, Bits& bits) : classCount(dcClassCount(L)), model(classCount), coder(bits) {}
 
     // Codes v (v <= L, as every DC value is): class, then the offset's low
     // bytes as symbols of total 256, then its remaining high bits.
-    void encodeValue(uint32_t v)
-        requires std::is_same_v<Coder, ArithmeticEncoder>
-    {
+    void encodeValue(uint32_t v) requires std::is_same_v<Coder, ArithmeticEncoder> {
         uint32_t lo = 0, hi = classCount;
         while (hi - lo > 1) {
             const uint32_t mid = (lo + hi) / 2;
@@ -97,25 +94,15 @@ public:
         if (b > 0) coder.encodeUniform(u, b);
     }
 
-    void finish()
-        requires std::is_same_v<Coder, ArithmeticEncoder>
-    {
-        coder.finish();
-    }
+    void finish() requires std::is_same_v<Coder, ArithmeticEncoder> { coder.finish(); }
 
-    void start()
-        requires std::is_same_v<Coder, ArithmeticDecoder>
-    {
-        coder.start();
-    }
+    void start() requires std::is_same_v<Coder, ArithmeticDecoder> { coder.start(); }
 
     // Reads one value. A damaged stream yields some value of a class below
     // the class count; whether it fits the block is the inverse transform's check.
     // Inlined into the extraction loop, where the coder's state can then stay
     // in registers instead of being reloaded from memory for every value.
-    MORV_FORCE_INLINE uint32_t decodeValue()
-        requires std::is_same_v<Coder, ArithmeticDecoder>
-    {
+    MORV_FORCE_INLINE uint32_t decodeValue() requires std::is_same_v<Coder, ArithmeticDecoder> {
         const auto [k, interval] = model.decode(coder.target(model.total()), rescaleLimit);
         coder.update(interval.lowCount, interval.highCount, kTotals.of[interval.total]);
         uint32_t u = 0, shift = 0;
@@ -136,9 +123,7 @@ public:
     // After the last value: the bit position where the code ends, or
     // kNoCodeEnd when the closing bits and the padding after them are not
     // what an encoder writes.
-    uint64_t codeEnd() const
-        requires std::is_same_v<Coder, ArithmeticDecoder>
-    {
+    uint64_t codeEnd() const requires std::is_same_v<Coder, ArithmeticDecoder> {
         return coder.codeEnd();
     }
 
@@ -156,9 +141,7 @@ class DcPrefixCode {
 public:
     explicit DcPrefixCode(Bits& stream) : bits(stream) {}
 
-    void encodeValue(uint32_t v)
-        requires std::is_base_of_v<OutBitStream, Bits>
-    {
+    void encodeValue(uint32_t v) requires std::is_base_of_v<OutBitStream, Bits> {
         if (v <= 2) {
             bits.writeBits(v, 2);
             return;
@@ -178,9 +161,7 @@ public:
     // width above 32 bits, a value beyond 32 bits, or a width wider than the
     // value needs (the encoder picks the narrowest, so above 3 bits the top
     // bit of v - 3 is always 1): no encoder writes them.
-    uint32_t decodeValue()
-        requires std::is_base_of_v<InBitStream, Bits>
-    {
+    uint32_t decodeValue() requires std::is_base_of_v<InBitStream, Bits> {
         const uint32_t r = bits.readBits(2);
         if (r < 3) return r;
         uint32_t w = 3;
@@ -188,7 +169,8 @@ public:
             if (++w > 32) throw Exception(kInvalidDcDataMessage);
         }
         const uint32_t u = bits.readBits(w);
-        if (u > 0xFFFFFFFFu - 3 || (w > 3 && (u >> (w - 1)) == 0)) throw Exception(kInvalidDcDataMessage);
+        if (u > 0xFFFFFFFFu - 3 || (w > 3 && (u >> (w - 1)) == 0))
+            throw Exception(kInvalidDcDataMessage);
         return u + 3;
     }
 
@@ -198,9 +180,7 @@ public:
     // After the last value: the bit position where the code ends, or
     // kNoCodeEnd when the bits up to the next byte boundary (the flush's
     // padding) are not all zero. Reads those bits.
-    uint64_t codeEnd()
-        requires std::is_base_of_v<InBitStream, Bits>
-    {
+    uint64_t codeEnd() requires std::is_base_of_v<InBitStream, Bits> {
         const uint64_t end = bits.bitsRead();
         const uint32_t padding = static_cast<uint32_t>((8 - end % 8) % 8);
         return bits.readBits(padding) == 0 ? end : kNoCodeEnd;

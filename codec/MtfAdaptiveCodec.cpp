@@ -48,10 +48,10 @@ void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L) {
     if (s.mtfHistogram) recordMtfHistogram(block, L);
     if (s.verbose) {
         printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
-        printTiming(std::cout,
-                    rle0 ? "   MTF + RLE0 + adaptive arithmetic time: "
-                         : "   MTF + adaptive arithmetic time: ",
-                    c3, c4);
+        printTiming(
+            std::cout,
+            rle0 ? "   MTF + RLE0 + adaptive arithmetic time: " : "   MTF + adaptive arithmetic time: ",
+            c3, c4);
         printTiming(std::cout, "   Block compression time: ", c0, c5);
     }
 }
@@ -61,7 +61,8 @@ namespace {
 // The adaptive model and the arithmetic decoder, one symbol at a time.
 class AdaptiveSymbolDecoder {
 public:
-    AdaptiveSymbolDecoder(uint32_t alphabetSize, InBitStream& bits) : model(alphabetSize), decoder(bits) {}
+    AdaptiveSymbolDecoder(uint32_t alphabetSize, InBitStream& bits)
+        : model(alphabetSize), decoder(bits) {}
     void begin() { decoder.start(); }
     uint32_t decodeSymbol() {
         const uint32_t symbol = model.findSymbol(decoder.target(model.total()));

@@ -60,10 +60,10 @@ void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
     if (s.verbose) {
         printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
         printTiming(std::cout, "   Gathering symbol statistics time: ", c3, c4);
-        printTiming(std::cout,
-                    rle0 ? "   MTF + RLE0 + static arithmetic time: "
-                         : "   MTF + static arithmetic time: ",
-                    c5, c6);
+        printTiming(
+            std::cout,
+            rle0 ? "   MTF + RLE0 + static arithmetic time: " : "   MTF + static arithmetic time: ", c5,
+            c6);
         printTiming(std::cout, "   Block compression time: ", c0, c7);
     }
 }

@@ -191,7 +191,7 @@ private:
     void renormalize() {
         const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
         if (n > 0) {
-            const uint32_t decided = low >> (16 - n);   // the n bits, first one highest
+            const uint32_t decided = low >> (16 - n);  // the n bits, first one highest
             const uint32_t bit = decided >> (n - 1);
             output.putBit(bit);
             if (pendingBits != 0) {
@@ -381,12 +381,12 @@ private:
         return bits;
     }
 
-    uint32_t low = 0;          // below 2^15 between symbols
-    uint32_t range = kTop + 1; // high - low + 1, 1..2^16
-    uint32_t offset = 0;       // code value - low, below range
-    Reciprocal width{1};       // of the width before the last renormalisation
-    uint32_t widthShifts = 0;  // that renormalisation's shifts: range = width << widthShifts
-    uint64_t window = 0;       // unused code bits from bit 63 down
-    uint32_t windowBits = 0;   // how many, 0..63
-    InBitStream* input;  // not owned; a pointer, so that the decoder can be copied
+    uint32_t low = 0;           // below 2^15 between symbols
+    uint32_t range = kTop + 1;  // high - low + 1, 1..2^16
+    uint32_t offset = 0;        // code value - low, below range
+    Reciprocal width{1};        // of the width before the last renormalisation
+    uint32_t widthShifts = 0;   // that renormalisation's shifts: range = width << widthShifts
+    uint64_t window = 0;        // unused code bits from bit 63 down
+    uint32_t windowBits = 0;    // how many, 0..63
+    InBitStream* input;         // not owned; a pointer, so that the decoder can be copied
 };

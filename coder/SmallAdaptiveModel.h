@@ -149,11 +149,14 @@ private:
     uint32_t compareSlots(int16_t x, __m128i (&above)[kVectors]) const {
         const __m128i limit = _mm_set1_epi16(x);
         const __m128i* slots = reinterpret_cast<const __m128i*>(cumulative);
-        for (uint32_t i = 0; i < kVectors; ++i) above[i] = _mm_cmpgt_epi16(_mm_load_si128(slots + i), limit);
-        const uint64_t low = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[0], above[1]))) |
-                             (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[2], above[3]))) << 16);
-        const uint64_t high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[4], above[5]))) |
-                              (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[6], above[7]))) << 16);
+        for (uint32_t i = 0; i < kVectors; ++i)
+            above[i] = _mm_cmpgt_epi16(_mm_load_si128(slots + i), limit);
+        const uint64_t low =
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[0], above[1]))) |
+            (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[2], above[3]))) << 16);
+        const uint64_t high =
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[4], above[5]))) |
+            (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above[6], above[7]))) << 16);
         return static_cast<uint32_t>(std::countr_zero(low | (high << 32)));
     }
 #endif

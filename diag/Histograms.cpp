@@ -14,11 +14,10 @@
 namespace {
 
 template <typename Key, typename Printer>
-void printTableLine(std::ostream& out, Printer printKey, Key key, uint32_t count,
-                    uint32_t before, uint32_t total) {
+void printTableLine(std::ostream& out, Printer printKey, Key key, uint32_t count, uint32_t before,
+                    uint32_t total) {
     printKey(out, key);
-    out << " - " << count << "     [" << before << ", " << (total - before - count) << "]"
-        << std::endl;
+    out << " - " << count << "     [" << before << ", " << (total - before - count) << "]" << std::endl;
 }
 
 void beginSection(std::ostream& out, const char* title, uint32_t size) {
@@ -32,17 +31,11 @@ void endSection(std::ostream& out) {
     out << std::endl;
 }
 
-void printRawByte(std::ostream& out, uint8_t key) {
-    out.put(static_cast<char>(key));
-}
+void printRawByte(std::ostream& out, uint8_t key) { out.put(static_cast<char>(key)); }
 
-void printByteDecimal(std::ostream& out, uint8_t key) {
-    out << static_cast<unsigned>(key);
-}
+void printByteDecimal(std::ostream& out, uint8_t key) { out << static_cast<unsigned>(key); }
 
-void printValueDecimal(std::ostream& out, uint32_t key) {
-    out << key;
-}
+void printValueDecimal(std::ostream& out, uint32_t key) { out << key; }
 
 }  // namespace
 

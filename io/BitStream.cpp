@@ -13,9 +13,7 @@
 namespace {
 
 // The low n bits of v, n in 0..32.
-uint32_t lowBits(uint32_t v, uint32_t n) {
-    return n >= 32 ? v : v & ((1u << n) - 1u);
-}
+uint32_t lowBits(uint32_t v, uint32_t n) { return n >= 32 ? v : v & ((1u << n) - 1u); }
 
 }  // namespace
 
@@ -126,7 +124,7 @@ void InBitStream::nextWord() {
         ++readPos;
     } else {
         currentWord = 0;
-        wordsBefore -= capacity - 1;   // one word handed out, not a buffer
+        wordsBefore -= capacity - 1;  // one word handed out, not a buffer
     }
     bitCount = 32;
 }
@@ -173,7 +171,8 @@ void StreamInBitStream::underflow() {
         std::memset(bytes.get() + have, 0, static_cast<size_t>(words) * 4 - have);
     }
     const char* p = bytes.get();
-    for (uint32_t i = 0; i < words; ++i, p += 4) buffer[i] = getLE32(reinterpret_cast<const uint8_t*>(p));
+    for (uint32_t i = 0; i < words; ++i, p += 4)
+        buffer[i] = getLE32(reinterpret_cast<const uint8_t*>(p));
     filled = words;
     readPos = 0;
 }

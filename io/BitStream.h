@@ -41,8 +41,8 @@ inline constexpr BitReverseTable kBitReverse{};
 
 // The low n bits of v (n in 0..16) in reverse order; the rest is 0.
 inline uint32_t reverseLowBits(uint32_t v, uint32_t n) {
-    const uint32_t r = (static_cast<uint32_t>(kBitReverse.byte[v & 0xFF]) << 8) |
-                       kBitReverse.byte[(v >> 8) & 0xFF];
+    const uint32_t r =
+        (static_cast<uint32_t>(kBitReverse.byte[v & 0xFF]) << 8) | kBitReverse.byte[(v >> 8) & 0xFF];
     return r >> (16 - n);
 }
 
@@ -69,7 +69,7 @@ public:
 
     // Appends the low n bits of value (n in 0..32), bit 0 first.
     void writeBits(uint32_t value, uint32_t n) {
-        if (n < 32 && n <= 32 - bitCount) {   // fits the current word
+        if (n < 32 && n <= 32 - bitCount) {  // fits the current word
             currentWord |= (value & ((1u << n) - 1u)) << (bitCount & 31u);
             bitCount += n;
             return;
@@ -100,7 +100,7 @@ protected:
     uint32_t currentWord = 0;  // word being filled, from bit 0 upward
     uint32_t writePos = 0;     // index of the next free word in buffer
     std::vector<uint32_t> buffer;
-    uint32_t capacity;         // buffer.size()
+    uint32_t capacity;  // buffer.size()
 };
 
 // An OutBitStream that empties its buffer into a byte stream instead of
@@ -149,7 +149,7 @@ public:
 
     // Reads n bits (n in 0..32); the i-th bit read becomes bit i of the result.
     uint32_t readBits(uint32_t n) {
-        if (n < 32 && n <= bitCount) {   // all in the current word
+        if (n < 32 && n <= bitCount) {  // all in the current word
             const uint32_t result = currentWord & ((1u << n) - 1u);
             currentWord >>= n;
             bitCount -= n;
@@ -169,9 +169,7 @@ public:
     // Number of bits handed out so far (including those a readWord took):
     // where the next bit lies, counted from the start of the source. Decoders
     // compare it with where the coded data has to end.
-    uint64_t bitsRead() const {
-        return (wordsBefore + readPos - capacity) * 32 - bitCount;
-    }
+    uint64_t bitsRead() const { return (wordsBefore + readPos - capacity) * 32 - bitCount; }
 
     // Refills the buffer and sets readPos to its start; here it does nothing.
     virtual void underflow() {}

@@ -17,12 +17,9 @@
 namespace {
 
 using testdata::Bits;
-using testdata::packBits;
 using testdata::bytesOf;
+using testdata::packBits;
 using ReferenceEncoder = testdata::ReferenceEncoder<16>;
-
-
-
 
 std::string randomTail(uint64_t seed, size_t n) {
     const testdata::Bytes b = testdata::randomBytes(seed, n);
@@ -64,7 +61,6 @@ public:
     std::vector<uint32_t> freq;
     uint32_t rescales = 0;
 };
-
 
 // A coded sequence: model symbols, each followed by `offsetBits` of
 // uniformly coded offset (whole bytes as 1 of 256, the rest as 1 of 2^b),
@@ -265,7 +261,8 @@ TEST(ReciprocalTest, DividesExactlyUpToTwoToThe30) {
     for (uint32_t d = 1; d <= kMaxCodingTotal; ++d) {
         const Reciprocal r(d);
         const uint32_t top = 1u << 30;
-        for (uint32_t x : {0u, 1u, d - 1, d, d + 1, 2 * d - 1, top, top - 1, top - top % d, top - top % d - 1}) {
+        for (uint32_t x :
+             {0u, 1u, d - 1, d, d + 1, 2 * d - 1, top, top - 1, top - top % d, top - top % d - 1}) {
             ASSERT_EQ(r.divide(x), x / d) << d << " " << x;
         }
         for (int i = 0; i < 64; ++i) {
@@ -292,13 +289,14 @@ void checkSmallModelMatchesTheGeneralOne() {
             SmallModel small(n);
             SmallModel decoding(n);
             ReferenceModel reference(n);
-            const std::vector<uint32_t> symbols =
-                n % 2 == 0 ? uniformSymbols(n + limit, 50000, n) : geometricSymbols(n + limit, 50000, n, 75);
+            const std::vector<uint32_t> symbols = n % 2 == 0 ? uniformSymbols(n + limit, 50000, n)
+                                                             : geometricSymbols(n + limit, 50000, n, 75);
             for (size_t i = 0; i < symbols.size(); ++i) {
                 if (i % 7919 == 0 || small.total() + 1 == limit) {
                     ASSERT_EQ(small.total(), general.total());
                     for (uint32_t t = 0; t < small.total(); ++t) {
-                        ASSERT_EQ(small.findSymbol(t), general.findSymbol(t)) << n << " " << i << " " << t;
+                        ASSERT_EQ(small.findSymbol(t), general.findSymbol(t))
+                            << n << " " << i << " " << t;
                     }
                 }
                 const SymbolInterval want = general.update(symbols[i], limit);
@@ -308,14 +306,16 @@ void checkSmallModelMatchesTheGeneralOne() {
                 ASSERT_EQ(got.highCount, want.highCount) << n << " " << limit << " " << i;
                 ASSERT_EQ(got.total, want.total) << n << " " << limit << " " << i;
                 const uint32_t width = want.highCount - want.lowCount;
-                const auto decoded = decoding.decode(want.lowCount + static_cast<uint32_t>(i % width), limit);
+                const auto decoded =
+                    decoding.decode(want.lowCount + static_cast<uint32_t>(i % width), limit);
                 ASSERT_EQ(decoded.symbol, symbols[i]) << n << " " << limit << " " << i;
                 ASSERT_EQ(decoded.interval.lowCount, want.lowCount) << n << " " << limit << " " << i;
                 ASSERT_EQ(decoded.interval.highCount, want.highCount) << n << " " << limit << " " << i;
                 ASSERT_EQ(decoded.interval.total, want.total) << n << " " << limit << " " << i;
             }
             EXPECT_GE(reference.rescales, 2u) << n << " " << limit;
-            for (uint32_t s = 0; s < n; ++s) EXPECT_EQ(small.frequency(s), reference.freq[s]) << n << " " << s;
+            for (uint32_t s = 0; s < n; ++s)
+                EXPECT_EQ(small.frequency(s), reference.freq[s]) << n << " " << s;
         }
     }
 }
@@ -377,23 +377,22 @@ TEST(AdaptiveCoderRoundTrip, SymbolSequencesMatchReferenceBits) {
         size_t count;
     };
     const Case cases[] = {
-        {1, 257, 16384, true, 100000},  {2, 256, 16384, false, 100000},
-        {3, 256, 16384, true, 100000},  {4, 257, 4096, true, 50000},
-        {5, 57, 4096, false, 50000},    {6, 2, 16384, true, 50000},
-        {7, 1, 16384, true, 1000},      {8, 257, 16384, true, 1},
+        {1, 257, 16384, true, 100000}, {2, 256, 16384, false, 100000}, {3, 256, 16384, true, 100000},
+        {4, 257, 4096, true, 50000},   {5, 57, 4096, false, 50000},    {6, 2, 16384, true, 50000},
+        {7, 1, 16384, true, 1000},     {8, 257, 16384, true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seed);
-        const std::vector<Item> items =
-            symbolsOnly(c.skewed ? geometricSymbols(c.seed, c.count, c.n, 75)
-                                 : uniformSymbols(c.seed, c.count, c.n));
+        const std::vector<Item> items = symbolsOnly(c.skewed ? geometricSymbols(c.seed, c.count, c.n, 75)
+                                                             : uniformSymbols(c.seed, c.count, c.n));
         const std::string code = encodeWithStream(items, c.n, c.limit);
         ReferenceEncoder reference;
         encodeItems(reference, items, c.n, c.limit);
         ASSERT_EQ(code, packBits(reference.bits));
         const std::string tail = randomTail(c.seed + 100, 4);
         uint64_t end = 0;
-        ASSERT_TRUE(sameItems(decodeItems(code + tail, items, c.n, c.limit, kBitStreamWords, &end), items));
+        ASSERT_TRUE(
+            sameItems(decodeItems(code + tail, items, c.n, c.limit, kBitStreamWords, &end), items));
         // The decoder finds the closing bits where the encoder wrote them.
         ASSERT_EQ(end, reference.bits.size());
     }
@@ -472,9 +471,12 @@ TEST(AdaptiveDecoderDamage, ArbitraryBitsDecodeInRange) {
         const uint32_t n = seed % 3 == 0 ? 57 : (seed % 3 == 1 ? 256 : 257);
         const uint32_t limit = n == 57 ? 4096 : 16384;
         std::string bytes;
-        if (seed == 11) bytes = std::string(3000, '\xFF');
-        else if (seed == 12) bytes = std::string(3000, '\0');
-        else bytes = randomTail(seed, 3000);
+        if (seed == 11)
+            bytes = std::string(3000, '\xFF');
+        else if (seed == 12)
+            bytes = std::string(3000, '\0');
+        else
+            bytes = randomTail(seed, 3000);
         std::istringstream in(bytes);
         StreamInBitStream bits(in, 64);
         AdaptiveModel model(n);

@@ -15,11 +15,8 @@
 namespace {
 
 using testdata::Bits;
-using testdata::packBits;
 using testdata::bytesOf;
-
-
-
+using testdata::packBits;
 
 // Records every write request separately, to observe the stream's chunking.
 class CountingBuf : public std::streambuf {
@@ -149,8 +146,8 @@ TEST(StreamOutBitStreamChunks, FullLastWordOnFullBufferIsWrittenAtFlush) {
     EXPECT_EQ(buf.writes, (std::vector<std::streamsize>{8}));
     bits.flush();
     EXPECT_EQ(buf.writes, (std::vector<std::streamsize>{8, 8}));
-    EXPECT_EQ(buf.data, bytesOf({0x11, 0x11, 0x11, 0x11, 0x22, 0x22, 0x22, 0x22, 0x33, 0x33, 0x33,
-                                 0x33, 0x44, 0x44, 0x44, 0x44}));
+    EXPECT_EQ(buf.data, bytesOf({0x11, 0x11, 0x11, 0x11, 0x22, 0x22, 0x22, 0x22, 0x33, 0x33, 0x33, 0x33,
+                                 0x44, 0x44, 0x44, 0x44}));
 }
 
 TEST(StreamOutBitStreamChunks, ResetDiscardsEarlierBits) {

@@ -21,9 +21,7 @@ using testdata::Bytes;
 
 const char* const kIndexMessage = "Error in compressed file (first suffix index out of range)";
 
-Bytes bytesOf(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 struct Transformed {
     Bytes column;
@@ -37,9 +35,9 @@ Transformed forward(const Bytes& t) {
 }
 
 // The plain kernel first (the reference), then every faster walk.
-constexpr InverseBwtKernel kInverseKernels[] = {InverseBwtKernel::Plain, InverseBwtKernel::Automatic,
-                                                 InverseBwtKernel::WordTable, InverseBwtKernel::WordTableLanes,
-                                                 InverseBwtKernel::PackedRows};
+constexpr InverseBwtKernel kInverseKernels[] = {
+    InverseBwtKernel::Plain, InverseBwtKernel::Automatic, InverseBwtKernel::WordTable,
+    InverseBwtKernel::WordTableLanes, InverseBwtKernel::PackedRows};
 
 // Inverts with every walk inverseBwt can be told to run: each must give the
 // plain kernel's bytes, or throw its message, which is thrown on.
@@ -152,7 +150,8 @@ TEST_F(BwtTest, MatchesNaiveTransform) {
     testdata::Rng rng(4242);
     for (uint64_t seed = 0; seed < 1500; ++seed) {
         const size_t n = 1 + rng.below(seed % 8 == 0 ? 3000 : 400);
-        const Bytes t = seed % 2 == 0 ? testdata::mixedBlock(seed, n) : testdata::skewedBytes(seed, n, 1 + rng.below(5));
+        const Bytes t = seed % 2 == 0 ? testdata::mixedBlock(seed, n)
+                                      : testdata::skewedBytes(seed, n, 1 + rng.below(5));
         const Transformed got = forward(t);
         const Transformed want = naiveForward(t);
         ASSERT_EQ(got.column, want.column) << "seed " << seed;
@@ -250,7 +249,8 @@ void expectInverseOrRefusal(const Bytes& column, uint32_t index, const std::stri
         return;
     }
     const Transformed again = forward(out);
-    EXPECT_TRUE(again.column == column && again.index == index) << what << ": accepted a column that is no transform";
+    EXPECT_TRUE(again.column == column && again.index == index)
+        << what << ": accepted a column that is no transform";
 }
 
 TEST_F(BwtTest, DamagedColumnsInvertOrThrow) {
@@ -261,7 +261,8 @@ TEST_F(BwtTest, DamagedColumnsInvertOrThrow) {
     uint32_t accepted = 0;
     for (uint64_t seed = 0; seed < 3000; ++seed) {
         const uint32_t n = 1 + rng.below(seed % 10 == 0 ? 5000 : 64);
-        Bytes column = seed % 3 == 0 ? testdata::randomBytes(seed, n) : testdata::skewedBytes(seed, n, 1 + rng.below(6));
+        Bytes column = seed % 3 == 0 ? testdata::randomBytes(seed, n)
+                                     : testdata::skewedBytes(seed, n, 1 + rng.below(6));
         uint32_t index = rng.below(n + n / 2 + 2);
         if (seed % 7 == 0) index = static_cast<uint32_t>(rng.next());
         std::vector<uint8_t> out(n);
@@ -270,8 +271,7 @@ TEST_F(BwtTest, DamagedColumnsInvertOrThrow) {
             try {
                 inverseBwt(out.data(), column.data(), n, index);
                 ++accepted;
-            } catch (const Exception&) {
-            }
+            } catch (const Exception&) {}
         } else {
             EXPECT_THROW(inverseBwt(out.data(), column.data(), n, index), Exception) << seed;
         }
@@ -361,7 +361,8 @@ Transformed risingRuns(uint64_t seed, uint32_t n, Bytes& block) {
     testdata::Rng rng(seed);
     std::vector<uint32_t> lengths;
     for (uint32_t left = n - 1; left > 0;) {
-        const uint32_t k = lengths.size() == 254 ? left : std::min(left, 1 + rng.below(2 * (n / 200) + 1));
+        const uint32_t k =
+            lengths.size() == 254 ? left : std::min(left, 1 + rng.below(2 * (n / 200) + 1));
         lengths.push_back(k);
         left -= k;
     }
@@ -408,7 +409,8 @@ TEST_F(BwtTest, DamagedValidColumnsDecodeOrAreRefused) {
         const Bytes t = testdata::mixedBlock(seed, 500 + seed * 40);
         Transformed r = forward(t);
         testdata::Rng rng(seed);
-        for (int flips = 0; flips < 3; ++flips) r.column[rng.below(static_cast<uint32_t>(r.column.size()))] ^= 0x5A;
+        for (int flips = 0; flips < 3; ++flips)
+            r.column[rng.below(static_cast<uint32_t>(r.column.size()))] ^= 0x5A;
         const uint32_t index = rng.below(static_cast<uint32_t>(r.column.size()));
         expectInverseOrRefusal(r.column, index, std::to_string(seed));
         try {

@@ -2,8 +2,8 @@
 // line and its standard output, standard error and exit status are compared
 // whole with the expected ones. The helpers at the top (runMorv, the timing
 // mask, the help text) are meant for every command-line case.
-#include "base/Exception.h"
 #include "app/RunSequence.h"
+#include "base/Exception.h"
 #include "base/Settings.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/ExpectedHelp.h"
@@ -35,8 +35,8 @@ const char* const helpText = testdata::expectedHelp;
 
 using testdata::exePath;
 using testdata::readText;
-using testdata::RunResult;
 using testdata::runMorv;
+using testdata::RunResult;
 
 // Replaces the elapsed time of the timing lines, the one thing that differs
 // between runs, by "<T>".
@@ -110,7 +110,7 @@ struct UsageCase {
     const char* name;
     std::vector<std::string> args;
     std::string message;
-    std::set<std::string> created; // files the parser opened before failing
+    std::set<std::string> created;  // files the parser opened before failing
 };
 
 class CliUsageErrorTest : public CliTest, public ::testing::WithParamInterface<UsageCase> {};
@@ -130,15 +130,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"-c", "-e", "in.txt"},
                   "Cannot do both compression (-c) and decompression (-e) at the same time!",
                   {}},
-        UsageCase{"NoMode",
-                  {"in.txt"},
-                  "You must either choose to compress (-c) or to extract (-e)!",
-                  {}},
+        UsageCase{
+            "NoMode", {"in.txt"}, "You must either choose to compress (-c) or to extract (-e)!", {}},
         UsageCase{"NoInputName", {"-c"}, "Input filename missing!", {}},
-        UsageCase{"NoInputNameKeepsDump",
-                  {"--bwt_output", "X", "-c"},
-                  "Input filename missing!",
-                  {"X"}},
+        UsageCase{"NoInputNameKeepsDump", {"--bwt_output", "X", "-c"}, "Input filename missing!", {"X"}},
         UsageCase{"Rle0AndNoRle0",
                   {"-c", "in.txt", "-r", "--norle0"},
                   "Cannot both use (-r,--rle0) and not use (--norle0) RLE0 coding at the same "
@@ -155,10 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"h.txt"}},
         UsageCase{"SecondName", {"-c", "in.txt", "other.txt"}, "Invalid parameter: other.txt", {}},
         UsageCase{"OutputLast", {"-c", "in.txt", "-o"}, "Filename expected after -o parameter", {}},
-        UsageCase{"TestLast",
-                  {"-c", "in.txt", "--test"},
-                  "Filename expected after --test parameter",
-                  {}},
+        UsageCase{
+            "TestLast", {"-c", "in.txt", "--test"}, "Filename expected after --test parameter", {}},
         UsageCase{"BlockSizeLast",
                   {"-c", "in.txt", "-b"},
                   "Number (block size) expected after -b parameter",
@@ -256,8 +249,7 @@ const testdata::Bytes emptyPackedFile = {'M', 'O', 'R', 'V', '_', 'Q', '1', '7',
 
 TEST_F(CliTest, SuccessfulRunEndsWithEnd) {
     writeFile("empty.morvQ17p", emptyPackedFile);
-    EXPECT_EQ(run({"-e", "empty.morvQ17p"}),
-              (RunResult{"Decompression time: <T>\nEnd.\n", "", 0}));
+    EXPECT_EQ(run({"-e", "empty.morvQ17p"}), (RunResult{"Decompression time: <T>\nEnd.\n", "", 0}));
     EXPECT_EQ(run({"-e", "empty.morvQ17p", "-o", "copy"}),
               (RunResult{"Decompression time: <T>\nEnd.\n", "", 0}));
     EXPECT_EQ(fs::file_size(work.file("copy")), 0u);
@@ -298,8 +290,8 @@ std::string summaryLine(std::uintmax_t inputSize, std::uintmax_t packedSize) {
     line.precision(3);
     const double s = static_cast<double>(inputSize);
     const double t = static_cast<double>(packedSize);
-    line << "Compressed data size: " << packedSize << " (" << (s - t) * 100 / s << "%, "
-         << t * 8 / s << " bpc)\n";
+    line << "Compressed data size: " << packedSize << " (" << (s - t) * 100 / s << "%, " << t * 8 / s
+         << " bpc)\n";
     return line.str();
 }
 
@@ -308,15 +300,14 @@ TEST_F(CliTest, RoundTripTestPassing) {
     writeFile("in.txt", input);
     const RunResult result = run({"-c", "in.txt", "--test", "copy.txt"});
     const std::uintmax_t packed = fs::file_size(work.file("in.txt.morvQ17p"));
-    EXPECT_EQ(result, (RunResult{summaryLine(input.size(), packed) +
-                                     "Compression time: <T>\n"
-                                     "\n"
-                                     "Testing packed file correctness.\n"
-                                     "\n"
-                                     "Decompression time: <T>\n"
-                                     "\n"
-                                     "OK, Files are equal.\n"
-                                     "End.\n",
+    EXPECT_EQ(result, (RunResult{summaryLine(input.size(), packed) + "Compression time: <T>\n"
+                                                                     "\n"
+                                                                     "Testing packed file correctness.\n"
+                                                                     "\n"
+                                                                     "Decompression time: <T>\n"
+                                                                     "\n"
+                                                                     "OK, Files are equal.\n"
+                                                                     "End.\n",
                                  "", 0}));
     EXPECT_EQ(testdata::readFile(work.file("copy.txt")), input);
 }
@@ -328,14 +319,13 @@ TEST_F(CliTest, RoundTripTestFailingEndsWithError) {
     writeFile("in.txt", input);
     const RunResult result = run({"-c", "in.txt", "--test", "/dev/null"});
     const std::uintmax_t packed = fs::file_size(work.file("in.txt.morvQ17p"));
-    EXPECT_EQ(result, (RunResult{summaryLine(input.size(), packed) +
-                                     "Compression time: <T>\n"
-                                     "\n"
-                                     "Testing packed file correctness.\n"
-                                     "\n"
-                                     "Decompression time: <T>\n"
-                                     "\n"
-                                     "End.\n",
+    EXPECT_EQ(result, (RunResult{summaryLine(input.size(), packed) + "Compression time: <T>\n"
+                                                                     "\n"
+                                                                     "Testing packed file correctness.\n"
+                                                                     "\n"
+                                                                     "Decompression time: <T>\n"
+                                                                     "\n"
+                                                                     "End.\n",
                                  "ERROR: Files are not equal!\n", 255}));
 }
 
@@ -346,8 +336,8 @@ TEST_F(CliTest, CompressesIntoAPipeAndANullDevice) {
     writeFile("in.txt", testdata::mixedBlock(9, 5000));
     const std::string fifo = work.file("pipe");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::vector<std::string>& method : {std::vector<std::string>{},
-                                                   std::vector<std::string>{"-m", "-s"}}) {
+    for (const std::vector<std::string>& method :
+         {std::vector<std::string>{}, std::vector<std::string>{"-m", "-s"}}) {
         std::vector<std::string> args = {"-c", "in.txt", "-b", "2000"};
         args.insert(args.end(), method.begin(), method.end());
         args.insert(args.end(), {"-o", "in.p"});
@@ -376,9 +366,9 @@ TEST_F(CliTest, CompressesIntoAPipeAndANullDevice) {
 // the extracted file and the test file take the packed file's.
 TEST_F(CliTest, ModeAndTimeAreKept) {
     writeFile("in.txt", testdata::textLike(10, 3000));
-    const fs::perms inputMode = fs::perms::owner_read | fs::perms::owner_write |
-                                fs::perms::group_read;
-    const fs::file_time_type inputTime = fs::last_write_time(work.file("in.txt")) - std::chrono::hours(30);
+    const fs::perms inputMode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    const fs::file_time_type inputTime =
+        fs::last_write_time(work.file("in.txt")) - std::chrono::hours(30);
     fs::permissions(work.file("in.txt"), inputMode);
     fs::last_write_time(work.file("in.txt"), inputTime);
 
@@ -465,4 +455,4 @@ TEST(RunSequenceTest, DriverExceptionBecomesErrorLineAndMinusOne) {
     EXPECT_EQ(run.stderrText, "ERROR: Unable to open input file: " + missing + "\n");
 }
 
-} // namespace
+}  // namespace

@@ -69,7 +69,7 @@ TEST_F(CompareTest, DifferentLengthsAreUnequalWithoutPosition) {
 
 struct DifferenceCase {
     size_t length;
-    std::vector<size_t> changed; // positions that differ; the first is reported
+    std::vector<size_t> changed;  // positions that differ; the first is reported
     uint64_t reported;
 };
 
@@ -85,13 +85,13 @@ TEST_P(DifferenceTest, ReportsFirstDifferingPosition) {
 
 INSTANTIATE_TEST_SUITE_P(
     Positions, DifferenceTest,
-    ::testing::Values(DifferenceCase{65536, {65535}, 65535},      // last byte, last full chunk
-                      DifferenceCase{65536, {0}, 0},              // first byte
-                      DifferenceCase{1, {0}, 0},                  // one-byte files
-                      DifferenceCase{32768, {32767}, 32767},      // exactly one chunk
-                      DifferenceCase{32769, {32768}, 32768},      // one byte past a chunk
-                      DifferenceCase{65537, {32768}, 32768},      // first byte of chunk two
-                      DifferenceCase{65537, {65536}, 65536},      // short last chunk
+    ::testing::Values(DifferenceCase{65536, {65535}, 65535},         // last byte, last full chunk
+                      DifferenceCase{65536, {0}, 0},                 // first byte
+                      DifferenceCase{1, {0}, 0},                     // one-byte files
+                      DifferenceCase{32768, {32767}, 32767},         // exactly one chunk
+                      DifferenceCase{32769, {32768}, 32768},         // one byte past a chunk
+                      DifferenceCase{65537, {32768}, 32768},         // first byte of chunk two
+                      DifferenceCase{65537, {65536}, 65536},         // short last chunk
                       DifferenceCase{100000, {70000, 99999, 5}, 5},  // earliest wins
                       DifferenceCase{100000, {99999, 70000}, 70000}));
 
@@ -113,4 +113,4 @@ TEST_F(CompareTest, FolderIsNotEqualToAnything) {
     EXPECT_EQ(printed, "");
 }
 
-} // namespace
+}  // namespace

@@ -121,9 +121,10 @@ struct DcKernelChoice {
 
 // The plain kernel first (the reference), then every faster one.
 std::vector<DcKernelChoice> dcKernelChoices() {
-    std::vector<DcKernelChoice> choices = {{"plain", DcInverseKernel::Plain, kPortableCpuFeatures},
-                                           {"automatic", DcInverseKernel::Automatic, kPortableCpuFeatures},
-                                           {"bit map", DcInverseKernel::BitMap, kPortableCpuFeatures}};
+    std::vector<DcKernelChoice> choices = {
+        {"plain", DcInverseKernel::Plain, kPortableCpuFeatures},
+        {"automatic", DcInverseKernel::Automatic, kPortableCpuFeatures},
+        {"bit map", DcInverseKernel::BitMap, kPortableCpuFeatures}};
     if (processorHasBitDeposit()) {
         CpuFeatures deposit;
         deposit.fastBitDeposit = true;
@@ -173,8 +174,7 @@ void roundTrip(const Bytes& x, const std::string& what) {
     if (!values.empty()) {
         ASSERT_NE(values.back(), 0u) << what;
     }
-    ASSERT_TRUE(std::all_of(values.begin(), values.end(), [&](uint32_t v) { return v <= L; }))
-        << what;
+    ASSERT_TRUE(std::all_of(values.begin(), values.end(), [&](uint32_t v) { return v <= L; })) << what;
     const DecodeResult r = decode(values, static_cast<uint32_t>(values.size()), L);
     ASSERT_EQ(r.error, "") << what;
     ASSERT_EQ(r.pulled, values.size()) << what;
@@ -187,12 +187,18 @@ Bytes seededBlock(uint64_t seed, size_t maxSize) {
     testdata::Rng rng(seed);
     const size_t n = rng.below(static_cast<uint32_t>(maxSize) + 1);
     switch (seed % 6) {
-        case 0: return testdata::mixedBlock(seed, n);
-        case 1: return testdata::runsBytes(seed, n, 1 + rng.below(6), 1 + rng.below(20));
-        case 2: return testdata::skewedBytes(seed, n, 1 + rng.below(256));
-        case 3: return testdata::randomBytes(seed, n);
-        case 4: return testdata::runsBytes(seed, n, 256, 1 + rng.below(100));
-        default: return testdata::textLike(seed, n);
+        case 0:
+            return testdata::mixedBlock(seed, n);
+        case 1:
+            return testdata::runsBytes(seed, n, 1 + rng.below(6), 1 + rng.below(20));
+        case 2:
+            return testdata::skewedBytes(seed, n, 1 + rng.below(256));
+        case 3:
+            return testdata::randomBytes(seed, n);
+        case 4:
+            return testdata::runsBytes(seed, n, 256, 1 + rng.below(100));
+        default:
+            return testdata::textLike(seed, n);
     }
 }
 
@@ -237,7 +243,8 @@ TEST(DcEncode, WorkedExamplesDecode) {
     const DecodeResult r = decode({}, 0, 0);
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(r.pulled, 0u);
-    inverseDc([]() -> uint32_t { return 1; }, 0, 0, nullptr, kPortableCpuFeatures, DcInverseKernel::Plain);
+    inverseDc([]() -> uint32_t { return 1; }, 0, 0, nullptr, kPortableCpuFeatures,
+              DcInverseKernel::Plain);
 }
 
 TEST(DcEncode, BlockOfEqualBytesIsZerosThenOne) {
@@ -315,7 +322,8 @@ TEST(DcRoundTrip, EitherSideOfTheDecoderChoice) {
         for (uint32_t b = 0; b < present; ++b) x[b * 7] = static_cast<uint8_t>(b);
         roundTrip(x, std::to_string(present) + " byte values");
         Bytes skewed = testdata::skewedBytes(present, 300000, 256);
-        for (uint32_t b = 0; b < 256; ++b) skewed[b * 1000 + 17] = static_cast<uint8_t>(b < present ? b : 0);
+        for (uint32_t b = 0; b < 256; ++b)
+            skewed[b * 1000 + 17] = static_cast<uint8_t>(b < present ? b : 0);
         roundTrip(skewed, std::to_string(present) + " byte values, skewed");
     }
 }
@@ -445,19 +453,35 @@ TEST(DcDamage, RandomValueSequencesDecodeOrFailCleanly) {
         const uint32_t L = trial % 7 == 0 ? 0 : rng.below(trial % 5 == 0 ? 3000 : 120);
         uint32_t n;
         switch (rng.below(4)) {
-            case 0: n = rng.below(300); break;
-            case 1: n = 256 + rng.below(L + 10); break;
-            case 2: n = std::numeric_limits<uint32_t>::max() - rng.below(3); break;
-            default: n = static_cast<uint32_t>(rng.next() >> 32); break;
+            case 0:
+                n = rng.below(300);
+                break;
+            case 1:
+                n = 256 + rng.below(L + 10);
+                break;
+            case 2:
+                n = std::numeric_limits<uint32_t>::max() - rng.below(3);
+                break;
+            default:
+                n = static_cast<uint32_t>(rng.next() >> 32);
+                break;
         }
         const uint32_t zeroShare = rng.below(101);
         Values values(256 + L + 8);
         for (auto& v : values) {
             switch (rng.chance(zeroShare) ? 0 : 1 + rng.below(3)) {
-                case 0: v = 0; break;
-                case 1: v = 1 + rng.below(4); break;
-                case 2: v = rng.below(L + 3); break;
-                default: v = static_cast<uint32_t>(rng.next() >> 32); break;
+                case 0:
+                    v = 0;
+                    break;
+                case 1:
+                    v = 1 + rng.below(4);
+                    break;
+                case 2:
+                    v = rng.below(L + 3);
+                    break;
+                default:
+                    v = static_cast<uint32_t>(rng.next() >> 32);
+                    break;
             }
         }
         const DecodeResult r = decode(values, n, L, static_cast<uint32_t>(rng.next()));
@@ -473,13 +497,15 @@ TEST(DcDamage, RandomValueSequencesDecodeOrFailCleanly) {
 // values, zeros once they run out, until L bytes are covered) and the message
 // it stops with, if any.
 template <typename Decoder>
-std::pair<std::vector<std::pair<int, uint32_t>>, std::string> traceRuns(const Values& values, uint32_t L) {
+std::pair<std::vector<std::pair<int, uint32_t>>, std::string> traceRuns(const Values& values,
+                                                                        uint32_t L) {
     std::vector<std::pair<int, uint32_t>> runs;
     Bytes out;
     try {
         Decoder decoder = makeDecoder<Decoder>(L, out);
         size_t i = 0;
-        for (; i < values.size() && i < 256; ++i) decoder.addFirstOccurrence(static_cast<uint32_t>(i), values[i]);
+        for (; i < values.size() && i < 256; ++i)
+            decoder.addFirstOccurrence(static_cast<uint32_t>(i), values[i]);
         for (uint64_t written = 0; written < L; ++i) {
             const DcRun run = decoder.nextRun(i < values.size() ? values[i] : 0);
             runs.emplace_back(run.symbol, run.length);
@@ -515,7 +541,8 @@ TEST(DcDamage, ListAndBitMapAgreeRunForRun) {
         if (!damaged) {
             ASSERT_EQ(wide.second, "") << seed;
             Bytes rebuilt;
-            for (const auto& [symbol, length] : wide.first) rebuilt.insert(rebuilt.end(), length, static_cast<uint8_t>(symbol));
+            for (const auto& [symbol, length] : wide.first)
+                rebuilt.insert(rebuilt.end(), length, static_cast<uint8_t>(symbol));
             ASSERT_TRUE(rebuilt == x) << seed;
         }
     }

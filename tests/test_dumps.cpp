@@ -17,9 +17,7 @@ namespace {
 
 using testdata::Bytes;
 
-Bytes bytesOf(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::string readText(const std::string& path) {
     const Bytes b = testdata::readFile(path);
@@ -125,8 +123,8 @@ TEST_F(DumpTest, SuffixLinePadding) {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), n);
     EXPECT_EQ(lines[0], "0 suffix 99999:     q");
-    EXPECT_EQ(lines[1000], "1000 suffix 98999:  qqq");     // 19 characters, one blank
-    EXPECT_EQ(lines[10000], "10000 suffix 89999: qqq");   // 20 characters, no blank
+    EXPECT_EQ(lines[1000], "1000 suffix 98999:  qqq");   // 19 characters, one blank
+    EXPECT_EQ(lines[10000], "10000 suffix 89999: qqq");  // 20 characters, no blank
     EXPECT_EQ(lines[99998], "99998 suffix 1:     qqq");
     EXPECT_EQ(lines[99999], "99999 suffix 0:     qqq");
 }
@@ -136,10 +134,9 @@ TEST_F(DumpTest, SuffixBytesAreRaw) {
     const std::vector<uint32_t> sa{2, 1, 0, 3};
     std::ostringstream out;
     writeSuffixListing(out, text.data(), 4, sa.data(), 0xFFFFFFFFu);
-    EXPECT_EQ(out.str(), std::string("0 suffix 2:         \0\xFF\n", 23) +
-                             "1 suffix 1:         \n" + std::string("\0\xFF\n", 3) +
-                             "2 suffix 0:         a\n" + std::string("\0\xFF\n", 3) +
-                             "3 suffix 3:         \xFF\n");
+    EXPECT_EQ(out.str(), std::string("0 suffix 2:         \0\xFF\n", 23) + "1 suffix 1:         \n" +
+                             std::string("\0\xFF\n", 3) + "2 suffix 0:         a\n" +
+                             std::string("\0\xFF\n", 3) + "3 suffix 3:         \xFF\n");
 }
 
 TEST_F(DumpTest, SuffixArrayListingFormat) {

@@ -10,7 +10,6 @@
 // written no more than that; no other exception type ever leaves it.
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -71,8 +70,7 @@ void* trackedAlloc(std::size_t size, std::size_t alignment) noexcept {
     std::memcpy(user - sizeof(std::size_t), &size, sizeof(std::size_t));
     const std::size_t live = gLiveBytes.fetch_add(size) + size;
     std::size_t peak = gPeakBytes.load();
-    while (live > peak && !gPeakBytes.compare_exchange_weak(peak, live)) {
-    }
+    while (live > peak && !gPeakBytes.compare_exchange_weak(peak, live)) {}
     return user;
 }
 
@@ -283,8 +281,8 @@ std::string blockHeader(uint32_t payload, uint32_t length, uint8_t method, uint8
 // bytes precede its end.
 struct BlockSpan {
     std::size_t headerPos;
-    std::size_t end;       // one past its payload
-    std::size_t dataEnd;   // original bytes up to and including this block
+    std::size_t end;      // one past its payload
+    std::size_t dataEnd;  // original bytes up to and including this block
 };
 
 std::vector<BlockSpan> blockSpans(const std::string& packed) {
@@ -309,11 +307,13 @@ struct Outcome {
 
 std::string describe(const Outcome& r) {
     switch (r.kind) {
-        case Outcome::Success: return "success, " + std::to_string(r.output.size()) + " bytes";
+        case Outcome::Success:
+            return "success, " + std::to_string(r.output.size()) + " bytes";
         case Outcome::Error:
             return "Exception \"" + r.message + "\" after " + std::to_string(r.output.size()) + " bytes";
         case Outcome::Foreign:
-            return "foreign exception " + r.message + " after " + std::to_string(r.output.size()) + " bytes";
+            return "foreign exception " + r.message + " after " + std::to_string(r.output.size()) +
+                   " bytes";
     }
     return "?";
 }
@@ -431,8 +431,9 @@ TEST_F(FaultInjection, InputShorterThanItsSizeIsAReadError) {
     constexpr uint32_t kBlock = 300;
     for (Method m : fuzzinput::kAllMethods) {
         for (bool deviceError : {false, true}) {
-            for (std::size_t available : {std::size_t{0}, std::size_t{1}, std::size_t{299}, std::size_t{300},
-                                          std::size_t{450}, std::size_t{900}, std::size_t{999}}) {
+            for (std::size_t available :
+                 {std::size_t{0}, std::size_t{1}, std::size_t{299}, std::size_t{300}, std::size_t{450},
+                  std::size_t{900}, std::size_t{999}}) {
                 SCOPED_TRACE(std::string(fuzzinput::methodName(m)) +
                              (deviceError ? " device error" : " early end") + " after " +
                              std::to_string(available) + " bytes");
@@ -451,7 +452,8 @@ TEST_F(FaultInjection, InputShorterThanItsSizeIsAReadError) {
                 const Outcome back = extract(out.str(), prefixCode(m));
                 EXPECT_EQ(back.kind, Outcome::Error) << describe(back);
                 EXPECT_EQ(back.message, "Invalid block (header id does not match).");
-                EXPECT_EQ(back.output, asString(Bytes(data.begin(), data.begin() + wholeBlocks * kBlock)));
+                EXPECT_EQ(back.output,
+                          asString(Bytes(data.begin(), data.begin() + wholeBlocks * kBlock)));
             }
         }
     }
@@ -542,7 +544,8 @@ TEST_F(FaultInjection, EverySingleBitFlip) {
     const Sample samples[] = {
         {"mixed", testdata::mixedBlock(23 + seed, 200), 120, true},
         {"text", testdata::textLike(41 + seed, size), static_cast<uint32_t>(size / 3 + 1), false},
-        {"binary", testdata::skewedBytes(43 + seed, size, 256), static_cast<uint32_t>(size / 2 + 1), false},
+        {"binary", testdata::skewedBytes(43 + seed, size, 256), static_cast<uint32_t>(size / 2 + 1),
+         false},
     };
     for (Method m : fuzzinput::kAllMethods) {
         uint64_t damaging = 0;
@@ -554,7 +557,7 @@ TEST_F(FaultInjection, EverySingleBitFlip) {
             const std::vector<BlockSpan> spans = blockSpans(packed);
             ASSERT_GE(spans.size(), 2u);
             std::vector<bool> reserved(packed.size(), false);
-            std::vector<uint64_t> flips;   // bit positions
+            std::vector<uint64_t> flips;  // bit positions
             for (uint64_t b = 0; b < 8 * kFileHeaderSize; ++b) flips.push_back(b);
             for (const BlockSpan& s : spans) {
                 for (std::size_t i = 14; i < kBlockHeaderSize; ++i) reserved[s.headerPos + i] = true;
@@ -576,30 +579,33 @@ TEST_F(FaultInjection, EverySingleBitFlip) {
                 const Outcome r = extract(damaged, prefixCode(m));
                 const uint32_t claimed = le32At(damaged, 8);
                 damaged[i] = packed[i];
-                const std::string where = std::string(sample.name) + " byte " + std::to_string(i) + " bit " +
-                                          std::to_string(bit) + ": ";
+                const std::string where = std::string(sample.name) + " byte " + std::to_string(i) +
+                                          " bit " + std::to_string(bit) + ": ";
                 const bool intact = r.kind == Outcome::Success && r.output == asString(sample.data);
                 if (!intact) ++damaging;
                 if (r.kind == Outcome::Success && !intact) ++silent;
                 if (reserved[i]) {
-                    if (!intact) failures.add(where + "reserved field flip changed the result: " + describe(r));
+                    if (!intact)
+                        failures.add(where + "reserved field flip changed the result: " + describe(r));
                 } else if (r.kind == Outcome::Foreign) {
                     failures.add(where + describe(r));
                 } else if (r.output.size() > claimed) {
                     failures.add(where + "more than unpackedSize " + std::to_string(claimed) + ": " +
                                  describe(r));
                 } else if (r.kind == Outcome::Success && r.output.size() != claimed) {
-                    failures.add(where + "success short of unpackedSize " + std::to_string(claimed) + ": " +
-                                 describe(r));
+                    failures.add(where + "success short of unpackedSize " + std::to_string(claimed) +
+                                 ": " + describe(r));
                 }
             }
         }
         std::cout << "[ flips    ] " << fuzzinput::methodName(m) << ": " << damaging
                   << " damaging flips, " << silent << " of them extracted as success ("
-                  << (damaging == 0 ? 0.0 : 100.0 * static_cast<double>(silent) / static_cast<double>(damaging))
+                  << (damaging == 0
+                          ? 0.0
+                          : 100.0 * static_cast<double>(silent) / static_cast<double>(damaging))
                   << "%)" << std::endl;
-        EXPECT_LE(silent * 100, damaging) << fuzzinput::methodName(m) << ": " << silent << " of " << damaging
-                                          << " damaging flips extracted as success";
+        EXPECT_LE(silent * 100, damaging) << fuzzinput::methodName(m) << ": " << silent << " of "
+                                          << damaging << " damaging flips extracted as success";
     }
 }
 
@@ -618,15 +624,15 @@ struct CodedAs {
 };
 
 const CodedAs kBlockKinds[] = {
-    {"dc", 5, 1, false},           {"dc-p", 5, 1, true},           {"mtf-a-rle0", 2, 1, false},
-    {"mtf-a-plain", 1, 1, false},  {"mtf-s-rle0", 2, 0, false},    {"mtf-s-plain", 1, 0, false},
+    {"dc", 5, 1, false},          {"dc-p", 5, 1, true},        {"mtf-a-rle0", 2, 1, false},
+    {"mtf-a-plain", 1, 1, false}, {"mtf-s-rle0", 2, 0, false}, {"mtf-s-plain", 1, 0, false},
 };
 
 // Extracts into a sink that keeps nothing, measuring the heap it took.
 struct Measured {
     Outcome outcome;
     uint64_t written = 0;
-    uint64_t notFill = 0;   // written bytes other than the fill byte
+    uint64_t notFill = 0;  // written bytes other than the fill byte
     std::size_t peak = 0;
 };
 
@@ -666,8 +672,8 @@ TEST_F(FaultInjection, ForgedHugeSizesStayWithinTheHeapBound) {
     for (const CodedAs& kind : kBlockKinds) {
         SCOPED_TRACE(kind.name);
         const auto forged = [&](uint32_t payloadSize, uint32_t blockLength) {
-            return fileHeader(0xFFFFFFFFu) + blockHeader(payloadSize, blockLength, kind.method, kind.coder) +
-                   tiny;
+            return fileHeader(0xFFFFFFFFu) +
+                   blockHeader(payloadSize, blockLength, kind.method, kind.coder) + tiny;
         };
         struct Forged {
             const char* what;
@@ -695,7 +701,7 @@ std::string constantBlockPrefixPayload(uint32_t L, uint8_t c) {
     const uint32_t values = c + 1u;
     const std::size_t bits = 64 + 2 * std::size_t{values};
     std::string payload = le32(L - 1) + le32(values) + std::string((bits - 64 + 7) / 8, '\0');
-    const std::size_t one = 2 * std::size_t{c};   // bit position of the final 1
+    const std::size_t one = 2 * std::size_t{c};  // bit position of the final 1
     payload[8 + one / 8] = static_cast<char>(1 << (one % 8));
     return payload;
 }
@@ -829,7 +835,8 @@ TEST_F(ProgramFaults, DamagedPackedFiles) {
     const std::vector<BlockSpan> spans = blockSpans(packed);
     ASSERT_EQ(spans.size(), 3u);
 
-    std::ofstream(path("cut.p"), std::ios::binary) << packed.substr(0, spans[1].end + kBlockHeaderSize + 5);
+    std::ofstream(path("cut.p"), std::ios::binary)
+        << packed.substr(0, spans[1].end + kBlockHeaderSize + 5);
     expectError({"-e", "cut.p", "-o", "cut.txt"}, "Invalid block (payload extends past end of file).");
     EXPECT_EQ(testdata::readFile(path("cut.txt")), Bytes(data.begin(), data.begin() + 4000));
 

@@ -56,8 +56,7 @@ TEST(FileHeader, AnyWrongMagicByteIsRejected) {
         bytes[static_cast<size_t>(i)] ^= 0x20;
         std::istringstream in(bytes);
         FileHeader h;
-        EXPECT_EQ(messageOf([&] { readFileHeader(in, h); }),
-                  "Invalid file (header id does not match).")
+        EXPECT_EQ(messageOf([&] { readFileHeader(in, h); }), "Invalid file (header id does not match).")
             << "byte " << i;
     }
 }
@@ -66,8 +65,7 @@ TEST(FileHeader, ShortFileIsRejected) {
     for (size_t len : {0u, 5u, 8u, 11u}) {
         std::istringstream in((std::string("MORV_Q17") + bytesOf({1, 0, 0, 0})).substr(0, len));
         FileHeader h;
-        EXPECT_EQ(messageOf([&] { readFileHeader(in, h); }),
-                  "Invalid file (header id does not match).")
+        EXPECT_EQ(messageOf([&] { readFileHeader(in, h); }), "Invalid file (header id does not match).")
             << "length " << len;
     }
 }
@@ -82,8 +80,8 @@ TEST(BlockHeader, WritesEighteenBytesInOrder) {
     h.reserved = 0;
     std::ostringstream out;
     writeBlockHeader(out, h);
-    EXPECT_EQ(out.str(), std::string("BLCK") + bytesOf({0x44, 0x33, 0x22, 0x11, 10, 0, 0, 0, 5, 1,
-                                                        0, 0, 0, 0}));
+    EXPECT_EQ(out.str(),
+              std::string("BLCK") + bytesOf({0x44, 0x33, 0x22, 0x11, 10, 0, 0, 0, 5, 1, 0, 0, 0, 0}));
 }
 
 TEST(BlockHeader, RewriteInPlaceKeepsFollowingBytes) {
@@ -116,8 +114,7 @@ TEST(BlockHeader, RewriteInPlaceKeepsFollowingBytes) {
 TEST(BlockHeader, WrongMagicIsRejectedBeforeTheOtherFields) {
     std::istringstream in(std::string("BLCX") + std::string(14, '\0'));
     BlockHeader h;
-    EXPECT_EQ(messageOf([&] { readBlockHeader(in, h); }),
-              "Invalid block (header id does not match).");
+    EXPECT_EQ(messageOf([&] { readBlockHeader(in, h); }), "Invalid block (header id does not match).");
     EXPECT_EQ(in.tellg(), 4);
 }
 
@@ -141,8 +138,7 @@ TEST(BlockHeader, NonZeroReservedIsAccepted) {
 }
 
 TEST(BlockHeader, HeaderCutShortIsRejected) {
-    const std::string whole =
-        std::string("BLCK") + bytesOf({7, 0, 0, 0, 9, 0, 0, 0, 1, 1, 0, 0, 0, 0});
+    const std::string whole = std::string("BLCK") + bytesOf({7, 0, 0, 0, 9, 0, 0, 0, 1, 1, 0, 0, 0, 0});
     for (size_t len = 0; len < whole.size(); ++len) {
         std::istringstream in(whole.substr(0, len));
         BlockHeader h;

@@ -64,11 +64,10 @@ std::string referenceByteTable(const Bytes& items, bool raw) {
 TEST_F(Histograms, InputExample) {
     const Bytes block = {'a', 'b', 'c', 'a'};
     recordInputHistogram(block.data(), 4);
-    EXPECT_EQ(contents("input.txt"),
-              section("4", "Data histogram:",
-                      "a - 2     [0, 2]\n"
-                      "b - 1     [2, 1]\n"
-                      "c - 1     [3, 0]\n"));
+    EXPECT_EQ(contents("input.txt"), section("4", "Data histogram:",
+                                             "a - 2     [0, 2]\n"
+                                             "b - 1     [2, 1]\n"
+                                             "c - 1     [3, 0]\n"));
 }
 
 TEST_F(Histograms, InputKeysAreRawBytesInSignedOrder) {
@@ -86,10 +85,9 @@ TEST_F(Histograms, InputKeysAreRawBytesInSignedOrder) {
 TEST_F(Histograms, MtfLargeIndexComesBeforeSmallOne) {
     const Bytes indices = {1, 200};
     recordMtfHistogram(indices.data(), 2);
-    EXPECT_EQ(contents("mtf.txt"),
-              section("2", "Data MTF histogram:",
-                      "200 - 1     [0, 1]\n"
-                      "1 - 1     [1, 0]\n"));
+    EXPECT_EQ(contents("mtf.txt"), section("2", "Data MTF histogram:",
+                                           "200 - 1     [0, 1]\n"
+                                           "1 - 1     [1, 0]\n"));
 }
 
 TEST_F(Histograms, DcValuesOfAbab) {
@@ -97,21 +95,19 @@ TEST_F(Histograms, DcValuesOfAbab) {
     std::vector<uint32_t> values(258, 0);
     values[97] = values[98] = values[256] = values[257] = 1;
     recordDcHistogram(values.data(), 258);
-    EXPECT_EQ(contents("dc.txt"),
-              section("258", "Data DC histogram:",
-                      "0 - 254     [0, 4]\n"
-                      "1 - 4     [254, 0]\n"));
+    EXPECT_EQ(contents("dc.txt"), section("258", "Data DC histogram:",
+                                          "0 - 254     [0, 4]\n"
+                                          "1 - 4     [254, 0]\n"));
 }
 
 TEST_F(Histograms, DcValuesAreInUnsignedOrder) {
     const std::vector<uint32_t> values = {0xFFFFFFFFu, 7, 0x80000000u, 7, 0};
     recordDcHistogram(values.data(), 5);
-    EXPECT_EQ(contents("dc.txt"),
-              section("5", "Data DC histogram:",
-                      "0 - 1     [0, 4]\n"
-                      "7 - 2     [1, 2]\n"
-                      "2147483648 - 1     [3, 1]\n"
-                      "4294967295 - 1     [4, 0]\n"));
+    EXPECT_EQ(contents("dc.txt"), section("5", "Data DC histogram:",
+                                          "0 - 1     [0, 4]\n"
+                                          "7 - 2     [1, 2]\n"
+                                          "2147483648 - 1     [3, 1]\n"
+                                          "4294967295 - 1     [4, 0]\n"));
 }
 
 TEST_F(Histograms, EmptyListsPrintOnlyTheFrame) {
@@ -134,9 +130,8 @@ TEST_F(Histograms, SectionsAccumulateInCallOrder) {
     const Bytes second = {9};
     recordMtfHistogram(first.data(), 2);
     recordMtfHistogram(second.data(), 1);
-    EXPECT_EQ(contents("mtf.txt"),
-              section("2", "Data MTF histogram:", "5 - 2     [0, 0]\n") +
-                  section("1", "Data MTF histogram:", "9 - 1     [0, 0]\n"));
+    EXPECT_EQ(contents("mtf.txt"), section("2", "Data MTF histogram:", "5 - 2     [0, 0]\n") +
+                                       section("1", "Data MTF histogram:", "9 - 1     [0, 0]\n"));
     // The other streams are untouched.
     EXPECT_EQ(contents("input.txt"), "");
     EXPECT_EQ(contents("dc.txt"), "");
@@ -151,7 +146,8 @@ TEST_F(Histograms, RandomBlocksMatchSignedMapReference) {
         recordInputHistogram(block.data(), L);
         recordMtfHistogram(block.data(), L);
         expectedInput += section(std::to_string(L), "Data histogram:", referenceByteTable(block, true));
-        expectedMtf += section(std::to_string(L), "Data MTF histogram:", referenceByteTable(block, false));
+        expectedMtf +=
+            section(std::to_string(L), "Data MTF histogram:", referenceByteTable(block, false));
     }
     EXPECT_EQ(contents("input.txt"), expectedInput);
     EXPECT_EQ(contents("mtf.txt"), expectedMtf);

@@ -157,11 +157,16 @@ Bytes blockFor(uint64_t seed) {
     testdata::Rng rng(seed);
     const size_t n = rng.below(700);
     switch (seed % 5) {
-        case 0: return testdata::mixedBlock(seed, n);
-        case 1: return testdata::runsBytes(seed, n, 1 + rng.below(8), 1 + rng.below(40));
-        case 2: return testdata::skewedBytes(seed, n, 1 + rng.below(256));
-        case 3: return testdata::randomBytes(seed, n);
-        default: return testdata::runsBytes(seed, n, 256, 1 + rng.below(300));
+        case 0:
+            return testdata::mixedBlock(seed, n);
+        case 1:
+            return testdata::runsBytes(seed, n, 1 + rng.below(8), 1 + rng.below(40));
+        case 2:
+            return testdata::skewedBytes(seed, n, 1 + rng.below(256));
+        case 3:
+            return testdata::randomBytes(seed, n);
+        default:
+            return testdata::runsBytes(seed, n, 256, 1 + rng.below(300));
     }
 }
 
@@ -308,7 +313,8 @@ TEST(Rle0RoundTrip, FusedAndWholeArrayMatchReferenceOnSeededBlocks) {
 
         Bytes plain = data;
         std::vector<uint8_t> plainEmitted;
-        forwardMtf(plain.data(), L, [&](uint32_t j) { plainEmitted.push_back(static_cast<uint8_t>(j)); });
+        forwardMtf(plain.data(), L,
+                   [&](uint32_t j) { plainEmitted.push_back(static_cast<uint8_t>(j)); });
         ASSERT_EQ(plain, expectedIndices) << seed;
         ASSERT_EQ(plainEmitted, expectedIndices) << seed;
 

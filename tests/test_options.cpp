@@ -1,7 +1,7 @@
 // Option parser tests, in process: settings, defaults, warnings, usage errors
 // and the diagnostic files the parser opens.
-#include "base/Exception.h"
 #include "app/Options.h"
+#include "base/Exception.h"
 #include "base/Settings.h"
 #include "tests/support/ExpectedHelp.h"
 #include "tests/support/TempDir.h"
@@ -74,13 +74,9 @@ protected:
     std::string printed;
 };
 
-bool fileExists(const std::string& path) {
-    return std::filesystem::is_regular_file(path);
-}
+bool fileExists(const std::string& path) { return std::filesystem::is_regular_file(path); }
 
-std::uintmax_t fileSize(const std::string& path) {
-    return std::filesystem::file_size(path);
-}
+std::uintmax_t fileSize(const std::string& path) { return std::filesystem::file_size(path); }
 
 // ---------------------------------------------------------------- help text
 
@@ -149,16 +145,14 @@ struct UsageErrorCase {
     std::string message;
 };
 
-class UsageErrorTest : public OptionsTest,
-                       public ::testing::WithParamInterface<UsageErrorCase> {};
+class UsageErrorTest : public OptionsTest, public ::testing::WithParamInterface<UsageErrorCase> {};
 
 TEST_P(UsageErrorTest, ThrowsExactMessageAndPrintsNothing) {
     EXPECT_EQ(parseError(GetParam().args), GetParam().message);
     EXPECT_EQ(printed, "");
 }
 
-const std::string bothModes =
-    "Cannot do both compression (-c) and decompression (-e) at the same time!";
+const std::string bothModes = "Cannot do both compression (-c) and decompression (-e) at the same time!";
 const std::string noMode = "You must either choose to compress (-c) or to extract (-e)!";
 const std::string noInput = "Input filename missing!";
 const std::string rle0Conflict =
@@ -182,13 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
         UsageErrorCase{"EmptyInputName", {"-c", ""}, noInput},
         UsageErrorCase{"Rle0AndNoRle0", {"-c", "f", "-r", "--norle0"}, rle0Conflict},
         UsageErrorCase{"Rle0LongAndNoRle0", {"--norle0", "-c", "--rle0", "f"}, rle0Conflict},
-        UsageErrorCase{"Rle0ConflictBeforeCoderConflict",
-                       {"-c", "f", "-r", "--norle0", "-a", "-s"},
-                       rle0Conflict},
+        UsageErrorCase{
+            "Rle0ConflictBeforeCoderConflict", {"-c", "f", "-r", "--norle0", "-a", "-s"}, rle0Conflict},
         UsageErrorCase{"AdaptiveAndStatic", {"-c", "-a", "-s", "f"}, coderConflict},
-        UsageErrorCase{"CoderConflictBeforeMethodConflict",
-                       {"-c", "-a", "-s", "-m", "-d", "f"},
-                       coderConflict},
+        UsageErrorCase{
+            "CoderConflictBeforeMethodConflict", {"-c", "-a", "-s", "-m", "-d", "f"}, coderConflict},
         UsageErrorCase{"Mtf0AndMtf1", {"-c", "-m", "--mtf1", "f"}, methodConflict},
         UsageErrorCase{"Mtf0AndDc", {"-c", "--mtf0", "-d", "f"}, methodConflict},
         UsageErrorCase{"Mtf1AndDc", {"-c", "--mtf1", "--dc", "f"}, methodConflict},
@@ -197,15 +189,14 @@ INSTANTIATE_TEST_SUITE_P(
         UsageErrorCase{"SecondNameLooksLikeOption", {"-x", "-c", "-y"}, "Invalid parameter: -y"},
         UsageErrorCase{"FirstErrorEndsTheWalk", {"-c", "a", "b", "-o"}, "Invalid parameter: b"},
         UsageErrorCase{"OutputLast", {"-c", "f", "-o"}, "Filename expected after -o parameter"},
-        UsageErrorCase{"TestLast", {"-c", "f", "--test"},
-                       "Filename expected after --test parameter"},
-        UsageErrorCase{"BlockSizeLast", {"-c", "f", "-b"},
-                       "Number (block size) expected after -b parameter"},
-        UsageErrorCase{"MaxSizeLast", {"-c", "f", "--suffixes_output_max_size"},
+        UsageErrorCase{"TestLast", {"-c", "f", "--test"}, "Filename expected after --test parameter"},
+        UsageErrorCase{
+            "BlockSizeLast", {"-c", "f", "-b"}, "Number (block size) expected after -b parameter"},
+        UsageErrorCase{"MaxSizeLast",
+                       {"-c", "f", "--suffixes_output_max_size"},
                        "Number (max suffix size) expected after -suffixes_output_max_size "
                        "parameter"},
-        UsageErrorCase{"ValueMissingBeforeModeCheck", {"-o"},
-                       "Filename expected after -o parameter"}),
+        UsageErrorCase{"ValueMissingBeforeModeCheck", {"-o"}, "Filename expected after -o parameter"}),
     [](const ::testing::TestParamInfo<UsageErrorCase>& info) { return info.param.name; });
 
 // Conflicting method and coder options matter only when compressing.
@@ -408,8 +399,8 @@ TEST_F(OptionsTest, Mtf1PassesTheParser) {
 }
 
 TEST_F(OptionsTest, EveryFlagSpelling) {
-    EXPECT_TRUE(parse({"-c", "F", "-v", "-p", "--test", "T", "-b", "100",
-                       "--suffixes_output_max_size", "7"}));
+    EXPECT_TRUE(
+        parse({"-c", "F", "-v", "-p", "--test", "T", "-b", "100", "--suffixes_output_max_size", "7"}));
     const Settings& s = settings();
     EXPECT_TRUE(s.verbose);
     EXPECT_TRUE(s.dcPrefixCode);
@@ -494,16 +485,15 @@ TEST_P(NumberTest, ReadsLikeAtoiModulo2To32) {
 INSTANTIATE_TEST_SUITE_P(
     Parser, NumberTest,
     ::testing::Values(NumberCase{"", 0u}, NumberCase{"0", 0u}, NumberCase{"10000", 10000u},
-                      NumberCase{"abc", 0u}, NumberCase{"  -5", 4294967291u},
-                      NumberCase{"+42", 42u}, NumberCase{"-0", 0u},
-                      NumberCase{" \t\n\v\f\r9", 9u}, NumberCase{"12abc", 12u},
+                      NumberCase{"abc", 0u}, NumberCase{"  -5", 4294967291u}, NumberCase{"+42", 42u},
+                      NumberCase{"-0", 0u}, NumberCase{" \t\n\v\f\r9", 9u}, NumberCase{"12abc", 12u},
                       NumberCase{"1 2", 1u}, NumberCase{"- 5", 0u}, NumberCase{"+-5", 0u},
                       NumberCase{"--5", 0u}, NumberCase{"0x1A", 0u}, NumberCase{"007", 7u},
                       NumberCase{"4294967295", 4294967295u}, NumberCase{"4294967296", 0u},
                       NumberCase{"-2147483648", 2147483648u}, NumberCase{"-4294967295", 1u},
                       // 10^20 mod 2^32
-                      NumberCase{"100000000000000000000", 1661992960u},
-                      NumberCase{"x5", 0u}, NumberCase{"5\xff", 5u}));
+                      NumberCase{"100000000000000000000", 1661992960u}, NumberCase{"x5", 0u},
+                      NumberCase{"5\xff", 5u}));
 
 // ---------------------------------------------------------------- warnings
 
@@ -547,13 +537,43 @@ TEST_F(OptionsTest, ExtractionWarningsForMtfAdaptiveAndBwtDump) {
 TEST_F(OptionsTest, ExtractionWarningsComeInFixedOrder) {
     testdata::TempDir dir;
     // Given in reverse order of the warnings, mixed with options that draw none.
-    EXPECT_TRUE(parse({"--rle0_histogram",    dir.file("1"), "--dc_histogram",  dir.file("2"),
-                       "--mtf_histogram",     dir.file("3"), "--input_histogram", dir.file("4"),
-                       "--suffixes_output",   dir.file("5"), "--rle0_output",   dir.file("6"),
-                       "--dc_output",         dir.file("7"), "--mtf_output",    dir.file("8"),
-                       "--suffix_array_output", dir.file("9"), "--bwt_output",  dir.file("10"),
-                       "-s", "-a", "--norle0", "-r", "-d", "--mtf1", "-m", "-p", "-v", "-b", "9",
-                       "--test", dir.file("t"), "--suffixes_output_max_size", "3", "-e", "F"}));
+    EXPECT_TRUE(parse({"--rle0_histogram",
+                       dir.file("1"),
+                       "--dc_histogram",
+                       dir.file("2"),
+                       "--mtf_histogram",
+                       dir.file("3"),
+                       "--input_histogram",
+                       dir.file("4"),
+                       "--suffixes_output",
+                       dir.file("5"),
+                       "--rle0_output",
+                       dir.file("6"),
+                       "--dc_output",
+                       dir.file("7"),
+                       "--mtf_output",
+                       dir.file("8"),
+                       "--suffix_array_output",
+                       dir.file("9"),
+                       "--bwt_output",
+                       dir.file("10"),
+                       "-s",
+                       "-a",
+                       "--norle0",
+                       "-r",
+                       "-d",
+                       "--mtf1",
+                       "-m",
+                       "-p",
+                       "-v",
+                       "-b",
+                       "9",
+                       "--test",
+                       dir.file("t"),
+                       "--suffixes_output_max_size",
+                       "3",
+                       "-e",
+                       "F"}));
     EXPECT_EQ(printed,
               "WARNING: MTF0 compression flag (-m, --mtf0) ignored when decompressing.\n"
               "WARNING: MTF1 compression flag (--mtf1) ignored when decompressing.\n"
@@ -574,4 +594,4 @@ TEST_F(OptionsTest, ExtractionWarningsComeInFixedOrder) {
     EXPECT_EQ(settings().outputFileName, "F.morvQ17u");
 }
 
-} // namespace
+}  // namespace

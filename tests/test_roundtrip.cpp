@@ -29,9 +29,9 @@ struct Method {
 };
 
 const Method kMethods[] = {
-    {"dc", false, false, false, false},       {"dc-prefix", false, false, false, true},
-    {"mtf", true, true, false, false},        {"mtf-norle0", true, false, false, false},
-    {"mtf-static", true, true, true, false},  {"mtf-static-norle0", true, false, true, false},
+    {"dc", false, false, false, false},      {"dc-prefix", false, false, false, true},
+    {"mtf", true, true, false, false},       {"mtf-norle0", true, false, false, false},
+    {"mtf-static", true, true, true, false}, {"mtf-static-norle0", true, false, true, false},
 };
 
 // Sets up the settings the option parser would leave for a compression run.
@@ -126,8 +126,8 @@ TEST_F(RoundTrip, DcPayloadStartsWithIndexAndValueCount) {
     const Bytes block(1000, 'x');
     const std::string payload = payloadOf(pack(block, kMethods[0]));
     const auto* p = reinterpret_cast<const uint8_t*>(payload.data());
-    EXPECT_EQ(getLE32(p), 999u);            // first suffix index: the whole block sorts last
-    EXPECT_EQ(getLE32(p + 4), 'x' + 1u);    // value count
+    EXPECT_EQ(getLE32(p), 999u);          // first suffix index: the whole block sorts last
+    EXPECT_EQ(getLE32(p + 4), 'x' + 1u);  // value count
     EXPECT_EQ(unpack(pack(block, kMethods[0]), false), block);
 }
 
@@ -177,8 +177,13 @@ TEST_F(RoundTrip, GeneratedDataEveryMethodAndBlockSize) {
 
 TEST_F(RoundTrip, SmallAndDegenerateInputs) {
     const std::vector<Bytes> inputs = {
-        {0},          {255},        {'a', 'b'}, Bytes(5, 0), Bytes(300, 0xFF),
-        Bytes(70000, 'z'), testdata::repeatedPattern({'a', 'b'}, 5001),
+        {0},
+        {255},
+        {'a', 'b'},
+        Bytes(5, 0),
+        Bytes(300, 0xFF),
+        Bytes(70000, 'z'),
+        testdata::repeatedPattern({'a', 'b'}, 5001),
         testdata::fibonacciString(4000),
     };
     Bytes all(256);
@@ -239,8 +244,7 @@ TEST_F(RoundTrip, PrefixCodedFileNeedsThePrefixOptionToExtract) {
     Bytes wrong;
     try {
         wrong = unpack(packed, false);
-    } catch (const Exception&) {
-    }
+    } catch (const Exception&) {}
     EXPECT_NE(wrong, data);
     EXPECT_EQ(unpack(packed, true), data);
 }
@@ -254,14 +258,16 @@ TEST_F(RoundTrip, PortableCodePathsExtractTheSame) {
         packed.push_back(pack(testdata::randomBytes(seed, 30000 + 7000 * seed), kMethods[0]));
         packed.push_back(pack(testdata::textLike(seed, 30000), kMethods[0]));
     }
-    for (const std::string& file : testdata::corpusFiles()) packed.push_back(pack(testdata::readFile(file), kMethods[0]));
+    for (const std::string& file : testdata::corpusFiles())
+        packed.push_back(pack(testdata::readFile(file), kMethods[0]));
     testdata::Rng rng(99);
     const size_t sound = packed.size();
     for (size_t i = 0; i < sound; ++i) {
         std::string damaged = packed[i];
         for (int hit = 0; hit < 3; ++hit) {
             const size_t at = kFileHeaderSize + kBlockHeaderSize + 8 +
-                              rng.below(static_cast<uint32_t>(damaged.size() - kFileHeaderSize - kBlockHeaderSize - 8));
+                              rng.below(static_cast<uint32_t>(damaged.size() - kFileHeaderSize -
+                                                              kBlockHeaderSize - 8));
             damaged[at] = static_cast<char>(damaged[at] ^ (1 << rng.below(8)));
         }
         packed.push_back(damaged);
@@ -303,8 +309,9 @@ TEST_F(RoundTrip, GoldenPackedFilesDecodeAndPackAgainExactly) {
         const Bytes original = testdata::readFile(dir + g.original);
         ASSERT_FALSE(original.empty()) << g.original;
         for (const Method& m : kMethods) {
-            const std::string name = std::string(g.original) + (g.blockSize ? ".b" + std::to_string(g.blockSize) : "") +
-                                     "." + m.name;
+            const std::string name = std::string(g.original) +
+                                     (g.blockSize ? ".b" + std::to_string(g.blockSize) : "") + "." +
+                                     m.name;
             const Bytes golden = testdata::readFile(dir + "packed/" + name);
             ASSERT_FALSE(golden.empty()) << name;
             const std::string packedGolden(golden.begin(), golden.end());

@@ -21,8 +21,6 @@ using testdata::Bits;
 using testdata::packBits;
 using ReferenceEncoder = testdata::ReferenceEncoder<18>;
 
-
-
 void appendField(Bits& bits, uint32_t value, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) bits.push_back(static_cast<uint8_t>((value >> i) & 1));
 }
@@ -52,7 +50,6 @@ std::vector<uint32_t> referenceScale(const std::vector<uint32_t>& counts) {
     }
     return scaled;
 }
-
 
 struct Coded {
     std::string bytes;
@@ -382,9 +379,12 @@ TEST(StaticDecoderDamage, ArbitraryBitsNeverDecodeAnEmptySymbol) {
         }
         if (total == 0) table[n - 1] = total = 1;
         std::string code;
-        if (round == 0) code = std::string(2000, '\xFF');
-        else if (round == 1) code = std::string(2000, '\0');
-        else code = randomString(1000 + round, 2000);
+        if (round == 0)
+            code = std::string(2000, '\xFF');
+        else if (round == 1)
+            code = std::string(2000, '\0');
+        else
+            code = randomString(1000 + round, 2000);
         std::istringstream in(tableStream(table, code));
         StreamInBitStream bits(in, 64);
         StaticDecoder decoder(n, bits);

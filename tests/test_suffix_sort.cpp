@@ -18,9 +18,7 @@ using testdata::Bytes;
 
 constexpr uint32_t kRun = 0x80000000u;
 
-Bytes bytesOf(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::vector<uint32_t> sortedSuffixes(const Bytes& t) {
     return suffixArrayOf(t.data(), static_cast<uint32_t>(t.size()));
@@ -55,7 +53,8 @@ std::vector<uint32_t> referenceSuffixArray(const Bytes& t) {
         const uint32_t b = sa[k + 1];
         if (t[a] < t[b]) continue;
         if (t[a] > t[b] || rank[a + 1] >= rank[b + 1])
-            return ::testing::AssertionFailure() << "suffixes " << a << " and " << b << " out of order at " << k;
+            return ::testing::AssertionFailure()
+                   << "suffixes " << a << " and " << b << " out of order at " << k;
     }
     return ::testing::AssertionSuccess();
 }
@@ -85,7 +84,8 @@ std::vector<uint32_t> doublingReference(const Bytes& t) {
         };
         std::sort(sa.begin(), sa.end(), less);
         next[sa[0]] = 0;
-        for (uint32_t k = 1; k < n; ++k) next[sa[k]] = next[sa[k - 1]] + (less(sa[k - 1], sa[k]) ? 1 : 0);
+        for (uint32_t k = 1; k < n; ++k)
+            next[sa[k]] = next[sa[k - 1]] + (less(sa[k - 1], sa[k]) ? 1 : 0);
         rank.swap(next);
         if (n == 0 || rank[sa[n - 1]] == n - 1 || h >= n) break;
     }
@@ -172,12 +172,24 @@ TEST(SuffixArrayReference, SeededRandomBlocks) {
         const size_t n = 1 + rng.below(seed % 10 == 0 ? 4000 : 600);
         Bytes t;
         switch (seed % 6) {
-            case 0: t = testdata::randomBytes(seed, n); break;
-            case 1: t = testdata::skewedBytes(seed, n, 1 + rng.below(8)); break;
-            case 2: t = testdata::runsBytes(seed, n, 1 + rng.below(4), 1 + rng.below(12)); break;
-            case 3: t = testdata::textLike(seed, n); break;
-            case 4: t = testdata::skewedBytes(seed, n, 2); break;
-            default: t = testdata::mixedBlock(seed, n); break;
+            case 0:
+                t = testdata::randomBytes(seed, n);
+                break;
+            case 1:
+                t = testdata::skewedBytes(seed, n, 1 + rng.below(8));
+                break;
+            case 2:
+                t = testdata::runsBytes(seed, n, 1 + rng.below(4), 1 + rng.below(12));
+                break;
+            case 3:
+                t = testdata::textLike(seed, n);
+                break;
+            case 4:
+                t = testdata::skewedBytes(seed, n, 2);
+                break;
+            default:
+                t = testdata::mixedBlock(seed, n);
+                break;
         }
         ASSERT_EQ(sortedSuffixes(t), referenceSuffixArray(t)) << "seed=" << seed << " n=" << n;
     }
@@ -205,9 +217,10 @@ TEST(SuffixArrayReference, LongBlocksAgainstDoublingReference) {
         const char* kind;
         size_t n;
     };
-    const Row rows[] = {{"random", 100000}, {"skewed2", 100000}, {"skewed5", 65537}, {"periodic", 100000},
-                        {"periodic", 99999}, {"runs", 100000}, {"runs", 77777},    {"text", 100000},
-                        {"fibonacci", 100000}, {"random", 12345}, {"periodic", 4097}};
+    const Row rows[] = {{"random", 100000},   {"skewed2", 100000}, {"skewed5", 65537},
+                        {"periodic", 100000}, {"periodic", 99999}, {"runs", 100000},
+                        {"runs", 77777},      {"text", 100000},    {"fibonacci", 100000},
+                        {"random", 12345},    {"periodic", 4097}};
     uint64_t seed = 900;
     for (const Row& row : rows) {
         const std::string kind = row.kind;
@@ -215,7 +228,8 @@ TEST(SuffixArrayReference, LongBlocksAgainstDoublingReference) {
         if (kind == "random") t = testdata::randomBytes(seed, row.n);
         if (kind == "skewed2") t = testdata::skewedBytes(seed, row.n, 2);
         if (kind == "skewed5") t = testdata::skewedBytes(seed, row.n, 5);
-        if (kind == "periodic") t = testdata::repeatedPattern(testdata::skewedBytes(seed, 1 + seed % 300, 4), row.n);
+        if (kind == "periodic")
+            t = testdata::repeatedPattern(testdata::skewedBytes(seed, 1 + seed % 300, 4), row.n);
         if (kind == "runs") t = testdata::runsBytes(seed, row.n, 3, 40);
         if (kind == "text") t = testdata::textLike(seed, row.n);
         if (kind == "fibonacci") t = testdata::fibonacciString(row.n);
@@ -306,8 +320,7 @@ TEST(SuffixArrayLarge, LongRepeatsSplitLate) {
     // Exact copies: every group keeps three or four members until the step
     // reaches the copy length, then falls apart into sorted places.
     expectRefinedLargeBlock(testdata::repeatedPattern(text, 4 * 70000 + 123), "text x4");
-    expectRefinedLargeBlock(repeatsWithEdits(testdata::randomBytes(12, 30000), 10, 2),
-                            "random x10");
+    expectRefinedLargeBlock(repeatsWithEdits(testdata::randomBytes(12, 30000), 10, 2), "random x10");
 }
 
 TEST(SuffixArrayLarge, GroupLargerThanTheWorkingCopy) {
@@ -353,7 +366,8 @@ TEST(SuffixSorterRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
     for (uint64_t seed = 0; seed < 60; ++seed) {
         const uint32_t alphabet = 1 + seed % 5;
         const uint32_t n = static_cast<uint32_t>(1 + seed * 97 % 5000);
-        const Bytes t = seed % 3 == 0 ? testdata::repeatedPattern(testdata::skewedBytes(seed, 1 + seed % 7, alphabet), n)
+        const Bytes t = seed % 3 == 0 ? testdata::repeatedPattern(
+                                            testdata::skewedBytes(seed, 1 + seed % 7, alphabet), n)
                                       : testdata::skewedBytes(seed, n, alphabet);
         std::vector<uint32_t> order(n + 1);
         std::vector<uint32_t> group(n + 1);
@@ -376,7 +390,8 @@ TEST(SuffixSorterRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
         sorter.refine(1);
         ASSERT_EQ(order[0], kRun + n + 1) << "seed " << seed;
         const std::vector<uint32_t> ref = fullReferenceOrder(t);
-        for (uint32_t k = 0; k <= n; ++k) ASSERT_EQ(group[ref[k]], k + 1) << "seed " << seed << " place " << k;
+        for (uint32_t k = 0; k <= n; ++k)
+            ASSERT_EQ(group[ref[k]], k + 1) << "seed " << seed << " place " << k;
     }
 }
 

@@ -17,7 +17,9 @@
 // more than r set bits.
 MORV_FORCE_INLINE uint32_t selectBitByDeposit(uint64_t w, uint32_t r) {
     uint64_t deposited;
-    asm("pdepq %[mask], %[bits], %[out]" : [out] "=r"(deposited) : [bits] "r"(uint64_t{1} << r), [mask] "r"(w));
+    asm("pdepq %[mask], %[bits], %[out]"
+        : [out] "=r"(deposited)
+        : [bits] "r"(uint64_t{1} << r), [mask] "r"(w));
     return static_cast<uint32_t>(std::countr_zero(deposited));
 }
 #endif

@@ -110,12 +110,13 @@ void inverseBwtPlain(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t first
 constexpr uint32_t kLaneBlock = 1u << 14;
 #endif
 
-void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, InverseBwtKernel kernel) {
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
+                InverseBwtKernel kernel) {
     if (n == 0) return;
     if (firstIndex >= n) throw Exception("Error in compressed file (first suffix index out of range)");
 #ifndef MORV_PLAIN_KERNELS
     if (kernel == InverseBwtKernel::Automatic) {
-        kernel = n < kLaneBlock             ? InverseBwtKernel::WordTable
+        kernel = n < kLaneBlock            ? InverseBwtKernel::WordTable
                  : n <= kWordTableRowLimit ? InverseBwtKernel::WordTableLanes
                  : n <= kPackedRowsLimit   ? InverseBwtKernel::PackedRows
                                            : InverseBwtKernel::Plain;

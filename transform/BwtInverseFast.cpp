@@ -1,14 +1,12 @@
 // The fast walks of the inverse Burrows–Wheeler transform (see Bwt.cpp for
 // the plain kernel, the dispatch and the measurements: the word table 27 to
 // 46% faster than the plain kernel, its lanes a further 13 to 38% from
-// 100 KiB on, the packed table in lanes 9 times faster on 10 MiB blocks). The walk is bound by memory: one
-// dependent random read per byte, and the first touch of the table's pages.
-// The word table holds one word per row (the LF image and the row's byte), so
-// each step is one read instead of the plain kernel's two. The packed table
-// holds only each row's 3-byte LF image (rows below 2^24); the row's byte is
-// the bucket that image falls in, found in tables that stay in the
-// first-level cache. Larger blocks are walked in many interleaved segments so
-// that dozens of reads are in flight at once.
+// 100 KiB on, the packed table in lanes 9 times faster on 10 MiB blocks). The walk is bound by memory:
+// one dependent random read per byte, and the first touch of the table's pages. The word table holds one
+// word per row (the LF image and the row's byte), so each step is one read instead of the plain kernel's
+// two. The packed table holds only each row's 3-byte LF image (rows below 2^24); the row's byte is the
+// bucket that image falls in, found in tables that stay in the first-level cache. Larger blocks are
+// walked in many interleaved segments so that dozens of reads are in flight at once.
 #include "transform/BwtInverseFast.h"
 
 #include <algorithm>
@@ -31,7 +29,7 @@ public:
 
     explicit PackedRows(uint32_t n)
         : n_(n), bytes_(std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(n) * 3 + 1)) {
-        bytes_[static_cast<size_t>(n) * 3] = 0;   // lets the last entry be read as 4 bytes
+        bytes_[static_cast<size_t>(n) * 3] = 0;  // lets the last entry be read as 4 bytes
     }
 
     uint8_t* storage() { return bytes_.get(); }
@@ -118,11 +116,15 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
     constexpr uint32_t kLanes = 64;
     constexpr uint32_t kChunk = 4096;
     const uint32_t mask = (1u << shift) - 1;
-    const uint32_t regular = ((n - 1) >> shift) + 1;   // markers at rows m << shift
+    const uint32_t regular = ((n - 1) >> shift) + 1;  // markers at rows m << shift
     const uint32_t markers = regular + ((firstIndex & mask) != 0 ? 1 : 0);
     auto isMarker = [mask, firstIndex](uint32_t row) { return (row & mask) == 0 || row == firstIndex; };
-    auto idOf = [mask, shift, regular](uint32_t row) { return (row & mask) == 0 ? row >> shift : regular; };
-    auto rowOf = [shift, regular, firstIndex](uint32_t id) { return id < regular ? id << shift : firstIndex; };
+    auto idOf = [mask, shift, regular](uint32_t row) {
+        return (row & mask) == 0 ? row >> shift : regular;
+    };
+    auto rowOf = [shift, regular, firstIndex](uint32_t id) {
+        return id < regular ? id << shift : firstIndex;
+    };
 
     // Chunk k lies in out while it fits there, else in the side buffer. Each
     // lane leaves at most one chunk part-filled, so kLanes + 2 side chunks
@@ -144,14 +146,14 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
     uint32_t laneRow[kLanes];
     uint32_t laneId[kLanes];
     uint32_t laneCount[kLanes];
-    uint32_t laneSlot[kLanes];       // whose stream this walker appends to
-    uint32_t laneWritten[kLanes];    // bytes in that stream before the segment
+    uint32_t laneSlot[kLanes];     // whose stream this walker appends to
+    uint32_t laneWritten[kLanes];  // bytes in that stream before the segment
     uint8_t* laneCur[kLanes];
     uint8_t* laneLimit[kLanes];
     uint32_t nextChunk = 0;
     bool overflow = false;
     auto takeChunk = [&](uint32_t l) {
-        if (nextChunk == chunkCapacity) {   // cannot happen; stop cleanly if it does
+        if (nextChunk == chunkCapacity) {  // cannot happen; stop cleanly if it does
             overflow = true;
             nextChunk = 0;
         }
@@ -230,7 +232,7 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
 
     // The table is spent: it holds the streams while segments are placed.
     const size_t streamBytes = static_cast<size_t>(nextChunk) * kChunk;
-    if (streamBytes > rows.storageSize()) return false;   // cannot happen for n >= 2^16
+    if (streamBytes > rows.storageSize()) return false;  // cannot happen for n >= 2^16
     uint8_t* streams = rows.storage();
     const uint32_t inOut = std::min(nextChunk, fullChunks);
     std::memcpy(streams, out, static_cast<size_t>(inOut) * kChunk);
@@ -271,13 +273,19 @@ class WordTableWalk {
 public:
     static constexpr uint32_t kImageMask = (1u << 23) - 1;
     static constexpr uint32_t kMarkerFlag = 1u << 23;
-    static constexpr uint32_t kLimit = 1u << 23;   // rows the index bits hold
+    static constexpr uint32_t kLimit = 1u << 23;  // rows the index bits hold
 
     WordTableWalk(const uint32_t* rows, uint32_t n, uint32_t firstIndex, uint32_t shift)
-        : rows_(rows), n_(n), firstIndex_(firstIndex), shift_(shift), mask_((1u << shift) - 1),
+        : rows_(rows),
+          n_(n),
+          firstIndex_(firstIndex),
+          shift_(shift),
+          mask_((1u << shift) - 1),
           regular_((n >> shift) + ((offset(n >> shift) < (n & mask_)) ? 1 : 0)),
           markers_(regular_ + (isRegular(firstIndex) ? 0 : 1)),
-          length_(markers_), link_(markers_), end_(markers_) {}
+          length_(markers_),
+          link_(markers_),
+          end_(markers_) {}
 
     bool isMarker(uint32_t row) const { return isRegular(row) || row == firstIndex_; }
 
@@ -308,7 +316,9 @@ private:
     uint32_t offset(uint32_t m) const { return (m * 0x9E3779B1u) >> (32 - shift_); }
     bool isRegular(uint32_t row) const { return (row & mask_) == offset(row >> shift_); }
     uint32_t idOf(uint32_t row) const { return isRegular(row) ? row >> shift_ : regular_; }
-    uint32_t rowOf(uint32_t id) const { return id < regular_ ? (id << shift_) + offset(id) : firstIndex_; }
+    uint32_t rowOf(uint32_t id) const {
+        return id < regular_ ? (id << shift_) + offset(id) : firstIndex_;
+    }
 
     // Walks every segment once. Without output it records each segment's
     // length and the marker it runs into; with output it writes each
@@ -317,7 +327,7 @@ private:
     void walk(uint8_t* out) {
         uint32_t row[kLanes];
         uint32_t id[kLanes];
-        uint32_t t[kLanes];   // Write: next position to fill + 1; else the count
+        uint32_t t[kLanes];  // Write: next position to fill + 1; else the count
         uint32_t next = 0;
         auto begin = [&](uint32_t l) {
             id[l] = next;
@@ -339,8 +349,10 @@ private:
                 uint32_t flags = 0;
                 for (uint32_t l = 0; l < kLanes; ++l) {
                     const uint32_t w = rows_[row[l]];
-                    if (Write) out[--t[l]] = static_cast<uint8_t>(w >> 24);
-                    else ++t[l];
+                    if (Write)
+                        out[--t[l]] = static_cast<uint8_t>(w >> 24);
+                    else
+                        ++t[l];
                     row[l] = w & kImageMask;
                     flags |= (w & kMarkerFlag) >> (23 - l);
                 }
@@ -365,8 +377,10 @@ private:
         auto walkToMarker = [&](uint32_t l) {
             for (;;) {
                 const uint32_t w = rows_[row[l]];
-                if (Write) out[--t[l]] = static_cast<uint8_t>(w >> 24);
-                else ++t[l];
+                if (Write)
+                    out[--t[l]] = static_cast<uint8_t>(w >> 24);
+                else
+                    ++t[l];
                 row[l] = w & kImageMask;
                 if (w & kMarkerFlag) break;
             }
@@ -387,7 +401,7 @@ private:
     uint32_t firstIndex_;
     uint32_t shift_;
     uint32_t mask_;
-    uint32_t regular_;   // stretches whose marker row lies below n
+    uint32_t regular_;  // stretches whose marker row lies below n
     uint32_t markers_;
     std::vector<uint32_t> length_;
     std::vector<uint32_t> link_;
@@ -489,7 +503,8 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
         // The marker flags in a pass of their own, free of the chains of
         // bucket counters above.
         for (uint32_t k = 0; k < n; ++k) {
-            rows[k] |= lanes.isMarker(rows[k] & WordTableWalk::kImageMask) ? WordTableWalk::kMarkerFlag : 0u;
+            rows[k] |=
+                lanes.isMarker(rows[k] & WordTableWalk::kImageMask) ? WordTableWalk::kMarkerFlag : 0u;
         }
         if (lanes.run(out)) return;
         // The segments do not chain up into one cycle through all n

@@ -22,7 +22,7 @@ void DcMapDecoder::markPassed(uint32_t first, uint32_t end) {
     while (first < end) {
         const uint32_t word = first >> 6;
         const uint32_t stop = std::min(end, (word + 1) << 6);
-        const uint32_t count = stop - first;   // 1..64, all of them clear
+        const uint32_t count = stop - first;  // 1..64, all of them clear
         const uint64_t ones = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
         known[word] |= ones << (first & 63);
         unknownInWord[word] = static_cast<uint16_t>(unknownInWord[word] - count);

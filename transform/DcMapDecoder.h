@@ -71,11 +71,11 @@ private:
 
     std::vector<uint64_t> known;          // bit p: p < cursor, or a run starts at p
     std::vector<uint16_t> unknownInWord;  // clear bits per word of `known`
-    uint8_t* symbols;                  // the output
-    bool bitDeposit;                   // select bits with PDEP
-    uint32_t liveCount = 0;            // set bits at or after the cursor, at most 256
-    uint32_t cursor = 0;               // start of the front run
-    uint32_t length = 0;               // L
+    uint8_t* symbols;                     // the output
+    bool bitDeposit;                      // select bits with PDEP
+    uint32_t liveCount = 0;               // set bits at or after the cursor, at most 256
+    uint32_t cursor = 0;                  // start of the front run
+    uint32_t length = 0;                  // L
 };
 
 // The map decoder's per-run steps, inline so that the run loop of
@@ -142,7 +142,7 @@ MORV_FORCE_INLINE uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) c
     // most jumps end in the first step and the loop is left the same way.
     constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
     constexpr uint64_t kLaneHighs = 0x8000800080008000ull;
-    auto upTo = [this](uint32_t first) {   // lane i: clear bits in words first .. first + i
+    auto upTo = [this](uint32_t first) {  // lane i: clear bits in words first .. first + i
         uint64_t lanes;
         std::memcpy(&lanes, unknownInWord.data() + first, sizeof lanes);
         return lanes * kLaneOnes;

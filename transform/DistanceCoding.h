@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "base/Compiler.h"
-#include "base/Exception.h"
 #include "base/CpuFeatures.h"
+#include "base/Exception.h"
 #include "transform/DcRun.h"
 #ifndef MORV_PLAIN_KERNELS
 #include "transform/DcMapDecoder.h"
@@ -128,7 +128,7 @@ inline void fillRun(uint8_t* out, uint8_t c, uint32_t length, uint32_t room) {
 // build an instance of inverseDc for other instructions).
 template <typename Decoder, typename ValueSource>
 MORV_FORCE_INLINE void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount,
-                                                 ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
+                                     ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
     for (uint32_t b = 0; b < firstCount; ++b) decoder.addFirstOccurrence(b, first[b]);
 
     // The map keeps the symbols of runs yet to come in the output, a run's
@@ -199,8 +199,8 @@ inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 // features the decoders may use; kernel: see DcInverseKernel. Every choice
 // gives the same bytes, or the same exception, for any value sequence.
 template <typename ValueSource>
-ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output, const CpuFeatures& features,
-                      DcInverseKernel kernel = DcInverseKernel::Automatic) {
+ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output,
+                      const CpuFeatures& features, DcInverseKernel kernel = DcInverseKernel::Automatic) {
     // The first-occurrence values tell how many byte values occur before any
     // run is drawn; that picks the decoder.
     std::array<uint32_t, 256> first{};
@@ -213,7 +213,8 @@ ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output,
     // The encoder drops the zeros at the end of the sequence.
     if (n != 0 && n == firstCount && first[n - 1] == 0) throwInvalidDcData();
 #ifndef MORV_PLAIN_KERNELS
-    if (kernel == DcInverseKernel::Automatic && present >= kDcMapFromPresentBytes) kernel = DcInverseKernel::BitMap;
+    if (kernel == DcInverseKernel::Automatic && present >= kDcMapFromPresentBytes)
+        kernel = DcInverseKernel::BitMap;
     if (L <= DcMapDecoder::maxLength && kernel == DcInverseKernel::BitMap) {
         DcMapDecoder decoder(L, output, features.fastBitDeposit);
         dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);

@@ -70,7 +70,6 @@ constexpr uint32_t kSortPrefetchDistance = 32;
 // are about to meet.
 constexpr uint32_t kScanPrefetchDistance = 32;
 
-
 // The scans read the array all over; with small pages nearly every read also
 // misses the address translation cache. Large arrays are therefore aligned to
 // 2 MiB and, where the system offers it, marked for large pages. The hint
@@ -111,11 +110,11 @@ constexpr uint32_t kAllBytesFrom = 1u << 16;
 // Counts, then bucket pointers. Only the entries of pairs of bytes in `used`
 // are cleared and read.
 struct Buckets {
-    uint32_t a[256];        // type-A suffixes per first byte; later the next free A place
-    uint32_t start[257];    // first place of each first byte's bucket
-    uint32_t b[kPairs];     // type-B suffixes (B* included) per (first, second) byte; later part ends
-    uint32_t bs[kPairs];    // B* suffixes per pair; later where they go
-    uint8_t used[256];      // the byte values that may occur, ascending
+    uint32_t a[256];      // type-A suffixes per first byte; later the next free A place
+    uint32_t start[257];  // first place of each first byte's bucket
+    uint32_t b[kPairs];   // type-B suffixes (B* included) per (first, second) byte; later part ends
+    uint32_t bs[kPairs];  // B* suffixes per pair; later where they go
+    uint8_t used[256];    // the byte values that may occur, ascending
     uint32_t usedCount;
 
     // Calls f(x) for every pair x = c0 << 8 | c1 of used bytes with c0 < c1
@@ -128,9 +127,7 @@ struct Buckets {
     }
 };
 
-inline uint32_t pairOf(const uint8_t* t, uint32_t p) {
-    return uint32_t{t[p]} << 8 | t[p + 1];
-}
+inline uint32_t pairOf(const uint8_t* t, uint32_t p) { return uint32_t{t[p]} << 8 | t[p + 1]; }
 
 // Walks the types from the right end to the left, 64 positions at a time:
 // onByte(c0, c1, isB) for every position i < n-1 (c0 = t[i], c1 = t[i+1]),
@@ -142,14 +139,15 @@ inline uint32_t pairOf(const uint8_t* t, uint32_t p) {
 // types.)
 template <class OnByte, class OnStar>
 void walkTypesFromRight(const uint8_t* t, uint32_t n, OnByte&& onByte, OnStar&& onStar) {
-    uint32_t nextIsB = 0;   // the last byte's suffix is type A
+    uint32_t nextIsB = 0;  // the last byte's suffix is type A
     uint32_t c1 = t[n - 1];
     for (uint32_t hi = n - 1; hi > 0;) {
         const uint32_t lo = hi > 64 ? hi - 64 : 0;
         uint64_t stars = 0;
         for (uint32_t i = hi; i-- > lo;) {
             const uint32_t c0 = t[i];
-            const uint32_t isB = static_cast<uint32_t>(c0 < c1) | (static_cast<uint32_t>(c0 == c1) & nextIsB);
+            const uint32_t isB =
+                static_cast<uint32_t>(c0 < c1) | (static_cast<uint32_t>(c0 == c1) & nextIsB);
             onByte(c0, c1, isB);
             stars |= uint64_t{isB & (nextIsB ^ 1u)} << (i - lo);
             nextIsB = isB;
@@ -167,7 +165,8 @@ void walkTypesFromRight(const uint8_t* t, uint32_t n, OnByte&& onByte, OnStar&& 
 // Calls f(p) for every B* position, from the right end to the left.
 template <class F>
 void forEachBStarFromRight(const uint8_t* t, uint32_t n, F&& f) {
-    walkTypesFromRight(t, n, [](uint32_t, uint32_t, uint32_t) {}, f);
+    walkTypesFromRight(
+        t, n, [](uint32_t, uint32_t, uint32_t) {}, f);
 }
 
 // Counts the types; returns the number of B* suffixes.
@@ -235,7 +234,8 @@ public:
     };
 
     // items[0..capacity) is the working copy, capacity > kInsertionMax.
-    SubstringSort(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim, Item* items, uint32_t capacity)
+    SubstringSort(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim, Item* items,
+                  uint32_t capacity)
         : t_(t), n_(n), order_(order), lim_(lim), items_(items), capacity_(capacity) {}
 
     // Sorts order[lo..hi), whose members share their first `depth` bytes.
@@ -247,7 +247,7 @@ public:
 private:
     struct Part {
         uint32_t lo, hi, depth;
-        bool fresh;   // in the working copy: the keys at `depth` are still to be read
+        bool fresh;  // in the working copy: the keys at `depth` are still to be read
     };
     // The next seven bytes of p's substring from `depth` on, big-endian,
     // with the bytes past its end cleared, above how many of them it still
@@ -271,7 +271,7 @@ private:
         return w << 3 | kStep;
     }
     static bool ended(uint64_t key) { return (key & 7) < kStep; }
-    static constexpr uint32_t kStep = 7;   // bytes per key
+    static constexpr uint32_t kStep = 7;  // bytes per key
     // order[lo..hi) are equal substrings: each member gets the group number
     // hi. A member alone keeps its place with kMark on it, and kMark on its
     // number; the last place of a larger group gives way to its first place,
@@ -419,8 +419,8 @@ void SubstringSort::sortInCopy(uint32_t lo, uint32_t hi, uint32_t depth) {
                 break;
             }
             if (!partitionStep(
-                    a, part, copyStack_, [](const Item& e, uint32_t) { return e.key; }, [](uint32_t, uint32_t) {},
-                    finishItems)) {
+                    a, part, copyStack_, [](const Item& e, uint32_t) { return e.key; },
+                    [](uint32_t, uint32_t) {}, finishItems)) {
                 break;
             }
         }
@@ -475,7 +475,8 @@ class ReducedSort {
 public:
     // sa[0..len] receives the sorted suffixes of s; bkt[0..bktSize) is
     // scratch, bktSize >= alphabet.
-    ReducedSort(uint32_t* s, uint32_t len, uint32_t alphabet, uint32_t* sa, uint32_t* bkt, size_t bktSize)
+    ReducedSort(uint32_t* s, uint32_t len, uint32_t alphabet, uint32_t* sa, uint32_t* bkt,
+                size_t bktSize)
         : s_(s), len_(len), alphabet_(alphabet), sa_(sa), bkt_(bkt), bktSize_(bktSize) {}
 
     void run() {
@@ -494,7 +495,8 @@ public:
             const uint32_t j = sa_[i];
             if (isLms(j)) sa_[n1++] = j;
         }
-        const bool distinct = nameSubstrings(n1);uint32_t* const s1 = sa_ + len_ + 1 - n1;
+        const bool distinct = nameSubstrings(n1);
+        uint32_t* const s1 = sa_ + len_ + 1 - n1;
         uint32_t* const order = sa_;
         if (distinct) {
             for (uint32_t r = 0; r < n1; ++r) order[s1[r] - 1] = r;
@@ -520,7 +522,8 @@ public:
             sa_[i] = kEmpty;
             sa_[--bkt_[sym(p)]] = p;
         }
-        induce();for (uint32_t i = 0; i <= len_; ++i) s_[i] &= ~kTypeS;
+        induce();
+        for (uint32_t i = 0; i <= len_; ++i) s_[i] &= ~kTypeS;
     }
 
 private:
@@ -660,8 +663,8 @@ private:
 // Stage one: sorts the m >= 1 B* suffixes into sa[0..m).
 void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& bk) {
     const uint32_t half = n / 2;
-    uint32_t* const order = sa;          // places 1..m; place 0 is the reduced end
-    uint32_t* const lim = sa + m + 1;    // indexed by p/2
+    uint32_t* const order = sa;        // places 1..m; place 0 is the reduced end
+    uint32_t* const lim = sa + m + 1;  // indexed by p/2
     uint32_t* const group = sa + half + 1;
 
     // B* pair counts into part ends, in pair order (which is suffix order);
@@ -671,7 +674,7 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
         sum += bk.bs[x];
         bk.bs[x] = sum;
     });
-    uint32_t next = n;   // the next B* position to the right; n for the last
+    uint32_t next = n;  // the next B* position to the right; n for the last
     forEachBStarFromRight(t, n, [&](uint32_t p) {
         order[--bk.bs[pairOf(t, p)]] = p;
         lim[p >> 1] = next == n ? n : next + 2;
@@ -697,7 +700,7 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
     }
     SubstringSort substrings(t, n, order, lim, items, capacity);
     bool ties = false;
-    uint32_t singles = 0;   // substrings alone in their pair
+    uint32_t singles = 0;  // substrings alone in their pair
     auto sortPart = [&](uint32_t lo, uint32_t hi) {
         if (hi - lo == 1) {
             ++singles;
@@ -714,7 +717,7 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
         previous = x;
     });
     if (previous != kNoPair) sortPart(bk.bs[previous], m + 1);
-    ownItems.reset();   // before the refinement takes its own
+    ownItems.reset();  // before the refinement takes its own
 
     if (!ties) {
         // Every substring differs: the order is final.
@@ -759,7 +762,8 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
             bkt = ownBuckets.get();
             bktSize = alphabet;
         }
-        ReducedSort(s, m, alphabet, order, bkt, bktSize).run();ownBuckets.reset();
+        ReducedSort(s, m, alphabet, order, bkt, bktSize).run();
+        ownBuckets.reset();
         k = m;
         forEachBStarFromRight(t, n, [&](uint32_t p) { s[--k] = p; });
         for (uint32_t i = 0; i < m; ++i) sa[i] = s[order[i + 1]];
@@ -814,11 +818,11 @@ void induceTypeB(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets
         return m + 1;
     };
     uint32_t pos = 1;
-    uint32_t i = 0;   // index of c0 in used, when it is there
+    uint32_t i = 0;  // index of c0 in used, when it is there
     for (uint32_t c0 = 0; c0 < 256; ++c0) {
         bk.start[c0] = pos;
         pos += bk.a[c0];
-        if (i == used || bk.used[i] != c0) continue;   // no pair starts with c0
+        if (i == used || bk.used[i] != c0) continue;  // no pair starts with c0
         for (uint32_t j = i; j < used; ++j) {
             const uint32_t c1 = bk.used[j];
             const uint32_t x = c0 << 8 | c1;
@@ -870,7 +874,7 @@ void induceTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk, Emit&&
         const uint32_t c = t[i];
         sa[bk.a[c]++] = i > 0 && t[i - 1] >= c ? i : ~i;
     };
-    place(n - 1);   // induced by the end suffix at place 0
+    place(n - 1);  // induced by the end suffix at place 0
     for (uint32_t k = 1; k <= n; ++k) {
         if (k + kScanPrefetchDistance <= n) {
             // Entries not yet induced read as anything; the hint is harmless.

@@ -24,9 +24,8 @@ std::vector<uint8_t> inverseRle0(const std::vector<uint16_t>& symbols, uint32_t 
         if (s >= kRle0AlphabetSize) throw std::out_of_range("RLE0 symbol above 256");
         return s;
     };
-    inverseRle0(next, L,
-                [&](uint32_t index, uint32_t count) {
-                    indices.insert(indices.end(), count, static_cast<uint8_t>(index));
-                });
+    inverseRle0(next, L, [&](uint32_t index, uint32_t count) {
+        indices.insert(indices.end(), count, static_cast<uint8_t>(index));
+    });
     return indices;
 }

@@ -29,8 +29,7 @@ inline constexpr uint32_t ZeroRunB = 1;
 inline constexpr uint32_t kMtfAlphabetSize = 256;   // symbols without RLE0: the index itself
 inline constexpr uint32_t kRle0AlphabetSize = 257;  // symbols with RLE0, see above
 
-inline constexpr const char* kRle0TooLongMessage =
-    "Error in compressed file (to long coded RLE0 run)";
+inline constexpr const char* kRle0TooLongMessage = "Error in compressed file (to long coded RLE0 run)";
 inline constexpr const char* kRle0ExceedsMessage =
     "Error in compressed file (RLE0 run exceeds file size)";
 

@@ -69,8 +69,6 @@ constexpr uint32_t kSplitPrefetchAlways = 1u << 15;
 // for keys ahead costs more than it saves.
 constexpr uint32_t kSplitPrefetchMinBlock = 1u << 19;
 
-
-
 // The fixed sorting networks for m = 2, 3 and 4 places: exchange(a, b)
 // compare-exchanges places a < b of the stretch.
 template <typename Exchange>
@@ -149,9 +147,7 @@ std::pair<uint32_t, uint32_t> partitionAroundPivot(Element* a, uint32_t lo, uint
     return {lt, eq};
 }
 
-bool isRun(uint32_t entry) {
-    return (entry & kRun) != 0;
-}
+bool isRun(uint32_t entry) { return (entry & kRun) != 0; }
 
 }  // namespace
 
@@ -436,8 +432,7 @@ void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
         // Once the first partition has read every key of the group, the
         // parts below it find their keys in the cache unless the group
         // is too large to stay there.
-        const bool hinted = count_ > kSplitPrefetchMinBlock &&
-                            hi - lo > 2 * kSplitPrefetchDistance &&
+        const bool hinted = count_ > kSplitPrefetchMinBlock && hi - lo > 2 * kSplitPrefetchDistance &&
                             (firstPartition || hi - lo > kSplitPrefetchAlways);
         firstPartition = false;
         const uint32_t lastPlace = hi - 1;
@@ -502,7 +497,7 @@ void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
         previous = kk;
         elems[k] = (uint64_t{kk} << 32) | p;
     }
-    if (rises == 0 && falls == 0) {   // the group does not split
+    if (rises == 0 && falls == 0) {  // the group does not split
         finishEqual(first, end);
         return;
     }
@@ -593,7 +588,7 @@ void SuffixSorter::finishFromScratch(uint32_t first, uint32_t size) {
     auto posAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i]); };
     auto keyAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i] >> 32); };
     const uint32_t hinted = size > kGatherPrefetchDistance ? size - kGatherPrefetchDistance : 0;
-    uint32_t sortedStart = size;   // size: not inside a stretch of sorted places
+    uint32_t sortedStart = size;  // size: not inside a stretch of sorted places
     uint32_t i = 0;
     while (i < size) {
         const uint32_t k = keyAt(i);
@@ -626,13 +621,12 @@ void SuffixSorter::finishFromScratch(uint32_t first, uint32_t size) {
 // Members of a small stretch, already ordered by key, become sorted places
 // (runs of one key) or new groups (runs of several), with one marker per
 // maximal stretch of sorted places.
-void SuffixSorter::finishSorted(uint32_t first, uint32_t m, const uint32_t* pos,
-                                const uint32_t* keys) {
-    if (keys[0] == keys[m - 1] && keepsNumber(pos[0], first + m)) {   // unchanged group
+void SuffixSorter::finishSorted(uint32_t first, uint32_t m, const uint32_t* pos, const uint32_t* keys) {
+    if (keys[0] == keys[m - 1] && keepsNumber(pos[0], first + m)) {  // unchanged group
         order_[first] |= startBit_;
         return;
     }
-    uint32_t sortedStart = m;   // m: not inside a sorted stretch
+    uint32_t sortedStart = m;  // m: not inside a sorted stretch
     uint32_t i = 0;
     while (i < m) {
         uint32_t j = i + 1;
@@ -682,14 +676,8 @@ void SuffixSorter::sortNetworked(uint32_t first) {
     finishSorted(first, M, pos, keys);
 }
 
-void SuffixSorter::sortPair(uint32_t first) {
-    sortNetworked<2>(first);
-}
+void SuffixSorter::sortPair(uint32_t first) { sortNetworked<2>(first); }
 
-void SuffixSorter::sortTriple(uint32_t first) {
-    sortNetworked<3>(first);
-}
+void SuffixSorter::sortTriple(uint32_t first) { sortNetworked<3>(first); }
 
-void SuffixSorter::sortQuad(uint32_t first) {
-    sortNetworked<4>(first);
-}
+void SuffixSorter::sortQuad(uint32_t first) { sortNetworked<4>(first); }

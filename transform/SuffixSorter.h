@@ -72,7 +72,7 @@ public:
     const uint32_t* group() const { return group_; }
 
 private:
-    struct Pending {   // finish the equal group order[lt..eq), then sort order[eq..end)
+    struct Pending {  // finish the equal group order[lt..eq), then sort order[eq..end)
         uint32_t lt, eq, end;
     };
 
@@ -85,20 +85,21 @@ private:
         return knownNumber_ != 0 ? knownNumber_ == number : group_[p] == number;
     }
     template <typename Partition, typename SortSmall, typename FinishEqual>
-    void runSplits(uint32_t first, uint32_t end, Partition partition, SortSmall sortSmall, FinishEqual finishEqual);
+    void runSplits(uint32_t first, uint32_t end, Partition partition, SortSmall sortSmall,
+                   FinishEqual finishEqual);
     void splitInScratch(uint32_t first, uint32_t end);
     void splitKeys(uint64_t* elems, uint32_t size);
     void finishFromScratch(uint32_t first, uint32_t size);
-    void sortSmall(uint32_t first, uint32_t end);   // sizes 0..4
+    void sortSmall(uint32_t first, uint32_t end);  // sizes 0..4
     template <uint32_t M>
-    void sortNetworked(uint32_t first);   // sortPair, sortTriple, sortQuad
+    void sortNetworked(uint32_t first);  // sortPair, sortTriple, sortQuad
     void finishEqual(uint32_t lt, uint32_t eq);
     void finishSorted(uint32_t first, uint32_t m, const uint32_t* pos, const uint32_t* keys);
 
     uint32_t count_ = 0;
     uint32_t* order_ = nullptr;
     uint32_t* group_ = nullptr;
-    uint32_t step_ = 0;   // current depth h: key(p) = group[p + h]
+    uint32_t step_ = 0;  // current depth h: key(p) = group[p + h]
     // During refinement, the flag that marks the first entry of each unsorted
     // group in `order` (0 outside refine and for very large blocks). Group
     // starts written by the networks and splits carry it.
@@ -112,7 +113,7 @@ private:
     // keys instead of scattered group numbers. Made on first use and grown
     // with the largest group met, up to 16384 members.
     std::unique_ptr<uint64_t[]> scratch_;
-    uint32_t scratchEntries_ = 0;   // members it holds; as many again follow for the partitions
+    uint32_t scratchEntries_ = 0;  // members it holds; as many again follow for the partitions
 };
 
 // The sorted suffix positions of text[0..n), the end suffix left out: result[k]

@@ -32,18 +32,28 @@ enum class Method : uint8_t {
 };
 
 inline constexpr std::array<Method, 6> kAllMethods = {
-    Method::Dc,           Method::DcPrefixCode,     Method::MtfAdaptiveRle0,
-    Method::MtfAdaptivePlain, Method::MtfStaticRle0, Method::MtfStaticPlain,
+    Method::Dc,
+    Method::DcPrefixCode,
+    Method::MtfAdaptiveRle0,
+    Method::MtfAdaptivePlain,
+    Method::MtfStaticRle0,
+    Method::MtfStaticPlain,
 };
 
 inline const char* methodName(Method m) {
     switch (m) {
-        case Method::Dc: return "dc";
-        case Method::DcPrefixCode: return "dc-p";
-        case Method::MtfAdaptiveRle0: return "mtf-a-rle0";
-        case Method::MtfAdaptivePlain: return "mtf-a-plain";
-        case Method::MtfStaticRle0: return "mtf-s-rle0";
-        case Method::MtfStaticPlain: return "mtf-s-plain";
+        case Method::Dc:
+            return "dc";
+        case Method::DcPrefixCode:
+            return "dc-p";
+        case Method::MtfAdaptiveRle0:
+            return "mtf-a-rle0";
+        case Method::MtfAdaptivePlain:
+            return "mtf-a-plain";
+        case Method::MtfStaticRle0:
+            return "mtf-s-rle0";
+        case Method::MtfStaticPlain:
+            return "mtf-s-plain";
     }
     return "?";
 }

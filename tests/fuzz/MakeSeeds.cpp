@@ -30,9 +30,7 @@ struct Source {
     std::string data;
 };
 
-std::string asString(const testdata::Bytes& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
+std::string asString(const testdata::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::string pack(const std::string& data, Method method, uint32_t blockSize) {
     fuzzinput::useForCompression(method, blockSize);
@@ -44,8 +42,7 @@ std::string pack(const std::string& data, Method method, uint32_t blockSize) {
 
 void put(const fs::path& dir, const std::string& name, const std::string& bytes) {
     fs::create_directories(dir);
-    testdata::writeFile((dir / ("seed-" + name)).string(),
-                        testdata::Bytes(bytes.begin(), bytes.end()));
+    testdata::writeFile((dir / ("seed-" + name)).string(), testdata::Bytes(bytes.begin(), bytes.end()));
 }
 
 std::vector<Source> tinySources() {
@@ -65,7 +62,8 @@ std::vector<Source> sliceSources(size_t length) {
                                        bytes.begin() + static_cast<std::ptrdiff_t>(from + n))});
     }
     for (uint64_t seed = 1; seed <= 4; ++seed) {
-        sources.push_back({"mixed" + std::to_string(seed), asString(testdata::mixedBlock(seed, length))});
+        sources.push_back(
+            {"mixed" + std::to_string(seed), asString(testdata::mixedBlock(seed, length))});
     }
     return sources;
 }
@@ -112,11 +110,10 @@ void makeBlockSeeds(const fs::path& dir) {
     for (const Method m : fuzzinput::kAllMethods) {
         using fuzzinput::Decoder;
         const bool rle0 = m == Method::MtfAdaptiveRle0 || m == Method::MtfStaticRle0;
-        const Decoder decoder = m == Method::MtfAdaptiveRle0 || m == Method::MtfAdaptivePlain
-                                    ? Decoder::MtfAdaptive
-                                : m == Method::MtfStaticRle0 || m == Method::MtfStaticPlain
-                                    ? Decoder::MtfStatic
-                                    : Decoder::Dc;
+        const Decoder decoder =
+            m == Method::MtfAdaptiveRle0 || m == Method::MtfAdaptivePlain ? Decoder::MtfAdaptive
+            : m == Method::MtfStaticRle0 || m == Method::MtfStaticPlain   ? Decoder::MtfStatic
+                                                                          : Decoder::Dc;
         for (const Source& s : sources) {
             const std::string packed = pack(s.data, m, 0);
             const uint32_t lengthLess1 = static_cast<uint32_t>(s.data.size() - 1);

@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
             }
             const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
                                           std::istreambuf_iterator<char>()};
-            std::cout << "replaying " << file.filename().string() << " (" << bytes.size()
-                      << " bytes)" << std::endl;
+            std::cout << "replaying " << file.filename().string() << " (" << bytes.size() << " bytes)"
+                      << std::endl;
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             ++replayed;
         }

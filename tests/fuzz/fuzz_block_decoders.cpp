@@ -35,9 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> block(L);
     try {
         switch (fuzzinput::selectedDecoder(selector)) {
-            case Decoder::Dc: decompressDc(in, block.data(), L, features); break;
-            case Decoder::MtfAdaptive: decompressMtfAdaptive(in, block.data(), L); break;
-            case Decoder::MtfStatic: decompressMtfStatic(in, block.data(), L); break;
+            case Decoder::Dc:
+                decompressDc(in, block.data(), L, features);
+                break;
+            case Decoder::MtfAdaptive:
+                decompressMtfAdaptive(in, block.data(), L);
+                break;
+            case Decoder::MtfStatic:
+                decompressMtfStatic(in, block.data(), L);
+                break;
         }
     } catch (const Exception&) {
         // Damage that the decoder noticed.

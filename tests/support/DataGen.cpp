@@ -22,13 +22,9 @@ uint64_t Rng::next() {
     return state_ * 0x2545F4914F6CDD1Dull;
 }
 
-uint32_t Rng::below(uint32_t bound) {
-    return static_cast<uint32_t>((next() >> 32) % bound);
-}
+uint32_t Rng::below(uint32_t bound) { return static_cast<uint32_t>((next() >> 32) % bound); }
 
-bool Rng::chance(uint32_t percent) {
-    return below(100) < percent;
-}
+bool Rng::chance(uint32_t percent) { return below(100) < percent; }
 
 Bytes randomBytes(uint64_t seed, size_t n) {
     Rng rng(seed);
@@ -72,9 +68,10 @@ Bytes repeatedPattern(const Bytes& pattern, size_t n) {
 
 Bytes textLike(uint64_t seed, size_t n) {
     static const char* const words[] = {
-        "the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with",
-        "be", "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which",
-        "but", "have", "an", "had", "they", "you", "were", "their", "one", "all", "we",
+        "the",         "of",    "and",     "to",        "in",    "a",      "is",    "that", "for",
+        "it",          "as",    "was",     "with",      "be",    "by",     "on",    "not",  "he",
+        "this",        "are",   "or",      "his",       "from",  "at",     "which", "but",  "have",
+        "an",          "had",   "they",    "you",       "were",  "their",  "one",   "all",  "we",
         "compression", "block", "sorting", "transform", "Alice", "rabbit", "queen"};
     constexpr uint32_t wordCount = sizeof(words) / sizeof(words[0]);
     Rng rng(seed);
@@ -103,14 +100,18 @@ Bytes fibonacciString(size_t n) {
 Bytes mixedBlock(uint64_t seed, size_t n) {
     Rng rng(seed);
     switch (rng.below(6)) {
-        case 0: return randomBytes(seed + 1, n);
-        case 1: return skewedBytes(seed + 1, n, 1 + rng.below(256));
-        case 2: return runsBytes(seed + 1, n, 1 + rng.below(256), 1 + rng.below(64));
+        case 0:
+            return randomBytes(seed + 1, n);
+        case 1:
+            return skewedBytes(seed + 1, n, 1 + rng.below(256));
+        case 2:
+            return runsBytes(seed + 1, n, 1 + rng.below(256), 1 + rng.below(64));
         case 3: {
             Bytes pattern = randomBytes(seed + 1, 1 + rng.below(40));
             return repeatedPattern(pattern, n);
         }
-        case 4: return textLike(seed + 1, n);
+        case 4:
+            return textLike(seed + 1, n);
         default: {
             Bytes out = textLike(seed + 1, n);
             Bytes noise = randomBytes(seed + 2, n);

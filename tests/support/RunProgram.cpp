@@ -16,8 +16,10 @@ namespace {
 void appendQuoted(std::string& command, const std::string& text) {
     command += '\'';
     for (char c : text) {
-        if (c == '\'') command += "'\\''";
-        else command += c;
+        if (c == '\'')
+            command += "'\\''";
+        else
+            command += c;
     }
     command += '\'';
 }
