@@ -1,12 +1,15 @@
-// The drivers stream a file block by block: the compressor never holds more
-// than one input block, the extractor one block and its decoder's working
-// column. Everything a packed file says is checked before it sizes a buffer or
+// The drivers stream a file block by block, coding up to one block per
+// processor side by side: the compressor holds at most one input block more
+// than it codes at once, the extractor one payload and block more. Everything a packed file says is checked before it sizes a buffer or
 // steers a decoder, because packed files come from anywhere.
 #include "app/Drivers.h"
 
+#include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <streambuf>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "base/Platform.h"
 #include "base/Settings.h"
 #include "base/Timing.h"
+#include "base/WorkerPool.h"
 #include "codec/DcCodec.h"
 #include "codec/MtfAdaptiveCodec.h"
 #include "codec/MtfStaticCodec.h"
@@ -24,35 +28,31 @@ namespace {
 constexpr uint64_t kMaxInputSize = 4294967295u;
 
 // Fills the block and returns the size of the payload it decoded.
-using BlockDecoder = uint64_t (*)(std::istream&, uint8_t*, uint32_t, const CpuFeatures&);
+using BlockDecoder = uint64_t (*)(std::istream&, uint8_t*, uint32_t, bool rle0, const BlockContext&);
 
-// The MTF decoders have no processor-specific paths.
-template <uint64_t (*decode)(std::istream&, uint8_t*, uint32_t)>
-uint64_t withoutFeatures(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatures&) {
-    return decode(in, out, L);
+// The DC decoder has no zero-run choice.
+uint64_t decodeDc(std::istream& in, uint8_t* out, uint32_t L, bool, const BlockContext& context) {
+    return decompressDc(in, out, L, context);
 }
 
 void throwWriteError(const std::string& outputName) {
     throw Exception("Unable to write output file: " + outputName);
 }
 
-// Picks the decoder a block header names and sets settings().rle0 for MTF blocks.
-BlockDecoder decoderFor(const BlockHeader& header) {
+// Picks the decoder a block header names; `rle0` is set for MTF blocks.
+BlockDecoder decoderFor(const BlockHeader& header, bool& rle0) {
     const bool adaptive = header.coder == static_cast<uint8_t>(CoderType::Adaptive);
     switch (header.method) {
         case static_cast<uint8_t>(BlockMethod::MtfPlain):
-            settings().rle0 = false;
-            return adaptive ? withoutFeatures<decompressMtfAdaptive>
-                            : withoutFeatures<decompressMtfStatic>;
         case static_cast<uint8_t>(BlockMethod::MtfRle0):
-            settings().rle0 = true;
-            return adaptive ? withoutFeatures<decompressMtfAdaptive>
-                            : withoutFeatures<decompressMtfStatic>;
+            rle0 = header.method == static_cast<uint8_t>(BlockMethod::MtfRle0);
+            return adaptive ? decompressMtfAdaptive : decompressMtfStatic;
         case static_cast<uint8_t>(BlockMethod::Dc):
             if (!adaptive) {
                 throw Exception("Unsupported compression method (DC can't use static coder).");
             }
-            return decompressDc;
+            rle0 = false;
+            return decodeDc;
         default:
             throw Exception("Unsupported compression method.");
     }
@@ -107,9 +107,77 @@ private:
     std::vector<char>& bytes_;
 };
 
+// A read-only stream buffer over a payload held in memory, for the block
+// decoders, which read from a stream.
+class PayloadReader : public std::streambuf {
+public:
+    explicit PayloadReader(std::vector<char>& bytes) {
+        setg(bytes.data(), bytes.data(), bytes.data() + bytes.size());
+    }
+};
+
+// What one block's coding on a worker needs to return to the writer besides
+// its data: the console lines it printed (when it ran on a worker) and how it
+// failed, if it did.
+struct BlockReport {
+    std::ostringstream lines;
+    std::exception_ptr error;
+    bool submitted = false;  // handed to the pool (false: failed before that)
+    uint64_t ticket = 0;
+
+    // Starts the report of a new block. Its lines go to standard output when
+    // blocks are coded one at a time, else to the buffer, with the number
+    // format standard output has now (the round-trip test prints times at 3
+    // digits).
+    std::ostream& begin(const WorkerPool& pool) {
+        error = nullptr;
+        submitted = false;
+        if (!pool.threaded()) return std::cout;
+        lines.str(std::string());
+        lines.clear();
+        lines.flags(std::cout.flags());
+        lines.precision(std::cout.precision());
+        return lines;
+    }
+
+    // Runs `code` on the pool, keeping what it throws for finish.
+    template <typename Code>
+    void submit(WorkerPool& pool, Code code) {
+        submitted = true;
+        ticket = pool.submit([this, code] {
+            try {
+                code();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        });
+    }
+
+    // Waits for the block, prints its lines and throws what its coding threw.
+    void finish(WorkerPool& pool) {
+        if (submitted) pool.wait(ticket);
+        if (pool.threaded()) std::cout << lines.str() << std::flush;
+        if (error) std::rethrow_exception(error);
+    }
+};
+
+// Blocks coded at once, and so the workers to start: at most `threads` and
+// the number of blocks, and never so many that their working memory (about
+// seven bytes per block byte: the block, its payload, the suffix sort's or
+// the inverse transform's tables) passes a quarter of the memory the process
+// can use. Blocks are coded one at a time, on the caller, while a diagnostic
+// file is written: the dumps and histograms are written while a block is
+// coded, and must come in block order.
+unsigned blocksAtOnce(unsigned threads, uint64_t blocks, uint64_t blockLength) {
+    if (!settings().diagnosticFiles.empty()) return 1;
+    const uint64_t perBlock = 7 * blockLength + (1u << 20);
+    const uint64_t byMemory = std::max<uint64_t>(1, usableMemoryBytes() / 4 / perBlock);
+    return static_cast<unsigned>(std::max<uint64_t>(1, std::min({uint64_t{threads}, blocks, byMemory})));
+}
+
 }  // namespace
 
-void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed) {
+void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed, const BlockContext& context) {
     const Settings& s = settings();
     packed.header = BlockHeader{};
     packed.header.blockLength = length;
@@ -125,15 +193,15 @@ void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed) {
             static_cast<uint8_t>(s.rle0 ? BlockMethod::MtfRle0 : BlockMethod::MtfPlain);
         if (s.adaptiveCoder) {
             packed.header.coder = static_cast<uint8_t>(CoderType::Adaptive);
-            compressMtfAdaptive(out, block, length);
+            compressMtfAdaptive(out, block, length, context);
         } else {
             packed.header.coder = static_cast<uint8_t>(CoderType::Static);
-            compressMtfStatic(out, block, length);
+            compressMtfStatic(out, block, length, context);
         }
     } else if (s.dc) {
         packed.header.method = static_cast<uint8_t>(BlockMethod::Dc);
         packed.header.coder = static_cast<uint8_t>(CoderType::Adaptive);
-        compressDc(out, block, length);
+        compressDc(out, block, length, context);
     } else {
         throw Exception("Unsupported compression method");
     }
@@ -161,8 +229,8 @@ void checkDiagnosticFiles() {
 }
 
 uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
-                        const std::string& inputName, const std::string& outputName) {
-    Settings& s = settings();
+                        const std::string& inputName, const std::string& outputName, unsigned threads) {
+    const Settings& s = settings();
     if (inputSize == 0) {
         throw Exception("Cannot compress empty file (file size is 0)");
     }
@@ -179,73 +247,160 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
 
     uint32_t blockSize = s.blockSize == 0 ? size : s.blockSize;
     if (blockSize > MaxBlockSize) blockSize = MaxBlockSize;
+    const uint32_t blockCount = (size - 1) / blockSize + 1;
 
-    std::vector<uint8_t> buffer;
-    PackedBlock packed;
-    uint32_t done = 0;
-    while (done < size) {
-        const uint32_t length = std::min(blockSize, size - done);
-        if (s.verbose) {
-            std::cout << "Block size: " << length << std::endl;
-        }
-        if (length > buffer.size()) {
-            buffer = std::vector<uint8_t>(length);
-        }
-        in.read(reinterpret_cast<char*>(buffer.data()), length);
-        if (static_cast<uint64_t>(in.gcount()) != length) {
-            throw Exception("Unable to read input file: " + inputName);
-        }
+    // The reader (this thread) keeps up to one block more than there are
+    // workers in flight, so a worker never waits for input; the writer (this
+    // thread as well) takes the blocks back in order.
+    struct Slot {
+        std::vector<uint8_t> block;  // kept and reused, grown when a longer block comes
+        uint32_t length = 0;
+        PackedBlock packed;
+        BlockReport report;
+    };
+    const unsigned atOnce = blocksAtOnce(threads, blockCount, blockSize);
+    std::vector<Slot> slots(atOnce == 1 ? 1 : atOnce + 1);
+    WorkerPool pool(atOnce == 1 ? 0 : atOnce);  // after the slots: joined before they go
+    // A one-block input gives its suffix sort the threads no other block takes.
+    const unsigned sortThreads = blockCount == 1 ? std::max(1u, threads) : 1;
 
-        packBlock(buffer.data(), length, packed);
-        written += writePackedBlock(out, packed);
+    uint32_t done = 0;  // bytes read
+    uint32_t readBlocks = 0;
+    bool inputFailed = false;
+    for (uint32_t writtenBlocks = 0; writtenBlocks < blockCount; ++writtenBlocks) {
+        while (!inputFailed && readBlocks < blockCount && readBlocks - writtenBlocks < slots.size()) {
+            Slot& slot = slots[readBlocks++ % slots.size()];
+            std::ostream& console = slot.report.begin(pool);
+            slot.length = std::min(blockSize, size - done);
+            if (s.verbose) {
+                console << "Block size: " << slot.length << std::endl;
+            }
+            try {
+                if (slot.length > slot.block.size()) {
+                    slot.block = std::vector<uint8_t>();
+                    slot.block = std::vector<uint8_t>(slot.length);
+                }
+                in.read(reinterpret_cast<char*>(slot.block.data()), slot.length);
+                if (static_cast<uint64_t>(in.gcount()) != slot.length) {
+                    throw Exception("Unable to read input file: " + inputName);
+                }
+            } catch (...) {
+                slot.report.error = std::current_exception();
+                inputFailed = true;  // the blocks before it are still written
+                break;
+            }
+            done += slot.length;
+            slot.report.submit(pool, [&slot, out = &console, sortThreads] {
+                packBlock(slot.block.data(), slot.length, slot.packed,
+                          BlockContext{*out, kPortableCpuFeatures, sortThreads});
+            });
+        }
+        Slot& slot = slots[writtenBlocks % slots.size()];
+        slot.report.finish(pool);
+        written += writePackedBlock(out, slot.packed);
         if (!out) throwWriteError(outputName);
         checkDiagnosticFiles();
-        done += length;
     }
     return written;
 }
 
 void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
-                      const CpuFeatures& features) {
+                      const CpuFeatures& features, unsigned threads) {
     const Settings& s = settings();
     const uint64_t packedSize = streamSize(in);
     FileHeader fileHeader;
     readFileHeader(in, fileHeader);
 
-    uint64_t total = 0;
-    while (total < fileHeader.unpackedSize) {
+    // Headers are read and checked here, in order; the payloads are decoded
+    // on the workers and the blocks written here, in order. A block whose
+    // header or payload is damaged ends the run when its turn to be written
+    // comes: the blocks before it are in the output, none after it.
+    struct Slot {
         BlockHeader header;
-        readBlockHeader(in, header);
-        if (header.blockLength == 0) {
-            throw Exception("Wrong block size in packed size. Block cannot have size of 0.");
-        }
-        // No compressor writes a block above MaxBlockSize; refusing it here also
-        // bounds what a forged header can make us allocate.
-        if (total + header.blockLength > fileHeader.unpackedSize || header.blockLength > MaxBlockSize) {
-            throw Exception("Wrong block size in packed file (this may also mean some other error).");
-        }
-        if (s.verbose) {
-            std::cout << "Block size: " << header.blockLength << std::endl;
-        }
-        const BlockDecoder decode = decoderFor(header);
-        const std::streamoff payloadPos = in.tellg();
-        if (payloadPos < 0 || static_cast<uint64_t>(payloadPos) + header.payloadSize > packedSize) {
-            throw Exception("Invalid block (payload extends past end of file).");
-        }
-
-        std::vector<uint8_t> block(header.blockLength);
-        // A block's payload is exactly what its encoder wrote, so a decoder
-        // that finds its code ending elsewhere was given damaged data.
-        if (decode(in, block.data(), header.blockLength, features) != header.payloadSize) {
-            throw Exception("Error in compressed file (payload size does not match the coded data)");
+        BlockDecoder decode = nullptr;
+        bool rle0 = false;
+        std::vector<char> payload;
+        std::vector<uint8_t> block;
+        BlockReport report;
+    };
+    // The first block's length stands for all of them (every block but the
+    // last has the same length); a first header that cannot be read gives
+    // one block at a time, and the loop below reports it in its turn.
+    unsigned atOnce = 1;
+    if (fileHeader.unpackedSize != 0) {
+        const std::streamoff first = in.tellg();
+        try {
+            BlockHeader header;
+            readBlockHeader(in, header);
+            if (header.blockLength != 0) {
+                const uint64_t blocks = (fileHeader.unpackedSize - 1) / header.blockLength + 1;
+                atOnce = blocksAtOnce(threads, blocks, std::min(header.blockLength, MaxBlockSize));
+            }
+        } catch (const Exception&) {
         }
         in.clear();
-        in.seekg(payloadPos + static_cast<std::streamoff>(header.payloadSize));
+        in.seekg(first);
+    }
+    std::vector<Slot> slots(atOnce == 1 ? 1 : atOnce + 1);
+    WorkerPool pool(atOnce == 1 ? 0 : atOnce);  // after the slots: joined before they go
 
-        out.write(reinterpret_cast<const char*>(block.data()),
-                  static_cast<std::streamsize>(block.size()));
+    uint64_t readTotal = 0;  // bytes of the blocks whose headers have been read
+    bool headersFailed = false;
+    uint64_t readBlocks = 0;
+    for (uint64_t writtenBlocks = 0;; ++writtenBlocks) {
+        while (!headersFailed && readTotal < fileHeader.unpackedSize &&
+               readBlocks - writtenBlocks < slots.size()) {
+            Slot& slot = slots[readBlocks++ % slots.size()];
+            std::ostream& console = slot.report.begin(pool);
+            try {
+                readBlockHeader(in, slot.header);
+                const BlockHeader& header = slot.header;
+                if (header.blockLength == 0) {
+                    throw Exception("Wrong block size in packed size. Block cannot have size of 0.");
+                }
+                // No compressor writes a block above MaxBlockSize; refusing it here also
+                // bounds what a forged header can make us allocate.
+                if (readTotal + header.blockLength > fileHeader.unpackedSize ||
+                    header.blockLength > MaxBlockSize) {
+                    throw Exception("Wrong block size in packed file (this may also mean some other error).");
+                }
+                if (s.verbose) {
+                    console << "Block size: " << header.blockLength << std::endl;
+                }
+                slot.decode = decoderFor(header, slot.rle0);
+                const std::streamoff payloadPos = in.tellg();
+                if (payloadPos < 0 || static_cast<uint64_t>(payloadPos) + header.payloadSize > packedSize) {
+                    throw Exception("Invalid block (payload extends past end of file).");
+                }
+                slot.payload.resize(header.payloadSize);
+                in.read(slot.payload.data(), static_cast<std::streamsize>(header.payloadSize));
+                if (static_cast<uint64_t>(in.gcount()) != header.payloadSize) {
+                    throw Exception("Invalid block (payload extends past end of file).");
+                }
+            } catch (...) {
+                slot.report.error = std::current_exception();
+                headersFailed = true;
+                break;
+            }
+            readTotal += slot.header.blockLength;
+            slot.report.submit(pool, [&slot, out = &console, features] {
+                slot.block.resize(slot.header.blockLength);
+                PayloadReader reader(slot.payload);
+                std::istream payload(&reader);
+                // A block's payload is exactly what its encoder wrote, so a decoder
+                // that finds its code ending elsewhere was given damaged data.
+                if (slot.decode(payload, slot.block.data(), slot.header.blockLength, slot.rle0,
+                                BlockContext{*out, features, 1}) != slot.header.payloadSize) {
+                    throw Exception("Error in compressed file (payload size does not match the coded data)");
+                }
+            });
+        }
+        if (writtenBlocks == readBlocks) break;
+        Slot& slot = slots[writtenBlocks % slots.size()];
+        slot.report.finish(pool);
+        out.write(reinterpret_cast<const char*>(slot.block.data()),
+                  static_cast<std::streamsize>(slot.header.blockLength));
         if (!out) throwWriteError(outputName);
-        total += header.blockLength;
     }
     // Whatever follows the last block is not read, except that a further
     // block header there means the unpacked size was damaged (to the sum of
@@ -297,7 +452,7 @@ uint32_t compressFile(const std::string& inputName, const std::string& packedNam
     in.seekg(0);
     const uint64_t inputSize = end < 0 ? 0 : static_cast<uint64_t>(end);
 
-    const uint64_t packed = compressStream(in, inputSize, out, inputName, packedName);
+    const uint64_t packed = compressStream(in, inputSize, out, inputName, packedName, availableProcessors());
     in.close();
     out.close();
     if (out.fail()) {
@@ -334,7 +489,7 @@ void decompressFile(const std::string& packedName, const std::string& outputName
     if (!out.is_open()) {
         throw Exception("Unable to open output file: " + outputName);
     }
-    decompressStream(in, out, outputName, features);
+    decompressStream(in, out, outputName, features, availableProcessors());
     const int32_t endClock = clockMs();
     in.close();
     out.close();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/CpuFeatures.h"
+#include "codec/BlockContext.h"
 #include "io/PackedHeaders.h"
 
 // One block coded in memory: its finished header and its payload. Coding a
@@ -22,11 +23,11 @@ struct PackedBlock {
 
 // Codes block[0..length) with the method and coder of settings() into `packed`
 // (header and payload), reusing its payload buffer. The block is overwritten
-// (it holds the BWT column afterwards). Writes the block's diagnostics and
-// verbose lines on the way. Throws Exception "Unsupported compression method"
+// (it holds the BWT column afterwards). Writes the block's diagnostics, and
+// its verbose lines to context.console, on the way. Throws Exception "Unsupported compression method"
 // when no implemented method was chosen; std::bad_alloc when the payload does
 // not fit in memory.
-void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed);
+void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed, const BlockContext& context);
 
 // Writes the block header and then the payload at the output's current
 // position; returns the number of bytes handed to the stream. Write errors
@@ -45,16 +46,26 @@ void checkDiagnosticFiles();
 // + outputName), and for a diagnostic file that could not be written (checked
 // after every block). `out` is written strictly in order and never sought, so
 // it may be a pipe or a device.
+//
+// threads: the processors the run may use. Up to that many blocks are coded
+// side by side (fewer when memory is short or a diagnostic file is written;
+// see blocksAtOnce), and a one-block input gives them to its suffix sort.
+// Packed bytes, printed lines and diagnostic files are the same for any
+// value: a block's verbose lines are printed when it is written, and an
+// error in block k is thrown after blocks 0..k-1 have been written.
 uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
-                        const std::string& inputName, const std::string& outputName);
+                        const std::string& inputName, const std::string& outputName, unsigned threads);
 
 // Restores a packed stream into `out`, block by block; `in` must be seekable.
 // Never writes more than the header's unpackedSize bytes. Throws Exception for
 // every malformed header or payload and for a failed write. features: what
 // the decoders' fast paths may use (detectCpuFeatures, or kPortableCpuFeatures
 // for the portable paths alone); the result is the same for any value.
+// threads: as for compressStream; the output, the printed lines and the
+// error (after exactly the blocks before the damaged one have been written)
+// are the same for any value.
 void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
-                      const CpuFeatures& features);
+                      const CpuFeatures& features, unsigned threads);
 
 // Packs the file `inputName` into `packedName`, prints the size report and the
 // time; returns the packed size (modulo 2^32).

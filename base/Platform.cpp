@@ -1,18 +1,31 @@
-// Platform layer. The processor clock is converted to milliseconds here so
-// that timing lines read the same on every system; on POSIX the CLOCKS_PER_SEC
-// tick is microseconds, on Windows it already is milliseconds.
+// Platform layer. The clock counts from the first reading the program takes
+// at its start (a static of this file, set before main), so that timing lines
+// read the same on every system.
 #include "base/Platform.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#else
+#include <sched.h>
+#include <unistd.h>
+#endif
+
+#include "base/WorkerPool.h"
+
+namespace {
+const std::chrono::steady_clock::time_point processStart = std::chrono::steady_clock::now();
+}  // namespace
 
 int32_t clockMs() {
-    const std::clock_t ticks = std::clock();
-    if (ticks == static_cast<std::clock_t>(-1)) {
-        return -1;
-    }
-    const long double ms = static_cast<long double>(ticks) * 1000.0L / CLOCKS_PER_SEC;
+    const auto elapsed = std::chrono::steady_clock::now() - processStart;
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
     // Wraps like a 32-bit clock would; printTiming takes differences modulo 2^32.
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(ms)));
 }
@@ -25,4 +38,39 @@ void pauseForOperator() {
     const int ignored = std::system("pause");
     (void)ignored;
 #endif
+}
+
+unsigned availableProcessors() {
+    unsigned count = 0;
+#if defined(_WIN32)
+    DWORD_PTR processMask = 0;
+    DWORD_PTR systemMask = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask)) {
+        for (; processMask != 0; processMask &= processMask - 1) ++count;
+    }
+#elif defined(__linux__)
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) count = static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+#if MORV_HAVE_THREADS
+    if (count == 0) count = std::thread::hardware_concurrency();
+#endif
+    return std::max(count, 1u);
+}
+
+uint64_t usableMemoryBytes() {
+    uint64_t bytes = 0;
+#if defined(_WIN32)
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    if (GlobalMemoryStatusEx(&status)) bytes = status.ullTotalPhys;
+#else
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0) bytes = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+#endif
+    if (bytes == 0) bytes = uint64_t{1} << 30;
+    if (sizeof(void*) == 4) bytes = std::min<uint64_t>(bytes, uint64_t{2} << 30);
+    return bytes;
 }

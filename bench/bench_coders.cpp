@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iostream>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -213,7 +214,7 @@ void runDcCompress(benchmark::State& state, const testdata::Bytes* file) {
         buf.data.clear();
         state.ResumeTiming();
         std::ostream out(&buf);
-        compressDc(out, block.data(), n);
+        compressDc(out, block.data(), n, BlockContext{std::cout});
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
     state.counters["bits/byte"] = static_cast<double>(buf.data.size()) * 8 / n;
@@ -224,7 +225,7 @@ std::string packDc(const testdata::Bytes& file) {
     testdata::Bytes block(file);
     StringBuf buf;
     std::ostream out(&buf);
-    compressDc(out, block.data(), static_cast<uint32_t>(block.size()));
+    compressDc(out, block.data(), static_cast<uint32_t>(block.size()), BlockContext{std::cout});
     return buf.data;
 }
 
@@ -237,7 +238,7 @@ void runDcExtract(benchmark::State& state, const testdata::Bytes* file, CpuFeatu
     for (auto _ : state) {
         ViewBuf view(packed);
         std::istream in(&view);
-        decompressDc(in, block.data(), n, features);
+        decompressDc(in, block.data(), n, BlockContext{std::cout, features});
         benchmark::ClobberMemory();
     }
     if (block != *file) state.SkipWithError("extraction does not give the file back");

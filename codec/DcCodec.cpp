@@ -4,7 +4,7 @@
 // inlines the arithmetic coder (or the prefix code) whichever is in use.
 #include "codec/DcCodec.h"
 
-#include <iostream>
+#include <ostream>
 #include <memory>
 #include <vector>
 
@@ -71,29 +71,26 @@ uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column,
 
 }  // namespace
 
-void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
+void compressDc(std::ostream& out, uint8_t* block, uint32_t L, const BlockContext& context) {
     const Settings& s = settings();
-    const int32_t c0 = clockMs();
-    StageClock bwt;
-    const uint32_t idx = transformBlock(block, L, bwt);
-    if (s.verbose) std::cout << "   Performing DC coding..." << std::endl;
+    const TransformedBlock t = beginBlockCompression(block, L, "   Performing DC coding...", context);
 
     const int32_t c3 = clockMs();
     DcEncoder dc;
     dc.encode(block, block + L);
     const uint32_t n = dc.count();
     const int32_t c4 = clockMs();
-    if (s.verbose) std::cout << "      Size of data after DC: " << n << std::endl;
+    if (s.verbose) context.console << "      Size of data after DC: " << n << std::endl;
     if (s.dcHistogram) recordDcHistogram(dc.data(), n);
 
     StreamOutBitStream bits(out, kBitStreamWords);
     if (s.verbose) {
-        std::cout << "   Coding data to arithmetic stream..." << std::endl;
-        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
+        context.console << "   Coding data to arithmetic stream..." << std::endl;
+        context.console << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
     }
     const int32_t c5 = clockMs();
     bits.reset();
-    bits.writeBits(idx, 32);
+    bits.writeBits(t.index, 32);
     bits.writeBits(n, 32);
     if (s.dcPrefixCode) {
         DcPrefixCode<OutBitStream> coder(bits);
@@ -106,25 +103,25 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L) {
     const int32_t c6 = clockMs();
 
     if (s.verbose) {
-        printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
-        printTiming(std::cout, "   DC time: ", c3, c4);
-        printTiming(std::cout, "   Adaptive arithmetic time: ", c5, c6);
-        printTiming(std::cout, "   Block compression time: ", c0, c6);
+        printTiming(context.console, "   BWT time: ", t.bwt.start, t.bwt.end);
+        printTiming(context.console, "   DC time: ", c3, c4);
+        printTiming(context.console, "   Adaptive arithmetic time: ", c5, c6);
+        printTiming(context.console, "   Block compression time: ", t.start, c6);
     }
 }
 
-uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatures& features) {
+uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockContext& context) {
     const Settings& s = settings();
     const int32_t d0 = clockMs();
     StreamInBitStream bits(in, kBitStreamWords);
     if (s.verbose) {
-        std::cout << "   Decoding data from arithmetic stream, performing iDC..." << std::endl;
-        std::cout << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
+        context.console << "   Decoding data from arithmetic stream, performing iDC..." << std::endl;
+        context.console << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
     }
     const uint32_t idx = bits.readBits(32);
-    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
+    if (s.verbose) context.console << "      First suffix index: " << idx << std::endl;
     const uint32_t n = bits.readBits(32);
-    if (s.verbose) std::cout << "      Size of DC data: " << n << std::endl;
+    if (s.verbose) context.console << "      Size of DC data: " << n << std::endl;
 
     // The column is rebuilt in the output buffer and the inverse BWT turns
     // it into the block in place. Every byte of it is written by the inverse
@@ -133,20 +130,20 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatu
     uint64_t codeEnd = 0;
     if (s.dcPrefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        codeEnd = readValues(coder, n, L, column, features);
+        codeEnd = readValues(coder, n, L, column, context.features);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
-        codeEnd = readValues(coder, n, L, column, features);
+        codeEnd = readValues(coder, n, L, column, context.features);
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d1 = clockMs();
-    const StageClock ibwt = untransformBlock(out, column, L, idx);
+    const StageClock ibwt = untransformBlock(out, column, L, idx, context);
     const int32_t d4 = clockMs();
 
     if (s.verbose) {
-        printTiming(std::cout, "   iDC + adaptive arithmetic time: ", d0, d1);
-        printTiming(std::cout, "   iBWT time: ", ibwt.start, ibwt.end);
-        printTiming(std::cout, "   Block decompression time: ", d0, d4);
+        printTiming(context.console, "   iDC + adaptive arithmetic time: ", d0, d1);
+        printTiming(context.console, "   iBWT time: ", ibwt.start, ibwt.end);
+        printTiming(context.console, "   Block decompression time: ", d0, d4);
     }
     return payloadBytes(codeEnd);
 }

@@ -7,11 +7,11 @@
 #include <istream>
 #include <ostream>
 
-#include "base/CpuFeatures.h"
+#include "codec/BlockContext.h"
 
 // Writes the payload of block[0..L) at the output's current position.
 // block is modified: it holds the BWT column afterwards. L >= 1.
-void compressDc(std::ostream& out, uint8_t* block, uint32_t L);
+void compressDc(std::ostream& out, uint8_t* block, uint32_t L, const BlockContext& context);
 
 // Reads a payload from the input's current position and fills out[0..L).
 // May leave the input anywhere. Returns the size in bytes of the payload it
@@ -19,6 +19,6 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L);
 // end), which the caller compares with the size the block header records.
 // Throws Exception for payloads that cannot be decoded into exactly L bytes,
 // for closing or padding bits no encoder writes, and for a column that is no
-// transform of a block. features: what the processor's fast paths may use
-// (the result is the same for any value).
-uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const CpuFeatures& features);
+// transform of a block. The processor's fast paths it may use come with the
+// context (the result is the same for any value).
+uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockContext& context);

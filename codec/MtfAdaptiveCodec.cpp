@@ -3,7 +3,7 @@
 // array is ever built; the decoder mirrors it symbol by symbol.
 #include "codec/MtfAdaptiveCodec.h"
 
-#include <iostream>
+#include <ostream>
 #include <vector>
 
 #include "base/Platform.h"
@@ -19,18 +19,16 @@ namespace {
 constexpr uint32_t kRescaleLimit = 16384;
 }
 
-void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L) {
+void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L, const BlockContext& context) {
     const Settings& s = settings();
     const bool rle0 = s.rle0;
-    const int32_t c0 = clockMs();
-    StageClock bwt;
-    const uint32_t idx = transformBlock(block, L, bwt);
-    if (s.verbose) std::cout << "   Coding data to arithmetic stream..." << std::endl;
+    const TransformedBlock t =
+        beginBlockCompression(block, L, "   Coding data to arithmetic stream...", context);
 
     const int32_t c3 = clockMs();
     StreamOutBitStream bits(out, kBitStreamWords);
     bits.reset();
-    bits.writeBits(idx, 32);
+    bits.writeBits(t.index, 32);
     {
         ArithmeticEncoder encoder(bits);
         AdaptiveModel model(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize);
@@ -47,12 +45,12 @@ void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L) {
     if (s.mtfOutput) dumpMtf(block, L);
     if (s.mtfHistogram) recordMtfHistogram(block, L);
     if (s.verbose) {
-        printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
+        printTiming(context.console, "   BWT time: ", t.bwt.start, t.bwt.end);
         printTiming(
-            std::cout,
+            context.console,
             rle0 ? "   MTF + RLE0 + adaptive arithmetic time: " : "   MTF + adaptive arithmetic time: ",
             c3, c4);
-        printTiming(std::cout, "   Block compression time: ", c0, c5);
+        printTiming(context.console, "   Block compression time: ", t.start, c5);
     }
 }
 
@@ -79,6 +77,7 @@ private:
 
 }  // namespace
 
-uint64_t decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L) {
-    return decompressMtfBlock<AdaptiveSymbolDecoder>(in, out, L, "adaptive");
+uint64_t decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L, bool rle0,
+                         const BlockContext& context) {
+    return decompressMtfBlock<AdaptiveSymbolDecoder>(in, out, L, rle0, "adaptive", context);
 }

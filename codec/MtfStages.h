@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <iostream>
+#include <ostream>
 #include <istream>
 #include <string>
 #include <vector>
@@ -56,20 +56,21 @@ void mtfInverse(Source&& next, uint8_t* column, uint32_t L, bool rle0) {
 
 // Extracts one MTF block over the symbol decoder Decoder, which is made from
 // (alphabet size, bit stream) and offers begin() (reads what precedes the
-// first symbol), decodeSymbol() and codeEnd(). coderName names the coder in
-// the verbose timing line. Returns the payload size the code takes up.
+// first symbol), decodeSymbol() and codeEnd(). rle0: whether the block was
+// zero-run coded (its header says). coderName names the coder in the verbose
+// timing line. Returns the payload size the code takes up.
 template <typename Decoder>
-uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const char* coderName) {
+uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, bool rle0, const char* coderName,
+                            const BlockContext& context) {
     const Settings& s = settings();
-    const bool rle0 = s.rle0;
     const int32_t d0 = clockMs();
     std::vector<uint8_t> column(L);
     StreamInBitStream bits(in, kBitStreamWords);
-    if (s.verbose) std::cout << "   Decoding data from arithmetic stream..." << std::endl;
+    if (s.verbose) context.console << "   Decoding data from arithmetic stream..." << std::endl;
 
     const int32_t d1 = clockMs();
     const uint32_t idx = bits.readBits(32);
-    if (s.verbose) std::cout << "      First suffix index: " << idx << std::endl;
+    if (s.verbose) context.console << "      First suffix index: " << idx << std::endl;
     uint64_t codeEnd = 0;
     {
         Decoder decoder(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize, bits);
@@ -80,15 +81,15 @@ uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const ch
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d2 = clockMs();
 
-    const StageClock ibwt = untransformBlock(out, column.data(), L, idx);
+    const StageClock ibwt = untransformBlock(out, column.data(), L, idx, context);
     column = std::vector<uint8_t>();
     const int32_t d5 = clockMs();
 
     if (s.verbose) {
         const std::string stages = rle0 ? "   iMTF + iRLE0 + " : "   iMTF + ";
-        printTiming(std::cout, (stages + coderName + " arithmetic time: ").c_str(), d1, d2);
-        printTiming(std::cout, "   iBWT time: ", ibwt.start, ibwt.end);
-        printTiming(std::cout, "   Block decompression time: ", d0, d5);
+        printTiming(context.console, (stages + coderName + " arithmetic time: ").c_str(), d1, d2);
+        printTiming(context.console, "   iBWT time: ", ibwt.start, ibwt.end);
+        printTiming(context.console, "   Block decompression time: ", d0, d5);
     }
     return payloadBytes(codeEnd);
 }

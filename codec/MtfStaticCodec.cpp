@@ -3,7 +3,7 @@
 // looks symbols up in the stored table. The table travels in the payload.
 #include "codec/MtfStaticCodec.h"
 
-#include <iostream>
+#include <ostream>
 #include <vector>
 
 #include "base/Platform.h"
@@ -15,13 +15,10 @@
 #include "diag/Histograms.h"
 #include "io/BitStream.h"
 
-void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
+void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L, const BlockContext& context) {
     const Settings& s = settings();
     const bool rle0 = s.rle0;
-    const int32_t c0 = clockMs();
-    StageClock bwt;
-    const uint32_t idx = transformBlock(block, L, bwt);
-    if (s.verbose) std::cout << "   Gathering symbol statistics..." << std::endl;
+    const TransformedBlock t = beginBlockCompression(block, L, "   Gathering symbol statistics...", context);
 
     const int32_t c3 = clockMs();
     StreamOutBitStream bits(out, kBitStreamWords);
@@ -40,11 +37,11 @@ void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
     if (s.mtfOutput) dumpMtf(block, L);
     if (s.mtfHistogram) recordMtfHistogram(block, L);
     const int32_t c4 = clockMs();
-    if (s.verbose) std::cout << "   Coding data to arithmetic stream..." << std::endl;
+    if (s.verbose) context.console << "   Coding data to arithmetic stream..." << std::endl;
 
     const int32_t c5 = clockMs();
     bits.reset();
-    bits.writeBits(idx, 32);
+    bits.writeBits(t.index, 32);
     encoder.writeTable();
     if (rle0) {
         for (const uint16_t symbol : symbols) encoder.encodeSymbol(symbol);
@@ -58,13 +55,13 @@ void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L) {
     const int32_t c7 = clockMs();
 
     if (s.verbose) {
-        printTiming(std::cout, "   BWT time: ", bwt.start, bwt.end);
-        printTiming(std::cout, "   Gathering symbol statistics time: ", c3, c4);
+        printTiming(context.console, "   BWT time: ", t.bwt.start, t.bwt.end);
+        printTiming(context.console, "   Gathering symbol statistics time: ", c3, c4);
         printTiming(
-            std::cout,
+            context.console,
             rle0 ? "   MTF + RLE0 + static arithmetic time: " : "   MTF + static arithmetic time: ", c5,
             c6);
-        printTiming(std::cout, "   Block compression time: ", c0, c7);
+        printTiming(context.console, "   Block compression time: ", t.start, c7);
     }
 }
 
@@ -88,6 +85,7 @@ private:
 
 }  // namespace
 
-uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L) {
-    return decompressMtfBlock<StaticSymbolDecoder>(in, out, L, "static");
+uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L, bool rle0,
+                         const BlockContext& context) {
+    return decompressMtfBlock<StaticSymbolDecoder>(in, out, L, rle0, "static", context);
 }

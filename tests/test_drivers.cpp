@@ -35,7 +35,7 @@ std::string extractError(const std::string& packed, std::string* output = nullpt
     std::istringstream in(packed);
     std::ostringstream out;
     try {
-        decompressStream(in, out, "out", detectCpuFeatures());
+        decompressStream(in, out, "out", detectCpuFeatures(), 1);
     } catch (const Exception& e) {
         if (output) *output = out.str();
         return e.what();
@@ -129,7 +129,7 @@ TEST_F(DriversTest, EmptyInputIsRefused) {
     std::istringstream in("");
     std::stringstream out;
     try {
-        compressStream(in, 0, out, "in", "out");
+        compressStream(in, 0, out, "in", "out", 1);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Cannot compress empty file (file size is 0)");
@@ -140,7 +140,7 @@ TEST_F(DriversTest, InputAbove32BitSizesIsRefusedBeforeWriting) {
     std::istringstream in("abc");
     std::stringstream out;
     try {
-        compressStream(in, 4294967296ull, out, "in", "out");
+        compressStream(in, 4294967296ull, out, "in", "out", 1);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Cannot compress file larger than 4294967295 bytes");
@@ -154,7 +154,7 @@ TEST_F(DriversTest, ShortReadIsAnError) {
     std::istringstream in("abc");
     std::stringstream out;
     try {
-        compressStream(in, 10, out, "in.txt", "out");
+        compressStream(in, 10, out, "in.txt", "out", 1);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Unable to read input file: in.txt");
@@ -167,7 +167,7 @@ TEST_F(DriversTest, OnlyMtf1ChosenStopsAtTheFirstBlock) {
     std::istringstream in("abcdef");
     std::stringstream out;
     try {
-        compressStream(in, 6, out, "in", "out");
+        compressStream(in, 6, out, "in", "out", 1);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Unsupported compression method");
@@ -186,13 +186,13 @@ TEST_F(DriversTest, PackedStreamNeedsNoSeeking) {
         fuzzinput::useForCompression(m, 1100);
         std::istringstream seekableIn(text);
         std::stringstream seekable;
-        const uint64_t expectedSize = compressStream(seekableIn, data.size(), seekable, "in", "out");
+        const uint64_t expectedSize = compressStream(seekableIn, data.size(), seekable, "in", "out", 1);
 
         fuzzinput::useForCompression(m, 1100);
         std::istringstream in(text);
         AppendOnlySink sink;
         std::ostream out(&sink);
-        EXPECT_EQ(compressStream(in, data.size(), out, "in", "out"), expectedSize);
+        EXPECT_EQ(compressStream(in, data.size(), out, "in", "out", 1), expectedSize);
         EXPECT_EQ(sink.contents(), seekable.str());
         EXPECT_EQ(sink.contents().size(), expectedSize);
     }

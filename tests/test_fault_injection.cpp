@@ -256,7 +256,7 @@ std::string pack(const Bytes& data, Method m, uint32_t blockSize) {
     fuzzinput::useForCompression(m, blockSize);
     std::istringstream in(asString(data));
     std::stringstream out;
-    compressStream(in, data.size(), out, "in", "out");
+    compressStream(in, data.size(), out, "in", "out", 1);
     return out.str();
 }
 
@@ -324,7 +324,7 @@ Outcome extract(const std::string& packed, bool prefix) {
     std::ostringstream out;
     Outcome r;
     try {
-        decompressStream(in, out, "out", detectCpuFeatures());
+        decompressStream(in, out, "out", detectCpuFeatures(), 1);
         r.kind = Outcome::Success;
     } catch (const Exception& e) {
         r.kind = Outcome::Error;
@@ -377,7 +377,7 @@ TEST_F(FaultInjection, CompressionNeverSucceedsOnAFillingDevice) {
             std::ostream out(&device);
             std::string message = "(none)";
             try {
-                const uint64_t size = compressStream(in, data.size(), out, "in", "out");
+                const uint64_t size = compressStream(in, data.size(), out, "in", "out", 1);
                 if (room < packed.size()) {
                     failures.add("room " + std::to_string(room) + ": reported success, " +
                                  std::to_string(size) + " bytes");
@@ -407,7 +407,7 @@ TEST_F(FaultInjection, ExtractionNeverSucceedsOnAFillingDevice) {
             FillingDevice device(room);
             std::ostream out(&device);
             try {
-                decompressStream(in, out, "out", detectCpuFeatures());
+                decompressStream(in, out, "out", detectCpuFeatures(), 1);
                 if (room < data.size() || device.contents() != asString(data)) {
                     failures.add("room " + std::to_string(room) + ": reported success");
                 }
@@ -442,7 +442,7 @@ TEST_F(FaultInjection, InputShorterThanItsSizeIsAReadError) {
                 std::istream in(&source);
                 std::stringstream out;
                 try {
-                    compressStream(in, data.size(), out, "shrunk.txt", "out");
+                    compressStream(in, data.size(), out, "shrunk.txt", "out", 1);
                     ADD_FAILURE() << "reported success";
                     continue;
                 } catch (const Exception& e) {
@@ -645,7 +645,7 @@ Measured extractMeasured(const std::string& packed, bool prefix, char fill = 0) 
     {
         const PeakHeap heap;
         try {
-            decompressStream(in, out, "out", detectCpuFeatures());
+            decompressStream(in, out, "out", detectCpuFeatures(), 1);
             m.outcome.kind = Outcome::Success;
         } catch (const Exception& e) {
             m.outcome.kind = Outcome::Error;

@@ -3,6 +3,7 @@
 // the small worked examples; and the container framing the compressor writes.
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,23 +49,28 @@ void chooseMethod(const Method& m, uint32_t blockSize) {
     s.dcPrefixCode = m.prefix;
 }
 
-std::string pack(const Bytes& data, const Method& m, uint32_t blockSize = 0) {
+// The round trips run on a small pool, so that the sanitizer runs see blocks
+// coded side by side; one test compares every thread count with one.
+constexpr unsigned kThreads = 2;
+
+std::string pack(const Bytes& data, const Method& m, uint32_t blockSize = 0, unsigned threads = kThreads) {
     chooseMethod(m, blockSize);
     std::istringstream in(std::string(data.begin(), data.end()));
     std::stringstream out;
-    const uint64_t size = compressStream(in, data.size(), out, "in", "out");
+    const uint64_t size = compressStream(in, data.size(), out, "in", "out", threads);
     EXPECT_EQ(size, out.str().size());
     return out.str();
 }
 
 // features: those of this processor unless a test asks for others.
-Bytes unpack(const std::string& packed, bool prefix, const CpuFeatures& features = detectCpuFeatures()) {
+Bytes unpack(const std::string& packed, bool prefix, const CpuFeatures& features = detectCpuFeatures(),
+             unsigned threads = kThreads) {
     resetSettings();
     settings().extract = true;
     settings().dcPrefixCode = prefix;
     std::istringstream in(packed);
     std::ostringstream out;
-    decompressStream(in, out, "out", features);
+    decompressStream(in, out, "out", features, threads);
     const std::string s = out.str();
     return Bytes(s.begin(), s.end());
 }
@@ -213,6 +219,134 @@ TEST_F(RoundTrip, BlocksMixingPlainAndZeroRunMtfDecode) {
         Bytes expected = first;
         expected.insert(expected.end(), second.begin(), second.end());
         EXPECT_EQ(unpack(packed, false), expected);
+    }
+}
+
+namespace {
+
+// What a run printed on standard output, with the clock readings of the
+// timing lines cut (they differ from run to run).
+class CapturedOutput {
+public:
+    CapturedOutput() : saved_(std::cout.rdbuf(lines_.rdbuf())) {}
+    ~CapturedOutput() { std::cout.rdbuf(saved_); }
+    std::string withoutTimes() const {
+        std::istringstream in(lines_.str());
+        std::string line;
+        std::string out;
+        while (std::getline(in, line)) {
+            const size_t at = line.find("time: ");
+            out += (at == std::string::npos ? line : line.substr(0, at)) + "\n";
+        }
+        return out;
+    }
+
+private:
+    std::ostringstream lines_;
+    std::streambuf* saved_;
+};
+
+// The outcome of one run through a driver: the bytes it wrote (also when it
+// failed), its printed lines and its error.
+struct Outcome {
+    std::string bytes;
+    std::string lines;
+    std::string error;
+    bool operator==(const Outcome&) const = default;
+};
+
+Outcome packOn(unsigned threads, const Bytes& data, const Method& m, uint32_t blockSize, size_t readable) {
+    chooseMethod(m, blockSize);
+    settings().verbose = true;
+    std::istringstream in(std::string(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(readable)));
+    std::ostringstream out;
+    Outcome o;
+    {
+        CapturedOutput captured;
+        try {
+            compressStream(in, data.size(), out, "in", "out", threads);
+        } catch (const Exception& e) {
+            o.error = e.what();
+        }
+        o.lines = captured.withoutTimes();
+    }
+    o.bytes = out.str();
+    return o;
+}
+
+Outcome unpackOn(unsigned threads, const std::string& packed, bool prefix) {
+    resetSettings();
+    settings().extract = true;
+    settings().verbose = true;
+    settings().dcPrefixCode = prefix;
+    std::istringstream in(packed);
+    std::ostringstream out;
+    Outcome o;
+    {
+        CapturedOutput captured;
+        try {
+            decompressStream(in, out, "out", detectCpuFeatures(), threads);
+        } catch (const Exception& e) {
+            o.error = e.what();
+        }
+        o.lines = captured.withoutTimes();
+    }
+    o.bytes = out.str();
+    return o;
+}
+
+// Where block k's header starts in a packed file.
+size_t blockHeaderAt(const std::string& packed, uint32_t k) {
+    size_t pos = kFileHeaderSize;
+    for (uint32_t i = 0; i < k; ++i)
+        pos += kBlockHeaderSize + getLE32(reinterpret_cast<const uint8_t*>(packed.data()) + pos + 4);
+    return pos;
+}
+
+}  // namespace
+
+TEST_F(RoundTrip, BlocksCodedSideBySideGiveTheSameBytesLinesAndErrors) {
+    // Nine blocks of 2000 bytes and a short one; every outcome on 2 and 5
+    // threads must be that of one thread: packed bytes and verbose lines,
+    // extracted bytes and lines, and for damage in block 4 (its header, its
+    // payload) or input that ends inside block 6, the same error after the
+    // same output.
+    Bytes data;
+    for (uint64_t seed = 1; data.size() < 19000; ++seed) {
+        const Bytes part = testdata::mixedBlock(seed, 1500 + seed * 97);
+        data.insert(data.end(), part.begin(), part.end());
+    }
+    data.resize(19000);
+    const uint32_t blockSize = 2000;
+    for (const Method& m : kMethods) {
+        const Outcome one = packOn(1, data, m, blockSize, data.size());
+        ASSERT_TRUE(one.error.empty()) << m.name << one.error;
+        ASSERT_NE(one.lines.find("Block size: 1000"), std::string::npos) << m.name;
+        const Outcome cut = packOn(1, data, m, blockSize, 6 * blockSize + 10);
+        EXPECT_EQ(cut.error, "Unable to read input file: in") << m.name;
+
+        std::string damagedPayload = one.bytes;
+        damagedPayload[blockHeaderAt(one.bytes, 4) + kBlockHeaderSize + 5] ^= 0x10;
+        std::string damagedHeader = one.bytes;
+        damagedHeader[blockHeaderAt(one.bytes, 4) + 12] = 3;  // no such method
+        const std::string extracts[] = {one.bytes, damagedPayload, damagedHeader};
+        std::vector<Outcome> extracted;
+        for (const std::string& packed : extracts) extracted.push_back(unpackOn(1, packed, m.prefix));
+        EXPECT_TRUE(extracted[0].bytes == std::string(data.begin(), data.end())) << m.name;
+        EXPECT_EQ(extracted[2].error, "Unsupported compression method.") << m.name;
+        for (size_t i = 1; i < 3; ++i) {
+            EXPECT_FALSE(extracted[i].error.empty()) << m.name << " " << i;
+            EXPECT_TRUE(extracted[i].bytes == std::string(data.begin(), data.begin() + 4 * blockSize))
+                << m.name << " " << i;
+        }
+
+        for (unsigned threads : {2u, 5u}) {
+            const std::string what = std::string(m.name) + " on " + std::to_string(threads) + " threads";
+            EXPECT_TRUE(packOn(threads, data, m, blockSize, data.size()) == one) << what;
+            EXPECT_TRUE(packOn(threads, data, m, blockSize, 6 * blockSize + 10) == cut) << what;
+            for (size_t i = 0; i < 3; ++i)
+                EXPECT_TRUE(unpackOn(threads, extracts[i], m.prefix) == extracted[i]) << what << " " << i;
+        }
     }
 }
 

@@ -36,7 +36,7 @@ std::string pack(const std::string& data, Method method, uint32_t blockSize) {
     fuzzinput::useForCompression(method, blockSize);
     std::istringstream in(data);
     std::stringstream out;
-    compressStream(in, data.size(), out, "seed.in", "seed.packed");
+    compressStream(in, data.size(), out, "seed.in", "seed.packed", 1);
     return out.str();
 }
 

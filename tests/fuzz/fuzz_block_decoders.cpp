@@ -26,23 +26,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     resetSettings();
     settings().extract = true;
-    settings().rle0 = (selector & 4) != 0;
+    const bool rle0 = (selector & 4) != 0;
     settings().dcPrefixCode = (selector & 8) != 0;
     static const CpuFeatures detected = detectCpuFeatures();
     const CpuFeatures features = (selector & 16) != 0 ? kPortableCpuFeatures : detected;
 
+    std::ostringstream console;
+    const BlockContext context{console, features};
     std::istringstream in(std::string(reinterpret_cast<const char*>(data + 3), size - 3));
     std::vector<uint8_t> block(L);
     try {
         switch (fuzzinput::selectedDecoder(selector)) {
             case Decoder::Dc:
-                decompressDc(in, block.data(), L, features);
+                decompressDc(in, block.data(), L, context);
                 break;
             case Decoder::MtfAdaptive:
-                decompressMtfAdaptive(in, block.data(), L);
+                decompressMtfAdaptive(in, block.data(), L, rle0, context);
                 break;
             case Decoder::MtfStatic:
-                decompressMtfStatic(in, block.data(), L);
+                decompressMtfStatic(in, block.data(), L, rle0, context);
                 break;
         }
     } catch (const Exception&) {

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ostringstream out;
     bool restored = false;
     try {
-        decompressStream(in, out, "fuzz.out", detectCpuFeatures());
+        decompressStream(in, out, "fuzz.out", detectCpuFeatures(), 1);
         restored = true;
     } catch (const Exception&) {
         // A refused file: what was written so far is checked below.

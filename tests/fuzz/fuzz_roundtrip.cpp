@@ -23,7 +23,7 @@ void roundTrip(const std::string& data, fuzzinput::Method method, uint32_t block
         fuzzinput::useForCompression(method, blockSize);
         std::istringstream in(data);
         std::stringstream out;
-        const uint64_t size = compressStream(in, data.size(), out, "fuzz.in", "fuzz.packed");
+        const uint64_t size = compressStream(in, data.size(), out, "fuzz.in", "fuzz.packed", 1);
         packed = out.str();
         if (size != packed.size()) {
             fuzzinput::fail(label + "returned size " + std::to_string(size) + " for " +
@@ -32,7 +32,7 @@ void roundTrip(const std::string& data, fuzzinput::Method method, uint32_t block
         fuzzinput::useForExtraction(method == fuzzinput::Method::DcPrefixCode);
         std::istringstream packedIn(packed);
         std::ostringstream extracted;
-        decompressStream(packedIn, extracted, "fuzz.out", detectCpuFeatures());
+        decompressStream(packedIn, extracted, "fuzz.out", detectCpuFeatures(), 1);
         restored = extracted.str();
     } catch (const std::exception& e) {
         fuzzinput::fail(label + "threw " + e.what());

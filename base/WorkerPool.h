@@ -1,0 +1,62 @@
+// A few worker threads that run tasks side by side, and a way to wait for a
+// given task. The drivers code the blocks of a file on it; the caller keeps
+// the order of the results by waiting for the tasks in the order it gave
+// them.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <vector>
+
+// MORV_HAVE_THREADS is 1 where the standard library offers std::thread; not
+// in MinGW's win32 thread model before GCC 13, where every pool runs its
+// tasks on the caller.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define MORV_HAVE_THREADS 0
+#else
+#define MORV_HAVE_THREADS 1
+#include <thread>
+#endif
+
+class WorkerPool {
+public:
+    // Starts `threads` workers. With 0 (or where there are no threads) no
+    // worker starts and submit runs each task on the caller before it returns.
+    explicit WorkerPool(unsigned threads);
+    // Waits for the tasks already running; tasks not yet started are dropped.
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    // Whether tasks run on workers (false: on the caller, inside submit).
+    bool threaded() const { return !workers_.empty(); }
+
+    // Hands a task to the next free worker and returns its ticket (0, 1, 2, ...
+    // in the order of the calls). The task must not throw: it reports its
+    // failure through its own result.
+    uint64_t submit(std::function<void()> task);
+
+    // Returns once the task with this ticket has finished. Each ticket is
+    // waited for at most once.
+    void wait(uint64_t ticket);
+
+private:
+    void work();
+
+    std::mutex mutex_;
+    std::condition_variable queued_;    // a task was queued, or the pool stops
+    std::condition_variable finished_;  // a task finished
+    std::deque<std::pair<uint64_t, std::function<void()>>> queue_;
+    std::set<uint64_t> done_;  // finished tickets not yet waited for
+    uint64_t nextTicket_ = 0;
+    bool stopping_ = false;
+#if MORV_HAVE_THREADS
+    std::vector<std::thread> workers_;
+#else
+    std::vector<int> workers_;  // always empty
+#endif
+};

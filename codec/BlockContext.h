@@ -1,0 +1,21 @@
+// What a block codec is handed besides its data: where its verbose lines go
+// and what it may use of the machine. Blocks coded side by side each get their
+// own, so no codec writes anything that another block's codec reads.
+#pragma once
+
+#include <ostream>
+
+#include "base/CpuFeatures.h"
+
+struct BlockContext {
+    // The block's verbose progress and timing lines: standard output when
+    // blocks are coded one at a time, otherwise a buffer that the driver
+    // prints when it writes the block.
+    std::ostream& console;
+    // The processor's fast paths the decoders may take (the result is the
+    // same for any value).
+    CpuFeatures features = kPortableCpuFeatures;
+    // Threads the suffix sort of this block may use (the result is the same
+    // for any number).
+    unsigned sortThreads = 1;
+};
