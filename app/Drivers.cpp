@@ -166,10 +166,13 @@ struct BlockReport {
 // seven bytes per block byte: the block, its payload, the suffix sort's or
 // the inverse transform's tables) passes a quarter of the memory the process
 // can use. Blocks are coded one at a time, on the caller, while a diagnostic
-// file is written: the dumps and histograms are written while a block is
-// coded, and must come in block order.
+// file is written (the dumps and histograms are written while a block is
+// coded, and must come in block order), and when they are so short that
+// handing one to a worker takes longer than coding it (-b 1 on 300 KB of
+// text: 2.4 s on the caller, 3.6 s handed to two workers).
 unsigned blocksAtOnce(unsigned threads, uint64_t blocks, uint64_t blockLength) {
-    if (!settings().diagnosticFiles.empty()) return 1;
+    constexpr uint64_t kShortestHandedOver = 64;
+    if (!settings().diagnosticFiles.empty() || blockLength < kShortestHandedOver) return 1;
     const uint64_t perBlock = 7 * blockLength + (1u << 20);
     const uint64_t byMemory = std::max<uint64_t>(1, usableMemoryBytes() / 4 / perBlock);
     return static_cast<unsigned>(std::max<uint64_t>(1, std::min({uint64_t{threads}, blocks, byMemory})));

@@ -1,6 +1,6 @@
 // The process-wide record of what the command line chose, with the open
-// diagnostic streams. Written by the option parser; read by drivers and codecs.
-// The extraction driver rewrites `rle0` before every MTF block.
+// diagnostic streams. Written by the option parser before any block is coded;
+// only read afterwards (by the drivers and by codecs on several threads).
 #pragma once
 
 #include <cstdint>

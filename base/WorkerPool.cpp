@@ -2,13 +2,11 @@
 // second per thread, so the lock is never contended enough to matter.
 #include "base/WorkerPool.h"
 
-WorkerPool::WorkerPool(unsigned threads) {
 #if MORV_HAVE_THREADS
+
+WorkerPool::WorkerPool(unsigned threads) {
     workers_.reserve(threads);
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
-#else
-    (void)threads;
-#endif
 }
 
 WorkerPool::~WorkerPool() {
@@ -18,24 +16,21 @@ WorkerPool::~WorkerPool() {
         queue_.clear();
     }
     queued_.notify_all();
-#if MORV_HAVE_THREADS
     for (std::thread& worker : workers_) worker.join();
-#endif
 }
 
 uint64_t WorkerPool::submit(std::function<void()> task) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t ticket = nextTicket_++;
     if (!threaded()) {
+        lock.unlock();
         task();
-        std::lock_guard<std::mutex> lock(mutex_);
-        done_.insert(nextTicket_);
-        return nextTicket_++;
+        lock.lock();
+        done_.insert(ticket);
+        return ticket;
     }
-    uint64_t ticket = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ticket = nextTicket_++;
-        queue_.emplace_back(ticket, std::move(task));
-    }
+    queue_.emplace_back(ticket, std::move(task));
+    lock.unlock();
     queued_.notify_one();
     return ticket;
 }
@@ -60,3 +55,18 @@ void WorkerPool::work() {
         finished_.notify_all();
     }
 }
+
+#else  // no threads: every task runs inside submit
+
+WorkerPool::WorkerPool(unsigned) {}
+
+WorkerPool::~WorkerPool() = default;
+
+uint64_t WorkerPool::submit(std::function<void()> task) {
+    task();
+    return nextTicket_++;
+}
+
+void WorkerPool::wait(uint64_t) {}
+
+#endif

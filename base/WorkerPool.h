@@ -4,21 +4,21 @@
 // them.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <set>
 #include <vector>
 
-// MORV_HAVE_THREADS is 1 where the standard library offers std::thread; not
-// in MinGW's win32 thread model before GCC 13, where every pool runs its
-// tasks on the caller.
+// MORV_HAVE_THREADS is 1 where the standard library offers std::thread and
+// its locks; not in MinGW's win32 thread model before GCC 13, where every
+// pool runs its tasks on the caller.
 #if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
 #define MORV_HAVE_THREADS 0
 #else
 #define MORV_HAVE_THREADS 1
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
 #include <thread>
 #endif
 
@@ -45,6 +45,8 @@ public:
     void wait(uint64_t ticket);
 
 private:
+    uint64_t nextTicket_ = 0;
+#if MORV_HAVE_THREADS
     void work();
 
     std::mutex mutex_;
@@ -52,9 +54,7 @@ private:
     std::condition_variable finished_;  // a task finished
     std::deque<std::pair<uint64_t, std::function<void()>>> queue_;
     std::set<uint64_t> done_;  // finished tickets not yet waited for
-    uint64_t nextTicket_ = 0;
     bool stopping_ = false;
-#if MORV_HAVE_THREADS
     std::vector<std::thread> workers_;
 #else
     std::vector<int> workers_;  // always empty

@@ -1,5 +1,5 @@
 # Cross-compiling for 32-bit Windows with Debian's MinGW-w64 compilers
-# (package g++-mingw-w64-i686-win32, or g++-mingw-w64-i686 for both thread
+# (package g++-mingw-w64-i686-posix, or g++-mingw-w64-i686 for both thread
 # models). The result is morv-Q17.exe, a console program linked statically so
 # that no MinGW DLL has to travel with it.
 #
@@ -10,15 +10,15 @@ set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(MORV_MINGW_TRIPLET i686-w64-mingw32)
 
-# The program starts no threads, so the win32 thread model has all it needs;
-# the posix one (winpthreads) works as well and is taken when it is the only
-# one installed.
+# The posix thread model (winpthreads) gives the program std::thread, so it
+# codes blocks on every processor. The win32 model of GCC 12 has no
+# std::thread: a program built with it works the same on one thread.
 find_program(MORV_MINGW_CXX
-  NAMES ${MORV_MINGW_TRIPLET}-g++-win32 ${MORV_MINGW_TRIPLET}-g++-posix ${MORV_MINGW_TRIPLET}-g++
+  NAMES ${MORV_MINGW_TRIPLET}-g++-posix ${MORV_MINGW_TRIPLET}-g++-win32 ${MORV_MINGW_TRIPLET}-g++
   DOC "MinGW-w64 C++ compiler for 32-bit Windows")
 if(NOT MORV_MINGW_CXX)
   message(FATAL_ERROR
-    "No ${MORV_MINGW_TRIPLET}-g++ found; on Debian: apt-get install g++-mingw-w64-i686-win32")
+    "No ${MORV_MINGW_TRIPLET}-g++ found; on Debian: apt-get install g++-mingw-w64-i686-posix")
 endif()
 set(CMAKE_CXX_COMPILER "${MORV_MINGW_CXX}")
 

@@ -21,7 +21,7 @@
 # Usage: tools/windows-check.sh [corpus folder]     (default: ../shared/corpus)
 # Environment: MORV_WINCHECK_KEEP=1 keeps the work folder for inspection.
 # Needs root on Debian 12 for the installs it makes when something is missing:
-# cmake, g++, g++-mingw-w64-i686-win32, wine and wine32:i386.
+# cmake, g++, g++-mingw-w64-i686-posix, wine and wine32:i386.
 # Exits non-zero on any failure.
 set -euo pipefail
 
@@ -45,9 +45,9 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
-if ! command -v i686-w64-mingw32-g++-win32 >/dev/null 2>&1 &&
-   ! command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then
-    need+=(g++-mingw-w64-i686-win32)
+# The posix thread model: the program codes blocks on several threads.
+if ! command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then
+    need+=(g++-mingw-w64-i686-posix)
 fi
 if ! dpkg-query -W -f='${Status}\n' wine32:i386 2>/dev/null | grep -q 'ok installed' ||
    ! command -v wine >/dev/null 2>&1; then
