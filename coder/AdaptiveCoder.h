@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "coder/PendingBitWriter.h"
 #include "io/BitStream.h"
 
 // One symbol's slice of the coding scale: [lowCount, highCount) of total.
@@ -165,16 +166,11 @@ public:
         renormalize();
     }
 
-    // Writes the closing bits (pendingBits + 2 of them) that name a quarter
+    // Writes the closing bits (the deferred ones + 2) that name a quarter
     // lying wholly inside the final interval, so whatever bits a decoder
     // reads after them cannot change a decoded symbol. The caller then
     // flushes the bit stream.
-    void finish() {
-        const uint32_t bit = (low >> 14) & 1u;
-        output.putBit(bit);
-        output.writeRun(bit ^ 1u, pendingBits + 1);
-        pendingBits = 0;
-    }
+    void finish() { output.close((low >> 14) & 1u); }
 
 private:
     static constexpr uint32_t kTop = 0xFFFF;
@@ -192,13 +188,8 @@ private:
         const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
         if (n > 0) {
             const uint32_t decided = low >> (16 - n);  // the n bits, first one highest
-            const uint32_t bit = decided >> (n - 1);
-            output.putBit(bit);
-            if (pendingBits != 0) {
-                output.writeRun(bit ^ 1u, pendingBits);
-                pendingBits = 0;
-            }
-            output.writeBitsMsbFirst(decided, n - 1);
+            output.writeDecided(decided >> (n - 1));
+            output.stream().writeBitsMsbFirst(decided, n - 1);
             low = (low << n) & kTop;
             high = ((high << n) | ((1u << n) - 1u)) & kTop;
         }
@@ -206,7 +197,7 @@ private:
         const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
         const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
         if (m > 0) {
-            pendingBits += m;
+            output.defer(m);
             low = (low << m) & (kHalf - 1);
             high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
         }
@@ -214,8 +205,7 @@ private:
 
     uint32_t low = 0;
     uint32_t high = kTop;
-    uint32_t pendingBits = 0;
-    OutBitStream& output;
+    PendingBitWriter output;  // with the count of deferred bits
 };
 
 // Reads back what ArithmeticEncoder wrote, given the same intervals in the

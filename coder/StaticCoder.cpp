@@ -38,7 +38,7 @@ void StaticEncoder::scale() {
 
 void StaticEncoder::writeTable() {
     assert(scaled);
-    for (uint32_t s = 0; s < symbolCount; ++s) output.writeBits(frequency(s), 16);
+    for (uint32_t s = 0; s < symbolCount; ++s) output.stream().writeBits(frequency(s), 16);
 }
 
 StaticDecoder::StaticDecoder(uint32_t n, InBitStream& in)

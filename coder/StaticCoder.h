@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "coder/PendingBitWriter.h"
 #include "io/BitStream.h"
 
 // Largest total a stored frequency table may have.
@@ -85,15 +86,10 @@ public:
         low = low + static_cast<uint32_t>(range * lowCount / total);
         for (;;) {
             if (((low ^ high) & kHalf) == 0) {
-                const uint32_t bit = low >> 17;
-                output.putBit(bit);
-                if (pendingBits != 0) {
-                    output.writeRun(bit ^ 1u, pendingBits);
-                    pendingBits = 0;
-                }
+                output.writeDecided(low >> 17);
             } else if ((low & ~high & kQuarter) != 0) {
                 // Straddling the middle: defer the bit, take off a quarter.
-                ++pendingBits;
+                output.defer(1);
                 low &= kQuarter - 1;
                 high |= kQuarter;
             } else {
@@ -104,17 +100,12 @@ public:
         }
     }
 
-    // Writes the closing bits (pendingBits + 2); the caller then flushes.
-    void finish() {
-        const uint32_t bit = (low >> 16) & 1u;
-        output.putBit(bit);
-        output.writeRun(bit ^ 1u, pendingBits + 1);
-        pendingBits = 0;
-    }
+    // Writes the closing bits (the deferred ones + 2) that name a quarter
+    // inside the final interval; the caller then flushes.
+    void finish() { output.close((low >> 16) & 1u); }
 
 private:
-    uint32_t pendingBits = 0;
-    OutBitStream& output;
+    PendingBitWriter output;            // with the count of deferred bits
     std::vector<uint32_t> frequencies;  // n + 1: counts, then cumulative counts
     uint32_t symbolCount;
     bool scaled = false;

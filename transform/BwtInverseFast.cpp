@@ -55,6 +55,14 @@ public:
 
     const uint8_t* address(uint32_t row) const { return bytes_.get() + static_cast<size_t>(row) * 3; }
 
+    // One LF step: moves `row` on to its image and returns the byte of the
+    // row it arrives at, the next byte of the walk (going backwards through
+    // the block). Every walk over this table steps through here.
+    MORV_FORCE_INLINE uint8_t step(uint32_t& row) const {
+        row = image(row);
+        return byteOfImage(row);
+    }
+
     // ends[c]: one past the last row whose image is in bucket c.
     void setBuckets(const uint32_t* ends) {
         std::memcpy(ends_, ends, sizeof(ends_));
@@ -93,159 +101,254 @@ void walkSerial(uint8_t* out, const PackedRows& rows, uint32_t n, uint32_t first
     uint32_t j = firstIndex;
     uint32_t t = n;
     do {
-        const uint32_t next = rows.image(j);
-        out[--t] = rows.byteOfImage(next);
-        j = next;
+        out[--t] = rows.step(j);
     } while (j != firstIndex && t != 0);
     checkWalkEnd(t, j, firstIndex);
 }
 
-// The same walk cut into segments that run side by side, so that many
-// independent memory reads are in flight instead of one. Marker rows (every
-// multiple of 2^shift, and the first suffix index) cut the cycle of the LF
-// mapping into segments. Each lane walks one segment after another and
-// appends the bytes to its own stream, kept in fixed-size chunks handed out
-// from `out` itself (the few chunks past its end come from a small side
-// buffer). The chain of segments from the first suffix index then gives every
-// segment its place in the block: the streams are copied into the table,
-// which is no longer needed, and each segment is copied back reversed to its
-// place. Returns false when the cycle through the first suffix index does not
-// cover all n rows (a damaged column); out is then to be rewritten by the
-// serial walk, and the table is still intact.
-bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex, uint32_t shift) {
-    constexpr uint32_t kLanes = 64;
-    constexpr uint32_t kChunk = 4096;
-    const uint32_t mask = (1u << shift) - 1;
-    const uint32_t regular = ((n - 1) >> shift) + 1;  // markers at rows m << shift
-    const uint32_t markers = regular + ((firstIndex & mask) != 0 ? 1 : 0);
-    auto isMarker = [mask, firstIndex](uint32_t row) { return (row & mask) == 0 || row == firstIndex; };
-    auto idOf = [mask, shift, regular](uint32_t row) {
-        return (row & mask) == 0 ? row >> shift : regular;
-    };
-    auto rowOf = [shift, regular, firstIndex](uint32_t id) {
-        return id < regular ? id << shift : firstIndex;
-    };
+// Both lane walks cut the cycle of the LF mapping at marker rows into
+// segments, each running from one marker row to the next, and give every
+// marker an id. lengths[id] is the number of rows of the segment that starts
+// at marker id and links[id] the id of the marker it runs into; the segment
+// of the first suffix index's marker, `start`, ends the block. Following the
+// links from `start` gives the segments from the end of the block
+// backwards; each one's end position in the block goes to ends[id]. True
+// when the chain comes back to `start` after exactly n rows: then it is the
+// one cycle through all rows and every segment has its place. False (ends
+// partly written) when it closes early, runs past n rows or would go round
+// more than `count` segments, which only a damaged column causes.
+bool chainSegments(const uint32_t* lengths, const uint32_t* links, uint32_t count, uint32_t start,
+                   uint32_t n, uint32_t* ends) {
+    uint64_t placed = 0;
+    uint32_t id = start;
+    uint32_t steps = 0;
+    do {
+        ends[id] = static_cast<uint32_t>(n - placed);
+        placed += lengths[id];
+        id = links[id];
+    } while (id != start && ++steps < count && placed < n);
+    return id == start && placed == n;
+}
 
-    // Chunk k lies in out while it fits there, else in the side buffer. Each
-    // lane leaves at most one chunk part-filled, so kLanes + 2 side chunks
-    // always suffice; the count is still checked.
-    const uint32_t fullChunks = n / kChunk;
-    const uint32_t chunkCapacity = fullChunks + kLanes + 2;
-    std::vector<uint8_t> side(static_cast<size_t>(kLanes + 2) * kChunk);
-    auto chunkBase = [&](uint32_t k) {
-        return k < fullChunks ? out + static_cast<size_t>(k) * kChunk
-                              : side.data() + static_cast<size_t>(k - fullChunks) * kChunk;
-    };
+// Lanes of the packed table's walk: many, since each step waits for one
+// read from a table far larger than the caches.
+constexpr uint32_t kPackedLanes = 64;
 
-    std::vector<uint32_t> length(markers, 0);
-    std::vector<uint32_t> link(markers, 0);
-    std::vector<uint32_t> streamStart(markers, 0);
-    std::vector<uint8_t> laneOf(markers, 0);
-    std::vector<std::vector<uint32_t>> laneChunks(kLanes);
+// The marker rows of the packed table's walk: every multiple of 2^shift below
+// n (ids 0 .. regular-1 in row order) and the first suffix index (id
+// `regular`, when it is not such a multiple).
+struct PackedMarkers {
+    PackedMarkers(uint32_t n, uint32_t firstIndex, uint32_t shift)
+        : shift(shift),
+          mask((1u << shift) - 1),
+          regular(((n - 1) >> shift) + 1),
+          count(regular + ((firstIndex & mask) != 0 ? 1 : 0)),
+          firstIndex(firstIndex) {}
 
-    uint32_t laneRow[kLanes];
-    uint32_t laneId[kLanes];
-    uint32_t laneCount[kLanes];
-    uint32_t laneSlot[kLanes];     // whose stream this walker appends to
-    uint32_t laneWritten[kLanes];  // bytes in that stream before the segment
-    uint8_t* laneCur[kLanes];
-    uint8_t* laneLimit[kLanes];
-    uint32_t nextChunk = 0;
-    bool overflow = false;
-    auto takeChunk = [&](uint32_t l) {
-        if (nextChunk == chunkCapacity) {  // cannot happen; stop cleanly if it does
-            overflow = true;
-            nextChunk = 0;
+    bool isMarker(uint32_t row) const { return (row & mask) == 0 || row == firstIndex; }
+    uint32_t idOf(uint32_t row) const { return (row & mask) == 0 ? row >> shift : regular; }
+    uint32_t rowOf(uint32_t id) const { return id < regular ? id << shift : firstIndex; }
+
+    uint32_t shift;
+    uint32_t mask;
+    uint32_t regular;  // markers at rows m << shift
+    uint32_t count;    // all markers
+    uint32_t firstIndex;
+};
+
+// What the packed table's walk learns about each segment, by marker id.
+struct PackedSegments {
+    explicit PackedSegments(uint32_t count)
+        : length(count, 0), link(count, 0), streamStart(count, 0), stream(count, 0), end(count, 0) {}
+
+    std::vector<uint32_t> length;       // rows it covers
+    std::vector<uint32_t> link;         // the marker it runs into
+    std::vector<uint32_t> streamStart;  // where its bytes begin in their stream
+    std::vector<uint8_t> stream;        // the stream that holds them
+    std::vector<uint32_t> end;          // one past its last byte's place in the block
+};
+
+// The byte streams the lanes append to, one per lane, kept in fixed-size
+// chunks handed out in turn: chunk k lies in `out` while it fits there, else
+// in a side buffer. Each lane leaves at most one chunk part-filled, so
+// kPackedLanes + 2 side chunks always suffice; the count is still checked.
+class LaneStreams {
+public:
+    static constexpr uint32_t kChunk = 4096;
+
+    LaneStreams(uint8_t* out, uint32_t n)
+        : out_(out),
+          fullChunks_(n / kChunk),
+          capacity_(fullChunks_ + kPackedLanes + 2),
+          side_(static_cast<size_t>(kPackedLanes + 2) * kChunk),
+          chunks_(kPackedLanes) {}
+
+    // Gives stream `stream` its next chunk and returns where that begins.
+    // Should the chunks run out (they cannot), marks the streams overflowed
+    // and hands out chunk 0 again, so the walk ends inside its buffers.
+    uint8_t* take(uint32_t stream) {
+        if (next_ == capacity_) {
+            overflowed_ = true;
+            next_ = 0;
         }
-        laneChunks[laneSlot[l]].push_back(nextChunk);
-        laneCur[l] = chunkBase(nextChunk);
-        laneLimit[l] = laneCur[l] + kChunk;
-        ++nextChunk;
-    };
-
-    uint32_t nextMarker = 0;
-    uint32_t active = 0;
-    auto startSegment = [&](uint32_t l) {
-        laneId[l] = nextMarker;
-        laneRow[l] = rowOf(nextMarker);
-        laneCount[l] = 0;
-        streamStart[nextMarker] = laneWritten[l];
-        laneOf[nextMarker] = static_cast<uint8_t>(laneSlot[l]);
-        ++nextMarker;
-    };
-    while (active < kLanes && nextMarker < markers) {
-        laneSlot[active] = active;
-        laneWritten[active] = 0;
-        takeChunk(active);
-        startSegment(active);
-        ++active;
+        chunks_[stream].push_back(next_);
+        return chunkBase(next_++);
     }
-    while (active > 0 && !overflow) {
-        for (uint32_t l = 0; l < active;) {
+
+    bool overflowed() const { return overflowed_; }
+
+    // Bytes in the chunks handed out so far.
+    size_t size() const { return static_cast<size_t>(next_) * kChunk; }
+
+    // Copies the chunks handed out, in their order, to dst (size() bytes).
+    void gather(uint8_t* dst) const {
+        const uint32_t inOut = std::min(next_, fullChunks_);
+        std::memcpy(dst, out_, static_cast<size_t>(inOut) * kChunk);
+        if (next_ > fullChunks_) {
+            std::memcpy(dst + static_cast<size_t>(fullChunks_) * kChunk, side_.data(),
+                        static_cast<size_t>(next_ - fullChunks_) * kChunk);
+        }
+    }
+
+    // Where byte v of stream `stream` lies in the gathered copy; the bytes
+    // from there to the end of its chunk follow it in the stream.
+    size_t gatheredOffset(uint32_t stream, uint32_t v) const {
+        return static_cast<size_t>(chunks_[stream][v / kChunk]) * kChunk + v % kChunk;
+    }
+
+private:
+    uint8_t* chunkBase(uint32_t k) {
+        return k < fullChunks_ ? out_ + static_cast<size_t>(k) * kChunk
+                               : side_.data() + static_cast<size_t>(k - fullChunks_) * kChunk;
+    }
+
+    uint8_t* out_;
+    uint32_t fullChunks_;  // chunks that fit in out
+    uint32_t capacity_;
+    uint32_t next_ = 0;
+    bool overflowed_ = false;
+    std::vector<uint8_t> side_;
+    std::vector<std::vector<uint32_t>> chunks_;  // per stream, its chunks in order
+};
+
+// The walkers of the packed table, an entry per lane. Lane l walks segment
+// id[l] and appends its bytes to stream slot[l] at cur[l]. Kept on the
+// stack of the walk, and touched only by the walk's inlined steps, so that
+// the bytes it stores cannot alias them.
+struct PackedLanes {
+    uint32_t row[kPackedLanes];      // the row to read next
+    uint32_t id[kPackedLanes];       // the segment being walked
+    uint32_t count[kPackedLanes];    // its rows so far
+    uint32_t slot[kPackedLanes];     // the stream appended to
+    uint32_t written[kPackedLanes];  // bytes in that stream before the segment
+    uint8_t* cur[kPackedLanes];      // next byte of the stream's current chunk
+    uint8_t* limit[kPackedLanes];    // end of that chunk
+    uint32_t active = 0;             // lanes 0 .. active-1 are walking
+    uint32_t nextMarker = 0;         // the first segment no lane has taken
+};
+
+// Gives lane l the next chunk of its stream.
+MORV_FORCE_INLINE void takeChunk(PackedLanes& lanes, uint32_t l, LaneStreams& streams) {
+    lanes.cur[l] = streams.take(lanes.slot[l]);
+    lanes.limit[l] = lanes.cur[l] + LaneStreams::kChunk;
+}
+
+// Starts lane l on the first segment no lane has taken (one must be left),
+// noting where in the lane's stream the segment's bytes begin.
+MORV_FORCE_INLINE void startSegment(PackedLanes& lanes, uint32_t l, const PackedMarkers& markers,
+                                    PackedSegments& segments) {
+    const uint32_t m = lanes.nextMarker++;
+    lanes.id[l] = m;
+    lanes.row[l] = markers.rowOf(m);
+    lanes.count[l] = 0;
+    segments.streamStart[m] = lanes.written[l];
+    segments.stream[m] = static_cast<uint8_t>(lanes.slot[l]);
+}
+
+// Sets the lanes' start rows: lane l takes stream l, its first chunk and
+// the segment of marker l, for as many lanes as there are markers.
+MORV_FORCE_INLINE void startLanes(PackedLanes& lanes, const PackedMarkers& markers, LaneStreams& streams,
+                                  PackedSegments& segments) {
+    while (lanes.active < kPackedLanes && lanes.nextMarker < markers.count) {
+        const uint32_t l = lanes.active++;
+        lanes.slot[l] = l;
+        lanes.written[l] = 0;
+        takeChunk(lanes, l, streams);
+        startSegment(lanes, l, markers, segments);
+    }
+}
+
+// Lane l has stepped onto the marker row `row`: records its segment's length
+// and the marker it ran into, then starts the lane on the next untaken
+// segment. With none left the lane retires and the last walking lane takes
+// its place. Returns true when lane l walks on, false when it retired (a
+// moved lane, not yet stepped this round, may now sit at l).
+MORV_FORCE_INLINE bool endSegment(PackedLanes& lanes, uint32_t l, uint32_t row,
+                                  const PackedMarkers& markers, PackedSegments& segments) {
+    segments.length[lanes.id[l]] = lanes.count[l];
+    segments.link[lanes.id[l]] = markers.idOf(row);
+    lanes.written[l] += lanes.count[l];
+    if (lanes.nextMarker < markers.count) {
+        startSegment(lanes, l, markers, segments);
+        return true;
+    }
+    const uint32_t last = --lanes.active;
+    lanes.row[l] = lanes.row[last];
+    lanes.id[l] = lanes.id[last];
+    lanes.count[l] = lanes.count[last];
+    lanes.slot[l] = lanes.slot[last];
+    lanes.written[l] = lanes.written[last];
+    lanes.cur[l] = lanes.cur[last];
+    lanes.limit[l] = lanes.limit[last];
+    return false;
+}
+
+// The lane walk: every segment walked once, kPackedLanes side by side, one
+// step of each lane per round, each lane appending the bytes it passes to
+// its stream and going on with the next untaken segment when it reaches a
+// marker. Fills in every walked segment's length, link and stream place.
+// Returns false when the streams overflowed (they cannot).
+bool walkSegments(const PackedRows& rows, const PackedMarkers markers, LaneStreams& streams,
+                  PackedSegments& segments) {
+    PackedLanes lanes;
+    startLanes(lanes, markers, streams, segments);
+    while (lanes.active > 0 && !streams.overflowed()) {
+        for (uint32_t l = 0; l < lanes.active;) {
             // Each lane asks for its next row as soon as it knows it and
             // reads it one round later, by when it has usually arrived.
-            const uint32_t row = rows.image(laneRow[l]);
-            *laneCur[l]++ = rows.byteOfImage(row);
-            if (laneCur[l] == laneLimit[l]) takeChunk(l);
-            ++laneCount[l];
-            if (!isMarker(row)) {
-                laneRow[l] = row;
+            uint32_t row = lanes.row[l];
+            *lanes.cur[l]++ = rows.step(row);
+            if (lanes.cur[l] == lanes.limit[l]) takeChunk(lanes, l, streams);
+            ++lanes.count[l];
+            if (!markers.isMarker(row)) {
+                lanes.row[l] = row;
                 MORV_PREFETCH_READ(rows.address(row));
                 ++l;
-                continue;
-            }
-            length[laneId[l]] = laneCount[l];
-            link[laneId[l]] = idOf(row);
-            laneWritten[l] += laneCount[l];
-            if (nextMarker < markers) {
-                startSegment(l);
+            } else if (endSegment(lanes, l, row, markers, segments)) {
                 ++l;
-            } else {
-                --active;
-                laneRow[l] = laneRow[active];
-                laneId[l] = laneId[active];
-                laneCount[l] = laneCount[active];
-                laneSlot[l] = laneSlot[active];
-                laneWritten[l] = laneWritten[active];
-                laneCur[l] = laneCur[active];
-                laneLimit[l] = laneLimit[active];
             }
         }
     }
-    if (overflow) return false;
+    return !streams.overflowed();
+}
 
-    // Follow the chain from the first suffix index, placing segments from the
-    // end of the block backwards.
-    const uint32_t startId = idOf(firstIndex);
-    std::vector<uint32_t> segmentEnd(markers, 0);
-    std::vector<uint8_t> onChain(markers, 0);
-    uint64_t placed = 0;
-    uint32_t id = startId;
-    do {
-        if (onChain[id]) break;
-        onChain[id] = 1;
-        segmentEnd[id] = static_cast<uint32_t>(n - placed);
-        placed += length[id];
-        id = link[id];
-    } while (id != startId && placed < n);
-    if (id != startId || placed != n) return false;
-
-    // The table is spent: it holds the streams while segments are placed.
-    const size_t streamBytes = static_cast<size_t>(nextChunk) * kChunk;
-    if (streamBytes > rows.storageSize()) return false;  // cannot happen for n >= 2^16
-    uint8_t* streams = rows.storage();
-    const uint32_t inOut = std::min(nextChunk, fullChunks);
-    std::memcpy(streams, out, static_cast<size_t>(inOut) * kChunk);
-    if (nextChunk > fullChunks) {
-        std::memcpy(streams + static_cast<size_t>(fullChunks) * kChunk, side.data(),
-                    static_cast<size_t>(nextChunk - fullChunks) * kChunk);
-    }
-    for (uint32_t m = 0; m < markers; ++m) {
-        const std::vector<uint32_t>& chunks = laneChunks[laneOf[m]];
-        uint32_t v = streamStart[m];
-        uint8_t* dst = out + segmentEnd[m];
-        for (uint32_t left = length[m]; left > 0;) {
-            const uint8_t* src = streams + static_cast<size_t>(chunks[v / kChunk]) * kChunk + v % kChunk;
+// Copies every segment's bytes, reversed, to its place in out (the lanes
+// wrote them walking backwards through the block). The streams lie partly in
+// out, so they are first gathered into the table's storage, which is no
+// longer needed. Returns false, before touching anything, when the storage
+// cannot hold them (which cannot happen from 2^16 rows on).
+bool placeSegments(uint8_t* out, PackedRows& rows, const LaneStreams& streams,
+                   const PackedSegments& segments) {
+    constexpr uint32_t kChunk = LaneStreams::kChunk;
+    if (streams.size() > rows.storageSize()) return false;
+    uint8_t* gathered = rows.storage();
+    streams.gather(gathered);
+    const uint32_t count = static_cast<uint32_t>(segments.length.size());
+    for (uint32_t m = 0; m < count; ++m) {
+        uint32_t v = segments.streamStart[m];
+        uint8_t* dst = out + segments.end[m];
+        for (uint32_t left = segments.length[m]; left > 0;) {
+            const uint8_t* src = gathered + streams.gatheredOffset(segments.stream[m], v);
             const uint32_t piece = std::min(left, kChunk - v % kChunk);
             for (uint32_t i = 0; i < piece; ++i) *--dst = src[i];
             v += piece;
@@ -253,6 +356,27 @@ bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex
         }
     }
     return true;
+}
+
+// The serial walk cut into segments that run side by side, so that many
+// independent memory reads are in flight instead of one. Marker rows (every
+// multiple of 2^shift, and the first suffix index) cut the cycle of the LF
+// mapping into segments. Each lane walks one segment after another and
+// appends the bytes to its own stream, kept in chunks handed out from `out`
+// itself (the few chunks past its end come from a small side buffer). The
+// chain of segments from the first suffix index then gives every segment
+// its place in the block, and each segment is copied there reversed. Returns
+// false when the cycle through the first suffix index does not cover all n
+// rows (a damaged column); out is then to be rewritten by the serial walk,
+// and the table is still intact.
+bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex, uint32_t shift) {
+    const PackedMarkers markers(n, firstIndex, shift);
+    LaneStreams streams(out, n);
+    PackedSegments segments(markers.count);
+    return walkSegments(rows, markers, streams, segments) &&
+           chainSegments(segments.length.data(), segments.link.data(), markers.count,
+                         markers.idOf(firstIndex), n, segments.end.data()) &&
+           placeSegments(out, rows, streams, segments);
 }
 
 // Walk over a table of one word per row: bits 0..22 the row's LF image,
@@ -289,20 +413,27 @@ public:
 
     bool isMarker(uint32_t row) const { return isRegular(row) || row == firstIndex_; }
 
+    // One LF step over the table: reads the word of `row` and moves `row` on
+    // to its image. With Write it puts the row's byte at out[--t] (the walk
+    // goes backwards through the block), else it counts the step in t.
+    // Returns the image's marker flag (0 or kMarkerFlag). Every walk over
+    // the table steps through here.
+    template <bool Write>
+    static MORV_FORCE_INLINE uint32_t step(const uint32_t* rows, uint32_t& row, uint32_t& t,
+                                           uint8_t* out) {
+        const uint32_t w = rows[row];
+        if (Write)
+            out[--t] = static_cast<uint8_t>(w >> 24);
+        else
+            ++t;
+        row = w & kImageMask;
+        return w & kMarkerFlag;
+    }
+
     bool run(uint8_t* out) {
         walk<false>(nullptr);
-        // From the first suffix index's segment (the end of the block)
-        // backwards, at most once round the markers.
-        const uint32_t start = idOf(firstIndex_);
-        uint64_t placed = 0;
-        uint32_t id = start;
-        uint32_t steps = 0;
-        do {
-            end_[id] = static_cast<uint32_t>(n_ - placed);
-            placed += length_[id];
-            id = link_[id];
-        } while (id != start && ++steps < markers_ && placed < n_);
-        if (id != start || placed != n_) return false;
+        if (!chainSegments(length_.data(), link_.data(), markers_, idOf(firstIndex_), n_, end_.data()))
+            return false;
         walk<true>(out);
         return true;
     }
@@ -348,13 +479,7 @@ private:
             for (;;) {
                 uint32_t flags = 0;
                 for (uint32_t l = 0; l < kLanes; ++l) {
-                    const uint32_t w = rows_[row[l]];
-                    if (Write)
-                        out[--t[l]] = static_cast<uint8_t>(w >> 24);
-                    else
-                        ++t[l];
-                    row[l] = w & kImageMask;
-                    flags |= (w & kMarkerFlag) >> (23 - l);
+                    flags |= step<Write>(rows_, row[l], t[l], out) >> (23 - l);
                 }
                 if (flags == 0) continue;
                 bool drained = false;
@@ -375,15 +500,7 @@ private:
         // The lanes still walking, one at a time: each to the end of its
         // segment, then through the markers no lane has taken yet.
         auto walkToMarker = [&](uint32_t l) {
-            for (;;) {
-                const uint32_t w = rows_[row[l]];
-                if (Write)
-                    out[--t[l]] = static_cast<uint8_t>(w >> 24);
-                else
-                    ++t[l];
-                row[l] = w & kImageMask;
-                if (w & kMarkerFlag) break;
-            }
+            while (step<Write>(rows_, row[l], t[l], out) == 0) {}
             finish(l);
         };
         for (uint32_t l = 0; l < live; ++l) {
@@ -513,9 +630,7 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
     uint32_t j = firstIndex;
     uint32_t t = n;
     do {
-        const uint32_t w = rows[j];
-        out[--t] = static_cast<uint8_t>(w >> 24);
-        j = w & WordTableWalk::kImageMask;
+        WordTableWalk::step<true>(rows, j, t, out);
     } while (j != firstIndex && t != 0);
     checkWalkEnd(t, j, firstIndex);
 }
