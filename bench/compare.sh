@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Side-by-side comparison with bzip2 -9 on the corpus and on a 10485760-byte
 # block made from it: packed sizes, bits per byte, MB/s both ways, time ratios.
+# Then the processors: a file of about 40 MB (four 10 MiB blocks of Python
+# sources and of the cc1plus binary, and a short one), compressed and
+# extracted on one processor and on two (taskset), wall time, beside
+# `bzip3 -j 2` and `lbzip2 -n 2` where they are installed.
 # Run by hand from the repository root after `cmake --workflow --preset release`:
 #   bench/compare.sh [path/to/morv-Q17] [corpus folder]
 # Times are wall-clock by default; with MORV_COMPARE_TIME=cpu they are the
@@ -74,3 +78,45 @@ for f in "${files[@]}"; do
   rm -f "$work"/in*
 done
 echo "c-x, d-x: morv time / bzip2 time for compression and extraction (below 1: morv is faster); times: $cpuMode"
+
+# Several blocks on one and on two processors (always wall-clock time).
+command -v taskset >/dev/null || { echo "taskset not installed: processor comparison skipped"; exit 0; }
+cc1plus=$(g++ -print-prog-name=cc1plus 2>/dev/null || true)
+pysrc=$(ls -d /usr/lib/python3*/ 2>/dev/null | head -n 1)
+if [ ! -f "$cc1plus" ] || [ -z "$pysrc" ]; then
+  echo "no cc1plus or Python sources: processor comparison skipped"; exit 0
+fi
+multi="$work/multi"
+find "$pysrc" -name '*.py' | sort | head -n 4000 | xargs cat | head -c 20971520 > "$multi"
+cat "$cc1plus" "$cc1plus" | head -c 20971520 >> "$multi"
+head -c 1000000 "$corpus/lcet10.txt" >> "$multi" 2>/dev/null || true
+n=$(stat -c %s "$multi")
+cpuMode=wall
+echo
+printf '%-26s %9s %9s %8s %8s
+' "40 MB, $(nproc) processors" packed "c-s" "d-s" ""
+row() { printf '%-26s %9d %9s %8s
+' "$1" "$2" "$3" "$4"; }
+out_to=/dev/null
+c1=$(timed taskset -c 0 "$exe" -c "$multi" -o "$work/m.p")
+d1=$(timed taskset -c 0 "$exe" -e "$work/m.p" -o "$work/m.u")
+cmp -s "$multi" "$work/m.u" || { echo "round trip FAILED for the 40 MB file" >&2; exit 1; }
+row "morv, 1 processor" "$(stat -c %s "$work/m.p")" "$c1" "$d1"
+c2=$(timed taskset -c 0,1 "$exe" -c "$multi" -o "$work/m.p")
+d2=$(timed taskset -c 0,1 "$exe" -e "$work/m.p" -o "$work/m.u")
+cmp -s "$multi" "$work/m.u" || { echo "round trip FAILED for the 40 MB file" >&2; exit 1; }
+row "morv, 2 processors" "$(stat -c %s "$work/m.p")" "$c2" "$d2"
+out_to="$work/m.bz2"; bc=$(timed bzip2 -9 -k -c "$multi")
+out_to="$work/m.bu"; bd=$(timed bzip2 -d -c "$work/m.bz2")
+row "bzip2 -9" "$(stat -c %s "$work/m.bz2")" "$bc" "$bd"
+if command -v lbzip2 >/dev/null; then
+  out_to="$work/m.lbz"; lc=$(timed taskset -c 0,1 lbzip2 -9 -n 2 -k -c "$multi")
+  out_to="$work/m.lbu"; ld=$(timed taskset -c 0,1 lbzip2 -d -n 2 -c "$work/m.lbz")
+  row "lbzip2 -9 -n 2" "$(stat -c %s "$work/m.lbz")" "$lc" "$ld"
+fi
+if command -v bzip3 >/dev/null; then
+  out_to="$work/m.bz3"; zc=$(timed taskset -c 0,1 bzip3 -e -j 2 -c "$multi")
+  out_to="$work/m.bz3u"; zd=$(timed taskset -c 0,1 bzip3 -d -j 2 -c "$work/m.bz3")
+  row "bzip3 -j 2" "$(stat -c %s "$work/m.bz3")" "$zc" "$zd"
+fi
+echo "morv speed-up on 2 processors: compression $(ratio "$c1" "$c2")x, extraction $(ratio "$d1" "$d2")x ($n bytes)"
