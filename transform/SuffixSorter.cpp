@@ -159,8 +159,6 @@ void SuffixSorter::attach(uint32_t* order, uint32_t* group, uint32_t count) {
 }
 
 void SuffixSorter::refine(uint32_t step) {
-    const uint32_t n = count_;
-    uint64_t h = step;
     // From the second pass on, the first entry of every unsorted group carries
     // kGroupStart, so a group's end is found by reading on in `order` to the
     // next flagged entry or marker instead of by a scattered read of the
@@ -168,161 +166,161 @@ void SuffixSorter::refine(uint32_t step) {
     // sets the flags; the flags vanish with the last group, so nothing of
     // them is left when refine returns. Blocks of 2^30 entries or more, whose
     // positions need bit 30, keep reading the group numbers.
-    const uint32_t startBit = n <= kGroupStartLimit ? kGroupStart : 0;
-    const uint32_t boundary = kRun | startBit;
-    bool flagged = false;
-    // Members of groups that split in the last pass, and all unsorted
-    // members then: when many groups split, the cursor also asks for the
-    // members' group entries, which the networks and splits then rewrite.
-    uint64_t splitMembers = 0;
-    uint64_t unsortedMembers = 0;
-    while (order_[0] != kRun + n) {
+    startBit_ = count_ <= kGroupStartLimit ? kGroupStart : 0;
+    flagged_ = false;
+    splitMembers_ = 0;
+    unsortedMembers_ = 0;
+    uint64_t h = step;
+    while (order_[0] != kRun + count_) {
         // Unsorted members p satisfy p + h <= N, so while any group is left
         // h < n; the last pass, which only merges markers, reads no keys.
         step_ = static_cast<uint32_t>(h);
-        startBit_ = startBit;
-        // The pass is bound by random reads of group numbers: a cursor runs
-        // ahead of the scan and asks for the key of every member it meets
-        // (and, while the group starts are not flagged, its group entry), so
-        // the reads of the next groups overlap.
-        uint32_t ahead = 0;
-        // Small blocks stay in the caches, and there the cursor only costs.
-        const uint64_t keyLimit = n > h ? n - h : 0;
-        const uint32_t* keys = group_ + h;
-        const bool groupHints = !flagged || splitMembers * kSplitShareForHints > unsortedMembers;
-        const uint32_t reach = groupHints ? kPrefetchDistance : kFlaggedPrefetchDistance;
-        const uint32_t prefetchDistance = n > kRefinePrefetchMinBlock ? reach : 0;
-        splitMembers = 0;
-        unsortedMembers = 0;
-        uint32_t i = 0;
-        while (i < n) {
-            const uint32_t entry = order_[i];
-            if (isRun(entry)) {
-                // Merge this sorted stretch with the ones right after it.
-                uint32_t j = i + (entry & kLengthMask);
-                while (j < n && isRun(order_[j])) j += order_[j] & kLengthMask;
-                order_[i] = kRun + (j - i);
-                i = j;
-                continue;
-            }
-            if (ahead < i) ahead = i;
-            const uint32_t aheadLimit = std::min(n, i + prefetchDistance);
-            if (!groupHints) {
-                // The common case: keys only. Every entry that is not a marker
-                // is a member of an unsorted group, whose key lies inside
-                // `group`.
-                while (ahead < aheadLimit) {
-                    const uint32_t e = order_[ahead];
-                    if (isRun(e)) {
-                        ahead += e & kLengthMask;
-                        continue;
-                    }
-                    MORV_PREFETCH_READ(keys + (e & ~startBit));
-                    ++ahead;
-                }
-            } else {
-                // Group entries as well: in the first pass they give the
-                // group ends, later they are what the splits rewrite. (In the
-                // first pass an unmarked entry may also be a sorted place,
-                // left so by the initial sort by the first byte, whose key
-                // may lie past the end.)
-                while (ahead < aheadLimit) {
-                    const uint32_t e = order_[ahead];
-                    if (isRun(e)) {
-                        ahead += e & kLengthMask;
-                        continue;
-                    }
-                    const uint32_t p = e & ~startBit;
-                    MORV_PREFETCH_READ(group_ + p);
-                    if (p < keyLimit) MORV_PREFETCH_READ(keys + p);
-                    ++ahead;
-                }
-            }
-            const uint32_t first = entry & ~startBit;
-            uint32_t end = 0;
-            bool split = false;
-            bool checked = false;
-            if (flagged) {
-                // (A flagged entry starts a group of two or more members, so
-                // its key lies inside `group`.)
-                const uint32_t k0 = keys[first];
-                // Read on to the next flagged entry or marker, comparing the
-                // members' keys on the way. Past a few members the group's
-                // own entry is cheaper than reading on through a long group.
-                const uint32_t scanLimit = std::min(n, i + kGroupEndScan);
-                uint32_t differ = 0;
-                uint32_t k = i + 1;
-                for (; k < scanLimit; ++k) {
-                    const uint32_t e = order_[k];
-                    if ((e & boundary) != 0) break;
-                    differ |= keys[e] ^ k0;
-                }
-                if (k < n && (order_[k] & boundary) == 0) {
-                    end = group_[first];
-                } else {
-                    end = k;
-                    split = differ != 0;
-                    checked = true;
-                }
-            } else {
-                end = group_[first];
-            }
-            assert(end > i && end <= n);
-            if (end - i == 1) {
-                order_[i] = kRun + 1;
-                i = end;
-                continue;
-            }
-            unsortedMembers += end - i;
-            if (!checked) {
-                // Whether members have different keys. Groups too large for
-                // the working copy count as splitting: the split makes this
-                // test.
-                const uint32_t k0 = keys[first];
-                if (end - i <= 4) {
-                    uint32_t differ = 0;
-                    for (uint32_t k = i + 1; k < end; ++k) differ |= keys[order_[k]] ^ k0;
-                    split = differ != 0;
-                } else if (end - i <= kScratchEntries) {
-                    uint32_t k = i + 1;
-                    while (k < end && keys[order_[k]] == k0) ++k;
-                    split = k != end;
-                } else {
-                    split = true;
-                }
-            }
-            if (!split) {
-                // The common case in the later passes: the members all have
-                // the same key, the group does not split and its number (end)
-                // stands; the networks and the split would change nothing.
-                if (!flagged) order_[i] = first | startBit;
-                i = end;
-                continue;
-            }
-            splitMembers += end - i;
-            if (end - i == 2) {
-                // The pair network, written out: a pair that splits becomes
-                // two sorted places under one marker.
-                const uint32_t second = order_[i + 1];
-                const bool inOrder = keys[first] < keys[second];
-                group_[inOrder ? first : second] = i + 1;
-                group_[inOrder ? second : first] = i + 2;
-                order_[i] = kRun + 2;
-                i = end;
-                continue;
-            }
-            // The group is sorted with its first entry a plain position; the
-            // networks and the split flag the starts of the groups they leave.
-            order_[i] = first;
-            knownNumber_ = end;
-            sortRange(i, end);
-            knownNumber_ = 0;
-            i = end;
-        }
-        flagged = startBit != 0;
+        refinePass();
+        flagged_ = startBit_ != 0;
         h *= 2;
     }
     startBit_ = 0;
+    flagged_ = false;
+}
+
+void SuffixSorter::refinePass() {
+    const uint32_t n = count_;
+    // The pass is bound by random reads of group numbers: a cursor runs
+    // ahead of the scan and asks for the key of every member it meets (and,
+    // while the group starts are not flagged, its group entry), so the reads
+    // of the next groups overlap. Small blocks stay in the caches, and there
+    // the cursor only costs.
+    const bool groupHints = !flagged_ || splitMembers_ * kSplitShareForHints > unsortedMembers_;
+    const uint32_t reach = groupHints ? kPrefetchDistance : kFlaggedPrefetchDistance;
+    const uint32_t prefetchDistance = n > kRefinePrefetchMinBlock ? reach : 0;
+    splitMembers_ = 0;
+    unsortedMembers_ = 0;
+    uint32_t ahead = 0;
+    uint32_t i = 0;
+    while (i < n) {
+        const uint32_t entry = order_[i];
+        if (isRun(entry)) {
+            i = mergeSortedRuns(i);
+            continue;
+        }
+        if (ahead < i) ahead = i;
+        prefetchAhead(ahead, std::min(n, i + prefetchDistance), groupHints);
+        i = refineGroup(i, entry & ~startBit_);
+    }
+}
+
+uint32_t SuffixSorter::mergeSortedRuns(uint32_t i) {
+    const uint32_t n = count_;
+    uint32_t j = i + (order_[i] & kLengthMask);
+    while (j < n && isRun(order_[j])) j += order_[j] & kLengthMask;
+    order_[i] = kRun + (j - i);
+    return j;
+}
+
+void SuffixSorter::prefetchAhead(uint32_t& ahead, uint32_t limit, bool groupHints) const {
+    const uint32_t* keys = group_ + step_;
+    if (!groupHints) {
+        // The common case: keys only. Every entry that is not a marker is a
+        // member of an unsorted group, whose key lies inside `group`.
+        while (ahead < limit) {
+            const uint32_t e = order_[ahead];
+            if (isRun(e)) {
+                ahead += e & kLengthMask;
+                continue;
+            }
+            MORV_PREFETCH_READ(keys + (e & ~startBit_));
+            ++ahead;
+        }
+        return;
+    }
+    // Group entries as well: in the first pass they give the group ends,
+    // later they are what the splits rewrite. (In the first pass an unmarked
+    // entry may also be a sorted place, left so by an initial sort by the
+    // first symbol, whose key may lie past the end.)
+    const uint32_t keyLimit = count_ > step_ ? count_ - step_ : 0;
+    while (ahead < limit) {
+        const uint32_t e = order_[ahead];
+        if (isRun(e)) {
+            ahead += e & kLengthMask;
+            continue;
+        }
+        const uint32_t p = e & ~startBit_;
+        MORV_PREFETCH_READ(group_ + p);
+        if (p < keyLimit) MORV_PREFETCH_READ(keys + p);
+        ++ahead;
+    }
+}
+
+SuffixSorter::GroupSpan SuffixSorter::findGroup(uint32_t i, uint32_t first) const {
+    if (!flagged_) return GroupSpan{group_[first], false, false};
+    // (A flagged entry starts a group of two or more members, so its key
+    // lies inside `group`.) Read on to the next flagged entry or marker,
+    // comparing the members' keys on the way. Past a few members the group's
+    // own entry is cheaper than reading on through a long group.
+    const uint32_t n = count_;
+    const uint32_t boundary = kRun | startBit_;
+    const uint32_t k0 = key(first);
+    const uint32_t scanLimit = std::min(n, i + kGroupEndScan);
+    uint32_t differ = 0;
+    uint32_t k = i + 1;
+    for (; k < scanLimit; ++k) {
+        const uint32_t e = order_[k];
+        if ((e & boundary) != 0) break;
+        differ |= key(e) ^ k0;
+    }
+    if (k < n && (order_[k] & boundary) == 0) return GroupSpan{group_[first], false, false};
+    return GroupSpan{k, true, differ != 0};
+}
+
+bool SuffixSorter::keysDiffer(uint32_t i, uint32_t end, uint32_t first) const {
+    const uint32_t k0 = key(first);
+    if (end - i <= 4) {
+        uint32_t differ = 0;
+        for (uint32_t k = i + 1; k < end; ++k) differ |= key(order_[k]) ^ k0;
+        return differ != 0;
+    }
+    // Groups too large for the working copy count as splitting: the split
+    // makes this test.
+    if (end - i > kScratchEntries) return true;
+    uint32_t k = i + 1;
+    while (k < end && key(order_[k]) == k0) ++k;
+    return k != end;
+}
+
+uint32_t SuffixSorter::refineGroup(uint32_t i, uint32_t first) {
+    const GroupSpan span = findGroup(i, first);
+    const uint32_t end = span.end;
+    assert(end > i && end <= count_);
+    if (end - i == 1) {
+        order_[i] = kRun + 1;
+        return end;
+    }
+    unsortedMembers_ += end - i;
+    if (!(span.checked ? span.splits : keysDiffer(i, end, first))) {
+        // The common case in the later passes: the members all have the
+        // same key, the group does not split and its number (end) stands;
+        // the networks and the split would change nothing.
+        if (!flagged_) order_[i] = first | startBit_;
+        return end;
+    }
+    splitMembers_ += end - i;
+    if (end - i == 2) {
+        // The pair network, written out: a pair that splits becomes two
+        // sorted places under one marker.
+        const uint32_t second = order_[i + 1];
+        const bool inOrder = key(first) < key(second);
+        group_[inOrder ? first : second] = i + 1;
+        group_[inOrder ? second : first] = i + 2;
+        order_[i] = kRun + 2;
+        return end;
+    }
+    // The group is sorted with its first entry a plain position; the
+    // networks and the split flag the starts of the groups they leave.
+    order_[i] = first;
+    knownNumber_ = end;
+    sortRange(i, end);
+    knownNumber_ = 0;
+    return end;
 }
 
 void SuffixSorter::sortRange(uint32_t first, uint32_t end) {
