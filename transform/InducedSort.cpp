@@ -34,9 +34,21 @@
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <vector>
+
+// std::thread is missing where libstdc++ is built without a thread layer
+// (MinGW's win32 thread model before GCC 13); the substring sort then runs
+// on the calling thread alone.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define MORV_HAVE_THREADS 0
+#else
+#define MORV_HAVE_THREADS 1
+#include <system_error>
+#include <thread>
+#endif
 
 #include "transform/SuffixSorter.h"
 
@@ -58,6 +70,12 @@ constexpr uint32_t kInsertionMax = 12;
 // The substring sort's own working copy, when the array's free end is
 // shorter: 16 bytes per member, 256 KiB.
 constexpr uint32_t kOwnItems = 1u << 14;
+// Blocks from this size on may sort their substrings on several threads;
+// each thread takes at least kStarsPerThread B* suffixes, and there are at
+// most kMaxStarThreads.
+constexpr uint32_t kParallelMinBlock = 1u << 16;
+constexpr uint32_t kStarsPerThread = 1u << 13;
+constexpr uint64_t kMaxStarThreads = 64;
 // The reduced string's own bucket table, when the array has no room: 1 MiB.
 constexpr uint32_t kOwnBuckets = 1u << 18;
 // The reduced string is sorted by induced sorting when it has at most one
@@ -660,8 +678,126 @@ private:
     size_t bktSize_;
 };
 
-// Stage one: sorts the m >= 1 B* suffixes into sa[0..m).
-void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& bk) {
+// What the substring sort of some pairs' parts found: whether substrings
+// tie, and how many groups of equal substrings (single ones included) it
+// finished.
+struct StarTally {
+    bool ties = false;
+    uint32_t groups = 0;
+};
+
+// How many threads sort the substrings of a block of n bytes with m B*
+// suffixes, when `threads` may run: one for small blocks, where starting
+// a thread costs more than it can save.
+uint32_t starSortThreads(uint32_t n, uint32_t m, unsigned threads) {
+#if MORV_HAVE_THREADS
+    if (n < kParallelMinBlock || threads <= 1) return 1;
+    return static_cast<uint32_t>(std::min<uint64_t>({threads, kMaxStarThreads, m / kStarsPerThread + 1}));
+#else
+    (void)n;
+    (void)m;
+    (void)threads;
+    return 1;
+#endif
+}
+
+// Sorts the parts order[bounds[k]..bounds[k+1]) for k in [first, end) by
+// their substrings, each member's group number going to lim[p/2]. items[0..
+// capacity) is its working copy; when that is short, it takes one of its
+// own.
+StarTally sortStarRange(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim,
+                        const std::vector<uint32_t>& bounds, size_t first, size_t end,
+                        SubstringSort::Item* items, size_t capacity) {
+    // No part has more than its stretch of B* suffixes, so a small block
+    // takes no more than it can use.
+    const uint32_t members = bounds[end] - bounds[first];
+    const uint32_t wanted = std::max(std::min(kOwnItems, members), kInsertionMax + 1);
+    std::unique_ptr<SubstringSort::Item[]> ownItems;
+    if (items == nullptr || capacity < wanted) {
+        ownItems = std::make_unique_for_overwrite<SubstringSort::Item[]>(wanted);
+        items = ownItems.get();
+        capacity = wanted;
+    }
+    SubstringSort substrings(t, n, order, lim, items, static_cast<uint32_t>(std::min<size_t>(capacity, kMark)));
+    StarTally tally;
+    uint32_t singles = 0;  // substrings alone in their pair
+    for (size_t k = first; k < end; ++k) {
+        const uint32_t lo = bounds[k];
+        const uint32_t hi = bounds[k + 1];
+        if (hi - lo == 1) {
+            ++singles;
+            lim[order[lo] >> 1] = hi | kMark;
+            order[lo] |= kMark;
+        } else if (hi - lo > 1) {
+            tally.ties |= substrings.sort(lo, hi, 2);
+        }
+    }
+    tally.groups = substrings.groups() + singles;
+    return tally;
+}
+
+// Sorts every pair's part by the substrings, on `workers` threads. The
+// parts are independent: a part's sort reads the text and the substring
+// ends of its own members and writes only its own places of `order` and
+// its own members' entries of `lim`. So the pairs are cut into `workers`
+// runs of about equal numbers of B* suffixes, each sorted on a thread of
+// its own with its own slice of the working copy (items, sliceItems per
+// thread); the result does not depend on the cut. A run for which no
+// thread can be started is sorted by the calling thread.
+StarTally sortStarParts(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim,
+                        const std::vector<uint32_t>& bounds, SubstringSort::Item* items, size_t sliceItems,
+                        uint32_t workers) {
+    const size_t parts = bounds.size() - 1;
+    if (workers <= 1) return sortStarRange(t, n, order, lim, bounds, 0, parts, items, sliceItems);
+#if MORV_HAVE_THREADS
+    // cuts[w] is the first part of run w: the first part that starts at or
+    // past w/workers of the B* suffixes.
+    const uint32_t m = bounds[parts] - 1;
+    std::vector<size_t> cuts(workers + 1, parts);
+    cuts[0] = 0;
+    for (uint32_t w = 1; w < workers; ++w) {
+        const uint32_t target = 1 + static_cast<uint32_t>(uint64_t{m} * w / workers);
+        cuts[w] = static_cast<size_t>(std::lower_bound(bounds.begin(), bounds.end() - 1, target) -
+                                      bounds.begin());
+    }
+    std::vector<StarTally> tallies(workers);
+    std::vector<std::exception_ptr> failures(workers);
+    auto run = [&](uint32_t w) {
+        try {
+            SubstringSort::Item* slice = items != nullptr ? items + sliceItems * w : nullptr;
+            tallies[w] = sortStarRange(t, n, order, lim, bounds, cuts[w], cuts[w + 1], slice, sliceItems);
+        } catch (...) {
+            failures[w] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(workers - 1);
+    uint32_t started = 1;
+    for (; started < workers; ++started) {
+        try {
+            threads.emplace_back(run, started);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    run(0);
+    for (uint32_t w = started; w < workers; ++w) run(w);
+    for (std::thread& thread : threads) thread.join();
+    StarTally tally;
+    for (uint32_t w = 0; w < workers; ++w) {
+        if (failures[w]) std::rethrow_exception(failures[w]);
+        tally.ties |= tallies[w].ties;
+        tally.groups += tallies[w].groups;
+    }
+    return tally;
+#else
+    return sortStarRange(t, n, order, lim, bounds, 0, parts, items, sliceItems);
+#endif
+}
+
+// Stage one: sorts the m >= 1 B* suffixes into sa[0..m), the substrings on
+// up to `threads` threads.
+void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& bk, unsigned threads) {
     const uint32_t half = n / 2;
     uint32_t* const order = sa;        // places 1..m; place 0 is the reduced end
     uint32_t* const lim = sa + m + 1;  // indexed by p/2
@@ -681,45 +817,23 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
         next = p;
     });
 
+    // The pairs' parts in pair order: part k is order[bounds[k]..bounds[k+1]).
+    std::vector<uint32_t> bounds;
+    bk.forEachStarPair([&](uint32_t x) { bounds.push_back(bk.bs[x]); });
+    bounds.push_back(m + 1);
+
     // The working copy of the substring sort: the array's free end past
-    // `lim`, or a table of its own when that is small.
-    using Item = SubstringSort::Item;
+    // `lim`, cut into one slice per thread.
+    const uint32_t workers = starSortThreads(n, m, threads);
     const size_t freeBytes = (size_t{n} + 2 - (m + 1 + size_t{half})) * sizeof(uint32_t);
     void* freeEnd = lim + half;
     size_t space = freeBytes;
-    Item* items = static_cast<Item*>(std::align(alignof(Item), sizeof(Item), freeEnd, space));
-    uint32_t capacity = items != nullptr ? static_cast<uint32_t>(space / sizeof(Item)) : 0;
-    // No part has more than m members, so a small block takes no more than
-    // it can use.
-    const uint32_t wanted = std::max(std::min(kOwnItems, m), kInsertionMax + 1);
-    std::unique_ptr<Item[]> ownItems;
-    if (capacity < wanted) {
-        ownItems = std::make_unique_for_overwrite<Item[]>(wanted);
-        items = ownItems.get();
-        capacity = wanted;
-    }
-    SubstringSort substrings(t, n, order, lim, items, capacity);
-    bool ties = false;
-    uint32_t singles = 0;  // substrings alone in their pair
-    auto sortPart = [&](uint32_t lo, uint32_t hi) {
-        if (hi - lo == 1) {
-            ++singles;
-            lim[order[lo] >> 1] = hi | kMark;
-            order[lo] |= kMark;
-        } else if (hi - lo > 1) {
-            ties |= substrings.sort(lo, hi, 2);
-        }
-    };
-    // A pair's part ends where the next pair's begins.
-    uint32_t previous = kNoPair;
-    bk.forEachStarPair([&](uint32_t x) {
-        if (previous != kNoPair) sortPart(bk.bs[previous], bk.bs[x]);
-        previous = x;
-    });
-    if (previous != kNoPair) sortPart(bk.bs[previous], m + 1);
-    ownItems.reset();  // before the refinement takes its own
+    auto* items = static_cast<SubstringSort::Item*>(
+        std::align(alignof(SubstringSort::Item), sizeof(SubstringSort::Item), freeEnd, space));
+    const size_t sliceItems = items != nullptr ? space / sizeof(SubstringSort::Item) / workers : 0;
+    const StarTally tally = sortStarParts(t, n, order, lim, bounds, items, sliceItems, workers);
 
-    if (!ties) {
+    if (!tally.ties) {
         // Every substring differs: the order is final.
         for (uint32_t i = 0; i < m; ++i) sa[i] = order[i + 1] & ~kMark;
         return;
@@ -736,7 +850,7 @@ void sortBStar(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets& 
     // sort loses where many symbols differ: python_10MiB (11% distinct)
     // 274 -> 405 ms, cc1plus_10MiB (43%) 206 -> 414 ms; there the doubling
     // only touches the groups that tie.)
-    const uint32_t alphabet = substrings.groups() + singles + 1;
+    const uint32_t alphabet = tally.groups + 1;
     const size_t tail = size_t{n} - 2 * size_t{m};
     if (alphabet <= m / kInducedReducedMinRepeat && (alphabet <= tail || alphabet <= kOwnBuckets)) {
         uint32_t k = m;
@@ -892,19 +1006,19 @@ void induceTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk, Emit&&
 }
 
 // Sorts and leaves the classified, B*-sorted and type-B-induced array.
-void sortToTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk) {
+void sortToTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk, unsigned threads) {
     const uint32_t m = classify(t, n, bk);
-    if (m > 0) sortBStar(t, n, m, sa, bk);
+    if (m > 0) sortBStar(t, n, m, sa, bk, threads);
     induceTypeB(t, n, m, sa, bk);
 }
 
 }  // namespace
 
-std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n) {
+std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned threads) {
     assert(n >= 1 && n < kMark);
     const auto bk = std::make_unique_for_overwrite<Buckets>();
     std::vector<uint32_t> sa(size_t{n} + 2);
-    sortToTypeA(text, n, sa.data(), *bk);
+    sortToTypeA(text, n, sa.data(), *bk, threads);
     uint32_t* const out = sa.data();
     induceTypeA(text, n, out, *bk, [out](uint32_t k, uint32_t j) { out[k] = j; });
     sa.erase(sa.begin());
@@ -912,11 +1026,11 @@ std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n) {
     return sa;
 }
 
-uint32_t bwtInPlace(uint8_t* text, uint32_t n) {
+uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads) {
     assert(n >= 1 && n < kMark);
     const auto bk = std::make_unique_for_overwrite<Buckets>();
     const Array sa = allocateArray(size_t{n} + 2);
-    sortToTypeA(text, n, sa.get(), *bk);
+    sortToTypeA(text, n, sa.get(), *bk, threads);
     // Place k of the transform holds the byte before the k-th suffix (the
     // last byte for the whole block). It is written into the array's own
     // bytes: byte k-1 lies in entry (k-1)/4, which the scan has passed.

@@ -149,12 +149,15 @@ private:
 
 // The sorted suffix positions of text[0..n), the end suffix left out: result[k]
 // is the start of the k-th smallest suffix. Requires 1 <= n < 2^31. The caller
-// owns the result; text is not changed. Throws only std::bad_alloc.
-std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n);
+// owns the result; text is not changed. Up to `threads` threads (1: the
+// calling thread alone) share the B* substring sort of blocks of 64 KiB or
+// more; the result is the same for any number. Throws only std::bad_alloc.
+std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned threads = 1);
 
 // Replaces text[0..n) in place by its Burrows–Wheeler transform and returns
 // the first suffix index (0 <= index < n). Requires 1 <= n < 2^31. No suffix
 // array is built: the last induced scan writes the transform. Memory: one
 // array of n+2 32-bit entries and bucket tables of 513 KiB (with the
-// refinement's working copy, under 1 MiB). Throws only std::bad_alloc.
-uint32_t bwtInPlace(uint8_t* text, uint32_t n);
+// refinement's working copy, under 1 MiB; each further thread adds at most
+// 256 KiB). `threads` as for suffixArrayOf. Throws only std::bad_alloc.
+uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads = 1);
