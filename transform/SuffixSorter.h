@@ -24,11 +24,6 @@
 // a working copy of at most 256 KiB for splitting one group and a stack of
 // pending parts; no per-suffix objects. count must be below 2^31, since
 // positions, group numbers and run lengths share the 32-bit entries.
-//
-// Inside refine, from its second pass on, the first entry of every unsorted
-// group in `order` also carries bit 30 (counts below 2^30), so that a pass
-// finds group ends without reading group numbers. No flag is left once
-// refine returns.
 class SuffixSorter {
 public:
     // Bit 31 of an `order` entry marks the start of a stretch of sorted places;
@@ -76,31 +71,18 @@ private:
         uint32_t lt, eq, end;
     };
 
-    // The end of the unsorted group at place i (first member `first`); when
-    // the scan to it compared every member's key, also whether they differ.
-    struct GroupSpan {
-        uint32_t end;
-        bool checked;
-        bool splits;
-    };
-
     uint32_t key(uint32_t p) const { return group_[p + step_]; }
     // One doubling pass over `order` at the current step.
     void refinePass();
     // order[i] starts a sorted stretch: merges it with the stretches right
     // after it under one marker and returns the place past them.
     uint32_t mergeSortedRuns(uint32_t i);
-    // Moves the cursor `ahead` on to `limit`, asking for the keys of the
-    // members it passes (and their group entries when groupHints is set).
-    void prefetchAhead(uint32_t& ahead, uint32_t limit, bool groupHints) const;
-    // The group that starts at place i with first member `first`.
-    GroupSpan findGroup(uint32_t i, uint32_t first) const;
-    // Whether the members of order[i..end) have different keys (for groups
-    // too large for the working copy: true, the split tests it).
-    bool keysDiffer(uint32_t i, uint32_t end, uint32_t first) const;
-    // Refines the unsorted group at place i with first member `first` (its
-    // flag taken off) by one doubling step; returns the place past it.
-    uint32_t refineGroup(uint32_t i, uint32_t first);
+    // Whether the members of the group order[first..end) have different keys
+    // (for groups too large for the working copy: true, the split tests it).
+    bool keysDiffer(uint32_t first, uint32_t end) const;
+    // Refines the unsorted group whose first member stands at place i by one
+    // doubling step; returns the place past the group.
+    uint32_t refineGroup(uint32_t i);
     // Whether the members of a run whose first member is p already carry
     // `number`, so that the run needs no writes. Inside refine every member
     // of the group being sorted carries its number from before the pass
@@ -124,20 +106,9 @@ private:
     uint32_t* order_ = nullptr;
     uint32_t* group_ = nullptr;
     uint32_t step_ = 0;  // current depth h: key(p) = group[p + h]
-    // During refinement, the flag that marks the first entry of each unsorted
-    // group in `order` (0 outside refine and for very large blocks). Group
-    // starts written by the networks and splits carry it.
-    uint32_t startBit_ = 0;
     // The group number all members of the group now being sorted carried
     // before it was taken up (its end), or 0 outside refine.
     uint32_t knownNumber_ = 0;
-    // Inside refine: whether this pass finds the group starts flagged, and
-    // the members of groups that split in the last pass against all unsorted
-    // members then (when many split, the cursor also asks for the members'
-    // group entries, which the networks and splits then rewrite).
-    bool flagged_ = false;
-    uint64_t splitMembers_ = 0;
-    uint64_t unsortedMembers_ = 0;
     std::vector<Pending> pending_;
     // Working copy of one group being split: (key << 32 | position) per
     // member, so that the partitions of the ternary split read contiguous
