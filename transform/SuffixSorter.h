@@ -14,8 +14,6 @@
 #include <memory>
 #include <vector>
 
-#include "base/Compiler.h"
-
 // Prefix-doubling refinement over arrays owned by the caller: `order` lists
 // the suffixes 0..count-1 of a string of count-1 symbols (count-1 is its end)
 // grouped by their first symbol, and group[p] is the index just past the
