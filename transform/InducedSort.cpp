@@ -31,6 +31,7 @@
 // induced sorting of the reduced string moves it to [m+1, 2m+2), behind its
 // suffix array in [0, m+1), with its buckets from 2m+2 on when they fit.
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cstring>
@@ -77,6 +78,13 @@ constexpr uint32_t kOwnItems = 1u << 14;
 constexpr uint32_t kParallelMinBlock = 1u << 16;
 constexpr uint32_t kStarsPerThread = 1u << 13;
 constexpr uint64_t kMaxStarThreads = 64;
+// The B* suffixes are handed out to the threads in this many chunks per
+// thread. (bench_bwt forwardBwtThreads, wall time, one against two threads
+// on a machine shared with other work, fastest run of each in two sessions:
+// python_10MiB 495 -> 437 and 513 -> 466 ms, cc1plus_10MiB 500 -> 476 and
+// 525 -> 428 ms, corpus_10MiB 557 -> 503 ms. One run per thread cut by B*
+// count balanced worse: python_10MiB 491 -> 458 ms.)
+constexpr uint32_t kStarChunksPerThread = 16;
 // The reduced string's own bucket table, when the array has no room: 1 MiB.
 constexpr uint32_t kOwnBuckets = 1u << 18;
 // The reduced string is sorted by induced sorting when it has at most one
@@ -709,17 +717,23 @@ uint32_t starSortThreads(uint32_t n, uint32_t m, unsigned threads) {
 #endif
 }
 
-// Sorts the parts order[bounds[k]..bounds[k+1]) for k in [first, end) by
-// their substrings, each member's group number going to lim[p/2]. items[0..
-// capacity) is its working copy; when that is short, it takes one of its
-// own.
-StarTally sortStarRange(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim,
-                        const std::vector<uint32_t>& bounds, size_t first, size_t end,
-                        SubstringSort::Item* items, size_t capacity) {
-    // No part has more than its stretch of B* suffixes, so a small block
-    // takes no more than it can use.
-    const uint32_t members = bounds[end] - bounds[first];
-    const uint32_t wanted = std::max(std::min(kOwnItems, members), kInsertionMax + 1);
+// The pairs' parts cut into chunks of about equal numbers of B* suffixes,
+// handed out in order: chunk c is the parts [cuts[c], cuts[c+1]).
+struct StarChunks {
+    std::vector<size_t> cuts;
+    std::atomic<size_t> next{0};
+};
+
+// Sorts the chunks it takes from `chunks` until none is left, part by part,
+// each member's group number going to lim[p/2]. items[0..capacity) is its
+// working copy; when that is short, it takes one of its own.
+StarTally sortStarChunks(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim,
+                         const std::vector<uint32_t>& bounds, StarChunks& chunks, SubstringSort::Item* items,
+                         size_t capacity) {
+    // No part has more than m members, so a small block takes no more than
+    // it can use.
+    const uint32_t m = bounds.back() - 1;
+    const uint32_t wanted = std::max(std::min(kOwnItems, m), kInsertionMax + 1);
     std::unique_ptr<SubstringSort::Item[]> ownItems;
     if (items == nullptr || capacity < wanted) {
         ownItems = std::make_unique_for_overwrite<SubstringSort::Item[]>(wanted);
@@ -729,15 +743,19 @@ StarTally sortStarRange(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t*
     SubstringSort substrings(t, n, order, lim, items, static_cast<uint32_t>(std::min<size_t>(capacity, kMark)));
     StarTally tally;
     uint32_t singles = 0;  // substrings alone in their pair
-    for (size_t k = first; k < end; ++k) {
-        const uint32_t lo = bounds[k];
-        const uint32_t hi = bounds[k + 1];
-        if (hi - lo == 1) {
-            ++singles;
-            lim[order[lo] >> 1] = hi | kMark;
-            order[lo] |= kMark;
-        } else if (hi - lo > 1) {
-            tally.ties |= substrings.sort(lo, hi, 2);
+    for (;;) {
+        const size_t c = chunks.next.fetch_add(1, std::memory_order_relaxed);
+        if (c + 1 >= chunks.cuts.size()) break;
+        for (size_t k = chunks.cuts[c]; k < chunks.cuts[c + 1]; ++k) {
+            const uint32_t lo = bounds[k];
+            const uint32_t hi = bounds[k + 1];
+            if (hi - lo == 1) {
+                ++singles;
+                lim[order[lo] >> 1] = hi | kMark;
+                order[lo] |= kMark;
+            } else if (hi - lo > 1) {
+                tally.ties |= substrings.sort(lo, hi, 2);
+            }
         }
     }
     tally.groups = substrings.groups() + singles;
@@ -747,50 +765,56 @@ StarTally sortStarRange(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t*
 // Sorts every pair's part by the substrings, on `workers` threads. The
 // parts are independent: a part's sort reads the text and the substring
 // ends of its own members and writes only its own places of `order` and
-// its own members' entries of `lim`. So the pairs are cut into `workers`
-// runs of about equal numbers of B* suffixes, each sorted on a thread of
-// its own with its own slice of the working copy (items, sliceItems per
-// thread); the result does not depend on the cut. A run for which no
-// thread can be started is sorted by the calling thread.
+// its own members' entries of `lim`. So the pairs are cut into chunks of
+// about equal numbers of B* suffixes, several per thread, which the threads
+// take in turn as they finish the last (the work per B* suffix differs
+// much between pairs); each thread has its own slice of the working copy
+// (items, sliceItems per thread). The result does not depend on which
+// thread sorts what. Where no thread can be started, the calling thread
+// sorts what is left.
 StarTally sortStarParts(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim,
                         const std::vector<uint32_t>& bounds, SubstringSort::Item* items, size_t sliceItems,
                         uint32_t workers) {
     const size_t parts = bounds.size() - 1;
-    if (workers <= 1) return sortStarRange(t, n, order, lim, bounds, 0, parts, items, sliceItems);
+    StarChunks chunks;
+    if (workers <= 1) {
+        chunks.cuts = {0, parts};
+        return sortStarChunks(t, n, order, lim, bounds, chunks, items, sliceItems);
+    }
 #if MORV_HAVE_THREADS
-    // cuts[w] is the first part of run w: the first part that starts at or
-    // past w/workers of the B* suffixes.
+    // Chunk c starts with the first part that starts at or past c/count of
+    // the B* suffixes.
     const uint32_t m = bounds[parts] - 1;
-    std::vector<size_t> cuts(workers + 1, parts);
-    cuts[0] = 0;
-    for (uint32_t w = 1; w < workers; ++w) {
-        const uint32_t target = 1 + static_cast<uint32_t>(uint64_t{m} * w / workers);
-        cuts[w] = static_cast<size_t>(std::lower_bound(bounds.begin(), bounds.end() - 1, target) -
-                                      bounds.begin());
+    const uint32_t count = workers * kStarChunksPerThread;
+    chunks.cuts.assign(count + 1, parts);
+    chunks.cuts[0] = 0;
+    for (uint32_t c = 1; c < count; ++c) {
+        const uint32_t target = 1 + static_cast<uint32_t>(uint64_t{m} * c / count);
+        chunks.cuts[c] = static_cast<size_t>(std::lower_bound(bounds.begin(), bounds.end() - 1, target) -
+                                             bounds.begin());
     }
     std::vector<StarTally> tallies(workers);
     std::vector<std::exception_ptr> failures(workers);
     auto run = [&](uint32_t w) {
         try {
             SubstringSort::Item* slice = items != nullptr ? items + sliceItems * w : nullptr;
-            tallies[w] = sortStarRange(t, n, order, lim, bounds, cuts[w], cuts[w + 1], slice, sliceItems);
+            tallies[w] = sortStarChunks(t, n, order, lim, bounds, chunks, slice, sliceItems);
         } catch (...) {
             failures[w] = std::current_exception();
         }
     };
     std::vector<std::thread> threads;
     threads.reserve(workers - 1);
-    uint32_t started = 1;
-    for (; started < workers; ++started) {
+    for (uint32_t w = 1; w < workers; ++w) {
         try {
-            threads.emplace_back(run, started);
+            threads.emplace_back(run, w);
         } catch (const std::system_error&) {
             break;
         }
     }
     run(0);
-    for (uint32_t w = started; w < workers; ++w) run(w);
     for (std::thread& thread : threads) thread.join();
+    // A thread that failed left its chunk unsorted; the first failure passes on.
     StarTally tally;
     for (uint32_t w = 0; w < workers; ++w) {
         if (failures[w]) std::rethrow_exception(failures[w]);
@@ -799,7 +823,8 @@ StarTally sortStarParts(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t*
     }
     return tally;
 #else
-    return sortStarRange(t, n, order, lim, bounds, 0, parts, items, sliceItems);
+    chunks.cuts = {0, parts};
+    return sortStarChunks(t, n, order, lim, bounds, chunks, items, sliceItems);
 #endif
 }
 
