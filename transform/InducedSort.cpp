@@ -93,9 +93,6 @@ constexpr uint32_t kInducedReducedMinRepeat = 12;
 // How far ahead the partitions of the multikey quicksort ask for the text
 // and substring ends of the members.
 constexpr uint32_t kSortPrefetchDistance = 32;
-// How far ahead the induced scans ask for the text before the suffixes they
-// are about to meet.
-constexpr uint32_t kScanPrefetchDistance = 32;
 
 // The scans read the array all over; with small pages nearly every read also
 // misses the address translation cache. Large arrays are therefore aligned to
@@ -986,14 +983,7 @@ void induceTypeB(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets
 
     for (uint32_t c0 = 256; c0-- > 0;) {
         const uint32_t lo = bk.start[c0] + bk.a[c0];
-        // The only places of this bucket not written yet are those of its
-        // part (c0, c0) left of where that part is being filled from.
-        const uint32_t* const selfFill = &bk.b[c0 << 8 | c0];
         for (uint32_t k = bk.start[c0 + 1]; k-- > lo;) {
-            if (k >= *selfFill + kScanPrefetchDistance) {
-                const uint32_t ahead = sa[k - kScanPrefetchDistance];
-                MORV_PREFETCH_READ(t + (ahead > 0 ? ahead - 1 : 0));
-            }
             const uint32_t j = sa[k];
             if (j == 0) {
                 sa[k] = ~0u;
@@ -1012,30 +1002,13 @@ void induceTypeB(const uint8_t* t, uint32_t n, uint32_t m, uint32_t* sa, Buckets
 // hands each place k >= 1 with its suffix j to emit(k, j).
 template <class Emit>
 void induceTypeA(const uint8_t* t, uint32_t n, uint32_t* sa, Buckets& bk, Emit&& emit) {
-    // Where each bucket's type-B places begin; they are all written now.
-    uint32_t typeBStart[256];
-    for (uint32_t c = 0; c < 256; ++c) {
-        typeBStart[c] = bk.start[c] + bk.a[c];
-        bk.a[c] = bk.start[c];
-    }
+    for (uint32_t c = 0; c < 256; ++c) bk.a[c] = bk.start[c];
     auto place = [&](uint32_t i) {
         const uint32_t c = t[i];
         sa[bk.a[c]++] = i > 0 && t[i - 1] >= c ? i : ~i;
     };
     place(n - 1);  // induced by the end suffix at place 0
-    uint32_t bucket = 0;  // the first byte of the suffixes at place k
     for (uint32_t k = 1; k <= n; ++k) {
-        while (k >= bk.start[bucket + 1]) ++bucket;
-        // The text of the suffix some places ahead is asked for when that
-        // place is written already: in this bucket's type-B places, or in
-        // its type-A places up to where they are being filled (places in
-        // later buckets are left out).
-        const uint32_t q = k + kScanPrefetchDistance;
-        if (q < bk.start[bucket + 1] && (q < bk.a[bucket] || q >= typeBStart[bucket])) {
-            const uint32_t e = sa[q];
-            const uint32_t ahead = e & kMark ? ~e : e;
-            MORV_PREFETCH_READ(t + (ahead >= 2 ? ahead - 2 : 0));
-        }
         const uint32_t x = sa[k];
         if (x & kMark) {
             emit(k, ~x);
