@@ -705,7 +705,8 @@ struct StarTally {
 uint32_t starSortThreads(uint32_t n, uint32_t m, unsigned threads) {
 #if MORV_HAVE_THREADS
     if (n < kParallelMinBlock || threads <= 1) return 1;
-    return static_cast<uint32_t>(std::min<uint64_t>({threads, kMaxStarThreads, m / kStarsPerThread + 1}));
+    return static_cast<uint32_t>(
+        std::min<uint64_t>({threads, kMaxStarThreads, m / kStarsPerThread + 1}));
 #else
     (void)n;
     (void)m;
@@ -725,8 +726,8 @@ struct StarChunks {
 // each member's group number going to lim[p/2]. items[0..capacity) is its
 // working copy; when that is short, it takes one of its own.
 StarTally sortStarChunks(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim,
-                         const std::vector<uint32_t>& bounds, StarChunks& chunks, SubstringSort::Item* items,
-                         size_t capacity) {
+                         const std::vector<uint32_t>& bounds, StarChunks& chunks,
+                         SubstringSort::Item* items, size_t capacity) {
     // No part has more than m members, so a small block takes no more than
     // it can use.
     const uint32_t m = bounds.back() - 1;
@@ -737,7 +738,8 @@ StarTally sortStarChunks(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t
         items = ownItems.get();
         capacity = wanted;
     }
-    SubstringSort substrings(t, n, order, lim, items, static_cast<uint32_t>(std::min<size_t>(capacity, kMark)));
+    SubstringSort substrings(t, n, order, lim, items,
+                             static_cast<uint32_t>(std::min<size_t>(capacity, kMark)));
     StarTally tally;
     uint32_t singles = 0;  // substrings alone in their pair
     for (;;) {
@@ -770,8 +772,8 @@ StarTally sortStarChunks(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t
 // thread sorts what. Where no thread can be started, the calling thread
 // sorts what is left.
 StarTally sortStarParts(const uint8_t* t, uint32_t n, uint32_t* order, uint32_t* lim,
-                        const std::vector<uint32_t>& bounds, SubstringSort::Item* items, size_t sliceItems,
-                        uint32_t workers) {
+                        const std::vector<uint32_t>& bounds, SubstringSort::Item* items,
+                        size_t sliceItems, uint32_t workers) {
     const size_t parts = bounds.size() - 1;
     StarChunks chunks;
     if (workers <= 1) {
