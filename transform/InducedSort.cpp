@@ -79,11 +79,10 @@ constexpr uint32_t kParallelMinBlock = 1u << 16;
 constexpr uint32_t kStarsPerThread = 1u << 13;
 constexpr uint64_t kMaxStarThreads = 64;
 // The B* suffixes are handed out to the threads in this many chunks per
-// thread. (bench_bwt forwardBwtThreads, wall time, one against two threads
-// on a machine shared with other work, fastest run of each in two sessions:
-// python_10MiB 495 -> 437 and 513 -> 466 ms, cc1plus_10MiB 500 -> 476 and
-// 525 -> 428 ms, corpus_10MiB 557 -> 503 ms. One run per thread cut by B*
-// count balanced worse: python_10MiB 491 -> 458 ms.)
+// thread. (bench_bwt forwardBwtThreads, wall time, one against two threads,
+// median of three runs on a quiet machine: python_10MiB 507 -> 444 ms,
+// cc1plus_10MiB 513 -> 427 ms, corpus_10MiB 560 -> 511 ms. One run per
+// thread cut by B* count balanced worse: python_10MiB 491 -> 458 ms.)
 constexpr uint32_t kStarChunksPerThread = 16;
 // The reduced string's own bucket table, when the array has no room: 1 MiB.
 constexpr uint32_t kOwnBuckets = 1u << 18;
