@@ -37,14 +37,15 @@ struct Block {
     uint32_t index = 0;
 };
 
-void runForward(benchmark::State& state, const Block* block) {
+// threads: as many as forwardBwt may use.
+void runForward(benchmark::State& state, const Block* block, unsigned threads) {
     Bytes work(block->data.size());
     const uint32_t n = static_cast<uint32_t>(work.size());
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(work.data(), block->data.data(), n);
         state.ResumeTiming();
-        benchmark::DoNotOptimize(forwardBwt(work.data(), n));
+        benchmark::DoNotOptimize(forwardBwt(work.data(), n, threads));
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
@@ -173,8 +174,18 @@ int main(int argc, char** argv) {
     const auto blocks = makeBlocks();
     for (const auto& b : blocks) {
         Block* block = b.get();
-        benchmark::RegisterBenchmark(("forwardBwt/" + block->name).c_str(), runForward, block)
+        benchmark::RegisterBenchmark(("forwardBwt/" + block->name).c_str(), runForward, block, 1u)
             ->Unit(benchmark::kMillisecond);
+        if (block->data.size() == kFullBlock) {
+            // One block on one and on two threads, in wall time.
+            for (const unsigned threads : {1u, 2u}) {
+                benchmark::RegisterBenchmark(
+                    ("forwardBwtThreads/" + block->name + "/threads:" + std::to_string(threads)).c_str(),
+                    runForward, block, threads)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
 #ifdef MORV_HAVE_DIVSUFSORT
         benchmark::RegisterBenchmark(("divbwt/" + block->name).c_str(), runDivbwt, block)
             ->Unit(benchmark::kMillisecond);

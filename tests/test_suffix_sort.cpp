@@ -92,6 +92,21 @@ std::vector<uint32_t> doublingReference(const Bytes& t) {
     return sa;
 }
 
+// A generated block of one of the kinds named in the tables below.
+Bytes blockOfKind(const std::string& kind, uint64_t seed, size_t n) {
+    if (kind == "random") return testdata::randomBytes(seed, n);
+    if (kind == "skewed2") return testdata::skewedBytes(seed, n, 2);
+    if (kind == "skewed5") return testdata::skewedBytes(seed, n, 5);
+    if (kind == "periodic")
+        return testdata::repeatedPattern(testdata::skewedBytes(seed, 1 + seed % 300, 4), n);
+    if (kind == "runs") return testdata::runsBytes(seed, n, 3, 40);
+    if (kind == "text") return testdata::textLike(seed, n);
+    if (kind == "fibonacci") return testdata::fibonacciString(n);
+    if (kind == "ab") return testdata::repeatedPattern(Bytes{'a', 'b'}, n);
+    ADD_FAILURE() << "no block kind " << kind;
+    return {};
+}
+
 std::vector<uint32_t> descending(uint32_t n) {
     std::vector<uint32_t> v(n);
     for (uint32_t k = 0; k < n; ++k) v[k] = n - 1 - k;
@@ -223,18 +238,8 @@ TEST(SuffixArrayReference, LongBlocksAgainstDoublingReference) {
                         {"random", 12345},    {"periodic", 4097}};
     uint64_t seed = 900;
     for (const Row& row : rows) {
-        const std::string kind = row.kind;
-        Bytes t;
-        if (kind == "random") t = testdata::randomBytes(seed, row.n);
-        if (kind == "skewed2") t = testdata::skewedBytes(seed, row.n, 2);
-        if (kind == "skewed5") t = testdata::skewedBytes(seed, row.n, 5);
-        if (kind == "periodic")
-            t = testdata::repeatedPattern(testdata::skewedBytes(seed, 1 + seed % 300, 4), row.n);
-        if (kind == "runs") t = testdata::runsBytes(seed, row.n, 3, 40);
-        if (kind == "text") t = testdata::textLike(seed, row.n);
-        if (kind == "fibonacci") t = testdata::fibonacciString(row.n);
-        ++seed;
-        ASSERT_EQ(sortedSuffixes(t), doublingReference(t)) << kind << " n=" << row.n;
+        const Bytes t = blockOfKind(row.kind, seed++, row.n);
+        ASSERT_EQ(sortedSuffixes(t), doublingReference(t)) << row.kind << " n=" << row.n;
     }
 }
 
@@ -409,5 +414,33 @@ TEST(SuffixSorterTake, TransformMatchesSuffixArray) {
         Bytes block = t;
         EXPECT_EQ(bwtInPlace(block.data(), n), expectedIndex) << "seed " << seed;
         EXPECT_EQ(block, expected) << "seed " << seed;
+    }
+}
+
+// The substring sort shared by several threads gives the same suffix array
+// and transform as one thread: on blocks whose B* suffixes spread over many
+// pairs, crowd into a few ("ab": all in one, so most threads get nothing),
+// tie (periodic: the reduced string is sorted after the threads end), and
+// with more threads asked for than the block has work for.
+TEST(SuffixSorterThreads, SameResultForAnyThreadCount) {
+    struct Row {
+        const char* kind;
+        size_t n;
+        unsigned threads;
+    };
+    const Row rows[] = {{"text", 300000, 2},     {"random", 200000, 3}, {"skewed5", 150000, 4},
+                        {"periodic", 200000, 2}, {"ab", 100000, 2},     {"runs", 120000, 64},
+                        {"text", 65536, 2}};
+    uint64_t seed = 40;
+    for (const Row& row : rows) {
+        const Bytes t = blockOfKind(row.kind, seed++, row.n);
+        const uint32_t n = static_cast<uint32_t>(t.size());
+        Bytes alone = t;
+        const uint32_t aloneIndex = bwtInPlace(alone.data(), n, 1);
+        Bytes shared = t;
+        EXPECT_EQ(bwtInPlace(shared.data(), n, row.threads), aloneIndex) << row.kind << " n=" << n;
+        EXPECT_EQ(shared, alone) << row.kind << " n=" << n << " threads=" << row.threads;
+        EXPECT_EQ(suffixArrayOf(t.data(), n, row.threads), suffixArrayOf(t.data(), n, 1))
+            << row.kind << " n=" << n << " threads=" << row.threads;
     }
 }

@@ -23,12 +23,12 @@
 #include "transform/BwtInverseFast.h"
 #endif
 
-uint32_t forwardBwt(uint8_t* data, uint32_t n) {
+uint32_t forwardBwt(uint8_t* data, uint32_t n, unsigned threads) {
     if (n == 0) return 0;
     Settings& s = settings();
-    if (!s.suffixesOutput && !s.suffixArrayOutput) return bwtInPlace(data, n);
+    if (!s.suffixesOutput && !s.suffixArrayOutput) return bwtInPlace(data, n, threads);
 
-    const std::vector<uint32_t> sa = suffixArrayOf(data, n);
+    const std::vector<uint32_t> sa = suffixArrayOf(data, n, threads);
     if (s.suffixesOutput) {
         writeSuffixListing(s.suffixesStream, data, n, sa.data(), s.suffixesOutputMaxSize);
     }

@@ -20,31 +20,6 @@ namespace {
 constexpr uint32_t kRun = SuffixSorter::SortedRun;
 constexpr uint32_t kLengthMask = SuffixSorter::RunLengthMask;
 
-// The refinement passes are bound by scattered reads of group numbers. A
-// cursor runs ahead of the scan through `order` and asks for the lines the
-// scan will need; these are its reaches, in entries of `order`. In the first
-// pass it asks for the group entry and the key of every member (the group
-// entry gives a group's end); in later passes, where group starts are
-// flagged, for the keys alone, so it can reach further.
-constexpr uint32_t kPrefetchDistance = 96;
-constexpr uint32_t kFlaggedPrefetchDistance = 160;
-// Blocks up to this many entries are refined without the cursor, and sorted
-// and taken without any hints: their arrays mostly stay in the caches, and
-// there the hints only cost.
-constexpr uint32_t kRefinePrefetchMinBlock = 1u << 18;
-// When more than 1/this of the unsorted members were in groups that split
-// in the last pass, the cursor asks for the members' group entries as well:
-// the networks and splits rewrite them.
-constexpr uint64_t kSplitShareForHints = 4;
-// Flag on the first entry of an unsorted group in `order` during the
-// refinement passes after the first. Used for blocks of fewer than 2^30
-// entries, whose positions leave bit 30 free.
-constexpr uint32_t kGroupStart = 0x40000000u;
-constexpr uint32_t kGroupStartLimit = kGroupStart;
-// How far the refinement scan reads on in `order` for the next group start
-// before it takes a long group's end from its group entry instead.
-constexpr uint32_t kGroupEndScan = 64;
-
 // Groups of up to this many members are split in a working copy of their
 // keys and positions: 8 bytes per member, and as much again for the
 // partitions, so 256 KiB at most.
@@ -52,22 +27,11 @@ constexpr uint32_t kScratchEntries = 1u << 14;
 // The working copy starts with room for this many members.
 constexpr uint32_t kScratchMinEntries = 1u << 10;
 // Parts of a split in the working copy from this size on are partitioned
-// without branches; shorter ones in place.
+// without branches; shorter ones in place. (bench_bwt forwardBwt against the
+// in-place split for every part, interleaved, fastest run of each:
+// python_10MiB 537 -> 504 ms, cc1plus_10MiB 547 -> 496 ms; corpus_10MiB,
+// whose reduced string is mostly sorted by induced sorting, unchanged.)
 constexpr uint32_t kBranchFreeMin = 16;
-// How far ahead the copying of a group's keys, and the writing of its new
-// group numbers, ask for the lines they need.
-constexpr uint32_t kGatherPrefetchDistance = 64;
-
-// Ternary splits in place of groups too large for the working copy ask for
-// the keys a few entries ahead of both moving ends.
-constexpr int32_t kSplitPrefetchDistance = 16;
-// Parts of such a split larger than this still ask for their keys ahead
-// after the first partition: their keys no longer fit in the second-level
-// cache.
-constexpr uint32_t kSplitPrefetchAlways = 1u << 15;
-// In blocks up to this size the arrays mostly stay in the caches, and asking
-// for keys ahead costs more than it saves.
-constexpr uint32_t kSplitPrefetchMinBlock = 1u << 19;
 
 // The fixed sorting networks for m = 2, 3 and 4 places: exchange(a, b)
 // compare-exchanges places a < b of the stretch.
@@ -96,19 +60,15 @@ inline void runNetwork(uint32_t m, Exchange exchange) {
 
 // The in-place three-way partition of a[lo..hi) around `pivot`, a key that
 // occurs in it, with keyOf(element) giving an element's key. Returns (lt, eq):
-// [lo, lt) below the pivot, [lt, eq) equal, [eq, hi) above. hintFront(i) and
-// hintBack(i) are called before the element at i is read from the front or
-// the back, so a caller can ask for its key early.
-template <typename Element, typename KeyOf, typename HintFront, typename HintBack>
+// [lo, lt) below the pivot, [lt, eq) equal, [eq, hi) above.
+template <typename Element, typename KeyOf>
 std::pair<uint32_t, uint32_t> partitionAroundPivot(Element* a, uint32_t lo, uint32_t hi, uint32_t pivot,
-                                                   KeyOf keyOf, HintFront hintFront, HintBack hintBack) {
+                                                   KeyOf keyOf) {
     // Phase one: find the first element equal to the pivot, moving larger
     // ones to the back as they are met.
     uint32_t lt = lo;
     uint32_t gt = hi - 1;
     for (;;) {
-        hintFront(lt);
-        hintBack(gt);
         const uint32_t k = keyOf(a[lt]);
         if (k < pivot) {
             ++lt;
@@ -122,11 +82,9 @@ std::pair<uint32_t, uint32_t> partitionAroundPivot(Element* a, uint32_t lo, uint
     uint32_t eq = lt + 1;
     // Phase two: [lo,lt) < pivot, [lt,eq) = pivot, [eq,gt] open, (gt,hi) > pivot.
     for (;;) {
-        hintBack(gt);
         uint32_t k = keyOf(a[gt]);
         while (k > pivot) {
             --gt;
-            hintBack(gt);
             k = keyOf(a[gt]);
         }
         if (k < pivot) {
@@ -159,170 +117,68 @@ void SuffixSorter::attach(uint32_t* order, uint32_t* group, uint32_t count) {
 }
 
 void SuffixSorter::refine(uint32_t step) {
-    const uint32_t n = count_;
-    uint64_t h = step;
-    // From the second pass on, the first entry of every unsorted group carries
-    // kGroupStart, so a group's end is found by reading on in `order` to the
-    // next flagged entry or marker instead of by a scattered read of the
-    // first member's group number. The first pass reads the group numbers and
-    // sets the flags; the flags vanish with the last group, so nothing of
-    // them is left when refine returns. Blocks of 2^30 entries or more, whose
-    // positions need bit 30, keep reading the group numbers.
-    const uint32_t startBit = n <= kGroupStartLimit ? kGroupStart : 0;
-    const uint32_t boundary = kRun | startBit;
-    bool flagged = false;
-    // Members of groups that split in the last pass, and all unsorted
-    // members then: when many groups split, the cursor also asks for the
-    // members' group entries, which the networks and splits then rewrite.
-    uint64_t splitMembers = 0;
-    uint64_t unsortedMembers = 0;
-    while (order_[0] != kRun + n) {
-        // Unsorted members p satisfy p + h <= N, so while any group is left
-        // h < n; the last pass, which only merges markers, reads no keys.
+    // Unsorted members p satisfy p + h <= N, so while any group is left
+    // h < n; the last pass, which only merges markers, reads no keys.
+    for (uint64_t h = step; order_[0] != kRun + count_; h *= 2) {
         step_ = static_cast<uint32_t>(h);
-        startBit_ = startBit;
-        // The pass is bound by random reads of group numbers: a cursor runs
-        // ahead of the scan and asks for the key of every member it meets
-        // (and, while the group starts are not flagged, its group entry), so
-        // the reads of the next groups overlap.
-        uint32_t ahead = 0;
-        // Small blocks stay in the caches, and there the cursor only costs.
-        const uint64_t keyLimit = n > h ? n - h : 0;
-        const uint32_t* keys = group_ + h;
-        const bool groupHints = !flagged || splitMembers * kSplitShareForHints > unsortedMembers;
-        const uint32_t reach = groupHints ? kPrefetchDistance : kFlaggedPrefetchDistance;
-        const uint32_t prefetchDistance = n > kRefinePrefetchMinBlock ? reach : 0;
-        splitMembers = 0;
-        unsortedMembers = 0;
-        uint32_t i = 0;
-        while (i < n) {
-            const uint32_t entry = order_[i];
-            if (isRun(entry)) {
-                // Merge this sorted stretch with the ones right after it.
-                uint32_t j = i + (entry & kLengthMask);
-                while (j < n && isRun(order_[j])) j += order_[j] & kLengthMask;
-                order_[i] = kRun + (j - i);
-                i = j;
-                continue;
-            }
-            if (ahead < i) ahead = i;
-            const uint32_t aheadLimit = std::min(n, i + prefetchDistance);
-            if (!groupHints) {
-                // The common case: keys only. Every entry that is not a marker
-                // is a member of an unsorted group, whose key lies inside
-                // `group`.
-                while (ahead < aheadLimit) {
-                    const uint32_t e = order_[ahead];
-                    if (isRun(e)) {
-                        ahead += e & kLengthMask;
-                        continue;
-                    }
-                    MORV_PREFETCH_READ(keys + (e & ~startBit));
-                    ++ahead;
-                }
-            } else {
-                // Group entries as well: in the first pass they give the
-                // group ends, later they are what the splits rewrite. (In the
-                // first pass an unmarked entry may also be a sorted place,
-                // left so by the initial sort by the first byte, whose key
-                // may lie past the end.)
-                while (ahead < aheadLimit) {
-                    const uint32_t e = order_[ahead];
-                    if (isRun(e)) {
-                        ahead += e & kLengthMask;
-                        continue;
-                    }
-                    const uint32_t p = e & ~startBit;
-                    MORV_PREFETCH_READ(group_ + p);
-                    if (p < keyLimit) MORV_PREFETCH_READ(keys + p);
-                    ++ahead;
-                }
-            }
-            const uint32_t first = entry & ~startBit;
-            uint32_t end = 0;
-            bool split = false;
-            bool checked = false;
-            if (flagged) {
-                // (A flagged entry starts a group of two or more members, so
-                // its key lies inside `group`.)
-                const uint32_t k0 = keys[first];
-                // Read on to the next flagged entry or marker, comparing the
-                // members' keys on the way. Past a few members the group's
-                // own entry is cheaper than reading on through a long group.
-                const uint32_t scanLimit = std::min(n, i + kGroupEndScan);
-                uint32_t differ = 0;
-                uint32_t k = i + 1;
-                for (; k < scanLimit; ++k) {
-                    const uint32_t e = order_[k];
-                    if ((e & boundary) != 0) break;
-                    differ |= keys[e] ^ k0;
-                }
-                if (k < n && (order_[k] & boundary) == 0) {
-                    end = group_[first];
-                } else {
-                    end = k;
-                    split = differ != 0;
-                    checked = true;
-                }
-            } else {
-                end = group_[first];
-            }
-            assert(end > i && end <= n);
-            if (end - i == 1) {
-                order_[i] = kRun + 1;
-                i = end;
-                continue;
-            }
-            unsortedMembers += end - i;
-            if (!checked) {
-                // Whether members have different keys. Groups too large for
-                // the working copy count as splitting: the split makes this
-                // test.
-                const uint32_t k0 = keys[first];
-                if (end - i <= 4) {
-                    uint32_t differ = 0;
-                    for (uint32_t k = i + 1; k < end; ++k) differ |= keys[order_[k]] ^ k0;
-                    split = differ != 0;
-                } else if (end - i <= kScratchEntries) {
-                    uint32_t k = i + 1;
-                    while (k < end && keys[order_[k]] == k0) ++k;
-                    split = k != end;
-                } else {
-                    split = true;
-                }
-            }
-            if (!split) {
-                // The common case in the later passes: the members all have
-                // the same key, the group does not split and its number (end)
-                // stands; the networks and the split would change nothing.
-                if (!flagged) order_[i] = first | startBit;
-                i = end;
-                continue;
-            }
-            splitMembers += end - i;
-            if (end - i == 2) {
-                // The pair network, written out: a pair that splits becomes
-                // two sorted places under one marker.
-                const uint32_t second = order_[i + 1];
-                const bool inOrder = keys[first] < keys[second];
-                group_[inOrder ? first : second] = i + 1;
-                group_[inOrder ? second : first] = i + 2;
-                order_[i] = kRun + 2;
-                i = end;
-                continue;
-            }
-            // The group is sorted with its first entry a plain position; the
-            // networks and the split flag the starts of the groups they leave.
-            order_[i] = first;
-            knownNumber_ = end;
-            sortRange(i, end);
-            knownNumber_ = 0;
-            i = end;
-        }
-        flagged = startBit != 0;
-        h *= 2;
+        refinePass();
     }
-    startBit_ = 0;
+}
+
+void SuffixSorter::refinePass() {
+    uint32_t i = 0;
+    while (i < count_) i = isRun(order_[i]) ? mergeSortedRuns(i) : refineGroup(i);
+}
+
+uint32_t SuffixSorter::mergeSortedRuns(uint32_t i) {
+    const uint32_t n = count_;
+    uint32_t j = i + (order_[i] & kLengthMask);
+    while (j < n && isRun(order_[j])) j += order_[j] & kLengthMask;
+    order_[i] = kRun + (j - i);
+    return j;
+}
+
+bool SuffixSorter::keysDiffer(uint32_t first, uint32_t end) const {
+    const uint32_t k0 = key(order_[first]);
+    if (end - first <= 4) {
+        uint32_t differ = 0;
+        for (uint32_t k = first + 1; k < end; ++k) differ |= key(order_[k]) ^ k0;
+        return differ != 0;
+    }
+    // Groups too large for the working copy count as splitting: the split
+    // makes this test.
+    if (end - first > kScratchEntries) return true;
+    uint32_t k = first + 1;
+    while (k < end && key(order_[k]) == k0) ++k;
+    return k != end;
+}
+
+uint32_t SuffixSorter::refineGroup(uint32_t i) {
+    const uint32_t first = order_[i];
+    const uint32_t end = group_[first];
+    assert(end > i && end <= count_);
+    if (end - i == 1) {
+        order_[i] = kRun + 1;
+        return end;
+    }
+    // The common case in the later passes: the members all have the same
+    // key, the group does not split and its number (end) stands; the
+    // networks and the split would change nothing.
+    if (!keysDiffer(i, end)) return end;
+    if (end - i == 2) {
+        // The pair network, written out: a pair that splits becomes two
+        // sorted places under one marker.
+        const uint32_t second = order_[i + 1];
+        const bool inOrder = key(first) < key(second);
+        group_[inOrder ? first : second] = i + 1;
+        group_[inOrder ? second : first] = i + 2;
+        order_[i] = kRun + 2;
+        return end;
+    }
+    knownNumber_ = end;
+    sortRange(i, end);
+    knownNumber_ = 0;
+    return end;
 }
 
 void SuffixSorter::sortRange(uint32_t first, uint32_t end) {
@@ -365,7 +221,6 @@ void SuffixSorter::finishEqual(uint32_t lt, uint32_t eq) {
     if (!keepsNumber(order_[lt], eq)) {
         for (uint32_t k = lt; k < eq; ++k) group_[order_[k]] = eq;
     }
-    order_[lt] |= startBit_;
 }
 
 // The order of work of the ternary split, on `order` or on the working
@@ -421,40 +276,9 @@ void SuffixSorter::splitGroup(uint32_t first, uint32_t end) {
             return;
         }
     }
-    bool firstPartition = true;
-    auto partition = [&](uint32_t lo, uint32_t hi) {
+    auto partition = [this](uint32_t lo, uint32_t hi) {
         const uint32_t pivot = key(order_[lo + (hi - lo) / 2]);
-
-        // Keys are read in a scattered order; for large stretches the
-        // entries a few steps ahead of both moving ends are asked for early.
-        // The place asked for is clamped into the stretch, which costs
-        // less than testing it and keeps every read inside `order`.
-        // Once the first partition has read every key of the group, the
-        // parts below it find their keys in the cache unless the group
-        // is too large to stay there.
-        const bool hinted = count_ > kSplitPrefetchMinBlock && hi - lo > 2 * kSplitPrefetchDistance &&
-                            (firstPartition || hi - lo > kSplitPrefetchAlways);
-        firstPartition = false;
-        const uint32_t lastPlace = hi - 1;
-        auto hint = [this, lo, lastPlace](uint32_t at, int32_t ahead) {
-            uint32_t k;
-            if (ahead >= 0) {
-                k = std::min(at + static_cast<uint32_t>(ahead), lastPlace);
-            } else {
-                const uint32_t back = static_cast<uint32_t>(-ahead);
-                k = at >= lo + back ? at - back : lo;
-            }
-            MORV_PREFETCH_READ(group_ + order_[k] + step_);
-        };
-
-        auto hintFront = [&](uint32_t at) {
-            if (hinted) hint(at, kSplitPrefetchDistance);
-        };
-        auto hintBack = [&](uint32_t at) {
-            if (hinted) hint(at, -kSplitPrefetchDistance);
-        };
-        return partitionAroundPivot(
-            order_, lo, hi, pivot, [this](uint32_t p) { return key(p); }, hintFront, hintBack);
+        return partitionAroundPivot(order_, lo, hi, pivot, [this](uint32_t p) { return key(p); });
     };
     runSplits(
         first, end, partition, [this](uint32_t lo, uint32_t hi) { sortSmall(lo, hi); },
@@ -472,8 +296,7 @@ void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
         scratch_ = std::make_unique_for_overwrite<uint64_t[]>(size_t{2} * scratchEntries_);
     }
     uint64_t* const elems = scratch_.get();
-    // Every key is read once, in the order of the members; the key of a
-    // member some places ahead is asked for early. All keys of the group are
+    // Every key is read once, in the order of the members. All keys of the group are
     // taken before any of its members gets a new number, so the split
     // compares one consistent set of group numbers: a key that points into
     // this very group reads the group's old number, which ranks it correctly
@@ -481,7 +304,6 @@ void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
     // for the next pass.
     const uint32_t* keys = group_ + step_;
     const uint32_t* members = order_ + first;
-    const uint32_t hinted = size > kGatherPrefetchDistance ? size - kGatherPrefetchDistance : 0;
     // Also counted: places where the key rises or falls from one member to
     // the next. Blocks made of long repeats often give groups whose keys
     // already stand in order.
@@ -489,7 +311,6 @@ void SuffixSorter::splitInScratch(uint32_t first, uint32_t end) {
     uint32_t falls = 0;
     uint32_t previous = keys[members[0]];
     for (uint32_t k = 0; k < size; ++k) {
-        if (k < hinted) MORV_PREFETCH_READ(keys + members[k + kGatherPrefetchDistance]);
         const uint32_t p = members[k];
         const uint32_t kk = keys[p];
         rises += kk > previous;
@@ -567,10 +388,8 @@ void SuffixSorter::splitKeys(uint64_t* elems, uint32_t size) {
         } else {
             // A short part: the in-place split, whose branches cost less
             // here than the copies of the other way.
-            auto noHint = [](uint32_t) {};
             const auto [lt, eq] = partitionAroundPivot(
-                elems, lo, hi, pivot, [](uint64_t e) { return static_cast<uint32_t>(e >> 32); }, noHint,
-                noHint);
+                elems, lo, hi, pivot, [](uint64_t e) { return static_cast<uint32_t>(e >> 32); });
             below = lt - lo;
             equal = eq - lt;
         }
@@ -582,21 +401,17 @@ void SuffixSorter::splitKeys(uint64_t* elems, uint32_t size) {
 // Takes over a split group from the working copy, now ordered by key: runs
 // of one key become sorted places, runs of several new groups, each maximal
 // stretch of sorted places gets one marker. The group numbers are written
-// from left to right with the lines asked for a few members ahead.
+// from left to right.
 void SuffixSorter::finishFromScratch(uint32_t first, uint32_t size) {
     const uint64_t* elems = scratch_.get();
     auto posAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i]); };
     auto keyAt = [elems](uint32_t i) { return static_cast<uint32_t>(elems[i] >> 32); };
-    const uint32_t hinted = size > kGatherPrefetchDistance ? size - kGatherPrefetchDistance : 0;
     uint32_t sortedStart = size;  // size: not inside a stretch of sorted places
     uint32_t i = 0;
     while (i < size) {
         const uint32_t k = keyAt(i);
         uint32_t j = i + 1;
         while (j < size && keyAt(j) == k) ++j;
-        for (uint32_t t = i; t < j && t < hinted; ++t) {
-            MORV_PREFETCH_WRITE(group_ + posAt(t + kGatherPrefetchDistance));
-        }
         if (j - i == 1) {
             group_[posAt(i)] = first + i + 1;
             if (sortedStart == size) sortedStart = i;
@@ -607,7 +422,6 @@ void SuffixSorter::finishFromScratch(uint32_t first, uint32_t size) {
             }
             const uint32_t number = first + j;
             for (uint32_t t = i; t < j; ++t) order_[first + t] = posAt(t);
-            order_[first + i] |= startBit_;
             // A run that keeps the number its members had needs no writes.
             if (!keepsNumber(posAt(i), number)) {
                 for (uint32_t t = i; t < j; ++t) group_[posAt(t)] = number;
@@ -622,10 +436,7 @@ void SuffixSorter::finishFromScratch(uint32_t first, uint32_t size) {
 // (runs of one key) or new groups (runs of several), with one marker per
 // maximal stretch of sorted places.
 void SuffixSorter::finishSorted(uint32_t first, uint32_t m, const uint32_t* pos, const uint32_t* keys) {
-    if (keys[0] == keys[m - 1] && keepsNumber(pos[0], first + m)) {  // unchanged group
-        order_[first] |= startBit_;
-        return;
-    }
+    if (keys[0] == keys[m - 1] && keepsNumber(pos[0], first + m)) return;  // unchanged group
     uint32_t sortedStart = m;  // m: not inside a sorted stretch
     uint32_t i = 0;
     while (i < m) {
@@ -643,7 +454,6 @@ void SuffixSorter::finishSorted(uint32_t first, uint32_t m, const uint32_t* pos,
             if (!keepsNumber(pos[i], first + j)) {
                 for (uint32_t t = i; t < j; ++t) group_[pos[t]] = first + j;
             }
-            order_[first + i] |= startBit_;
         }
         i = j;
     }
@@ -663,10 +473,7 @@ void SuffixSorter::sortNetworked(uint32_t first) {
         keys[k] = key(pos[k]);
         differ |= keys[k] ^ keys[0];
     }
-    if (differ == 0 && keepsNumber(pos[0], first + M)) {
-        order_[first] |= startBit_;
-        return;
-    }
+    if (differ == 0 && keepsNumber(pos[0], first + M)) return;
     runNetwork(M, [&pos, &keys](uint32_t a, uint32_t b) {
         if (keys[a] > keys[b]) {
             std::swap(keys[a], keys[b]);

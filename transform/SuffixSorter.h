@@ -14,8 +14,6 @@
 #include <memory>
 #include <vector>
 
-#include "base/Compiler.h"
-
 // Prefix-doubling refinement over arrays owned by the caller: `order` lists
 // the suffixes 0..count-1 of a string of count-1 symbols (count-1 is its end)
 // grouped by their first symbol, and group[p] is the index just past the
@@ -24,11 +22,6 @@
 // a working copy of at most 256 KiB for splitting one group and a stack of
 // pending parts; no per-suffix objects. count must be below 2^31, since
 // positions, group numbers and run lengths share the 32-bit entries.
-//
-// Inside refine, from its second pass on, the first entry of every unsorted
-// group in `order` also carries bit 30 (counts below 2^30), so that a pass
-// finds group ends without reading group numbers. No flag is left once
-// refine returns.
 class SuffixSorter {
 public:
     // Bit 31 of an `order` entry marks the start of a stretch of sorted places;
@@ -77,6 +70,17 @@ private:
     };
 
     uint32_t key(uint32_t p) const { return group_[p + step_]; }
+    // One doubling pass over `order` at the current step.
+    void refinePass();
+    // order[i] starts a sorted stretch: merges it with the stretches right
+    // after it under one marker and returns the place past them.
+    uint32_t mergeSortedRuns(uint32_t i);
+    // Whether the members of the group order[first..end) have different keys
+    // (for groups too large for the working copy: true, the split tests it).
+    bool keysDiffer(uint32_t first, uint32_t end) const;
+    // Refines the unsorted group whose first member stands at place i by one
+    // doubling step; returns the place past the group.
+    uint32_t refineGroup(uint32_t i);
     // Whether the members of a run whose first member is p already carry
     // `number`, so that the run needs no writes. Inside refine every member
     // of the group being sorted carries its number from before the pass
@@ -100,10 +104,6 @@ private:
     uint32_t* order_ = nullptr;
     uint32_t* group_ = nullptr;
     uint32_t step_ = 0;  // current depth h: key(p) = group[p + h]
-    // During refinement, the flag that marks the first entry of each unsorted
-    // group in `order` (0 outside refine and for very large blocks). Group
-    // starts written by the networks and splits carry it.
-    uint32_t startBit_ = 0;
     // The group number all members of the group now being sorted carried
     // before it was taken up (its end), or 0 outside refine.
     uint32_t knownNumber_ = 0;
@@ -118,12 +118,15 @@ private:
 
 // The sorted suffix positions of text[0..n), the end suffix left out: result[k]
 // is the start of the k-th smallest suffix. Requires 1 <= n < 2^31. The caller
-// owns the result; text is not changed. Throws only std::bad_alloc.
-std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n);
+// owns the result; text is not changed. Up to `threads` threads (1: the
+// calling thread alone) share the B* substring sort of blocks of 64 KiB or
+// more; the result is the same for any number. Throws only std::bad_alloc.
+std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned threads = 1);
 
 // Replaces text[0..n) in place by its Burrows–Wheeler transform and returns
 // the first suffix index (0 <= index < n). Requires 1 <= n < 2^31. No suffix
 // array is built: the last induced scan writes the transform. Memory: one
 // array of n+2 32-bit entries and bucket tables of 513 KiB (with the
-// refinement's working copy, under 1 MiB). Throws only std::bad_alloc.
-uint32_t bwtInPlace(uint8_t* text, uint32_t n);
+// refinement's working copy, under 1 MiB; each further thread adds at most
+// 256 KiB). `threads` as for suffixArrayOf. Throws only std::bad_alloc.
+uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads = 1);
