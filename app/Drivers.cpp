@@ -264,8 +264,9 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
     const unsigned atOnce = blocksAtOnce(threads, blockCount, blockSize);
     std::vector<Slot> slots(atOnce == 1 ? 1 : atOnce + 1);
     WorkerPool pool(atOnce == 1 ? 0 : atOnce);  // after the slots: joined before they go
-    // A one-block input gives its suffix sort the threads no other block takes.
-    const unsigned sortThreads = blockCount == 1 ? std::max(1u, threads) : 1;
+    // Threads that no block takes go to the blocks' suffix sorts: all of
+    // them to a one-block input.
+    const unsigned sortThreads = std::max(1u, threads / atOnce);
 
     uint32_t done = 0;  // bytes read
     uint32_t readBlocks = 0;

@@ -49,7 +49,8 @@ void checkDiagnosticFiles();
 //
 // threads: the processors the run may use. Up to that many blocks are coded
 // side by side (fewer when memory is short or a diagnostic file is written;
-// see blocksAtOnce), and a one-block input gives them to its suffix sort.
+// see blocksAtOnce); the threads no block takes go to the blocks' suffix
+// sorts (all of them for a one-block input).
 // Packed bytes, printed lines and diagnostic files are the same for any
 // value: a block's verbose lines are printed when it is written, and an
 // error in block k is thrown after blocks 0..k-1 have been written.

@@ -1,8 +1,11 @@
-// Compiler attributes in one place: force-inline, cold paths, prefetch, and
-// whether an x86-64 instruction beyond the base set may be written inline.
+// Compiler attributes in one place: force-inline, cold paths, prefetch,
+// whether an x86-64 instruction beyond the base set may be written inline,
+// and whether the standard library has threads.
 // Nothing else in the program spells them, so a compiler without them needs
 // changes here only.
 #pragma once
+
+#include <cstddef>  // the standard library's configuration macros
 
 #if defined(__GNUC__) || defined(__clang__)
 #define MORV_FORCE_INLINE inline __attribute__((always_inline))
@@ -25,4 +28,14 @@
 #define MORV_HAVE_BIT_DEPOSIT 1
 #else
 #define MORV_HAVE_BIT_DEPOSIT 0
+#endif
+
+// MORV_HAVE_THREADS is 1 where the standard library offers std::thread and
+// its locks; not in MinGW's win32 thread model before GCC 13, where the
+// worker pool runs its tasks on the caller and a block's suffix sort runs on
+// one thread.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define MORV_HAVE_THREADS 0
+#else
+#define MORV_HAVE_THREADS 1
 #endif

@@ -8,13 +8,10 @@
 #include <functional>
 #include <vector>
 
-// MORV_HAVE_THREADS is 1 where the standard library offers std::thread and
-// its locks; not in MinGW's win32 thread model before GCC 13, where every
-// pool runs its tasks on the caller.
-#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
-#define MORV_HAVE_THREADS 0
-#else
-#define MORV_HAVE_THREADS 1
+#include "base/Compiler.h"
+
+// Without threads (MORV_HAVE_THREADS 0) every pool runs its tasks on the caller.
+#if MORV_HAVE_THREADS
 #include <condition_variable>
 #include <deque>
 #include <mutex>

@@ -82,14 +82,19 @@ echo "c-x, d-x: morv time / bzip2 time for compression and extraction (below 1: 
 # Several blocks on one and on two processors (always wall-clock time).
 command -v taskset >/dev/null || { echo "taskset not installed: processor comparison skipped"; exit 0; }
 cc1plus=$(g++ -print-prog-name=cc1plus 2>/dev/null || true)
-pysrc=$(ls -d /usr/lib/python3*/ 2>/dev/null | head -n 1)
-if [ ! -f "$cc1plus" ] || [ -z "$pysrc" ]; then
+pysrc=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_paths()["stdlib"])' 2>/dev/null || true)
+if [ ! -f "$cc1plus" ] || [ ! -d "$pysrc" ]; then
   echo "no cc1plus or Python sources: processor comparison skipped"; exit 0
 fi
 multi="$work/multi"
-find "$pysrc" -name '*.py' | sort | head -n 4000 | xargs cat | head -c 20971520 > "$multi"
-cat "$cc1plus" "$cc1plus" | head -c 20971520 >> "$multi"
-head -c 1000000 "$corpus/lcet10.txt" >> "$multi" 2>/dev/null || true
+# (head ends the pipes early: their SIGPIPE is no failure here)
+set +o pipefail
+find "$pysrc" -name '*.py' | sort | xargs cat > "$work/py"
+while [ "$(stat -c %s "$work/py")" -lt 20971520 ]; do cat "$work/py" "$work/py" > "$work/py2"; mv "$work/py2" "$work/py"; done
+head -c 20971520 "$work/py" > "$multi"
+cat "$cc1plus" "$cc1plus" "$cc1plus" | head -c 20971520 >> "$multi"
+head -c 400000 "$corpus/lcet10.txt" >> "$multi"
+set -o pipefail
 n=$(stat -c %s "$multi")
 cpuMode=wall
 echo

@@ -27,7 +27,7 @@ inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock, co
     if (s.inputHistogram) recordInputHistogram(block, L);
     if (s.verbose) context.console << "   Performing BWT..." << std::endl;
     clock.start = clockMs();
-    const uint32_t index = forwardBwt(block, L);
+    const uint32_t index = forwardBwt(block, L, context.sortThreads);
     clock.end = clockMs();
     if (s.verbose) context.console << "      First suffix index: " << index << std::endl;
     if (s.bwtOutput) dumpBwt(block, L, index);

@@ -40,18 +40,14 @@
 #include <new>
 #include <vector>
 
-// std::thread is missing where libstdc++ is built without a thread layer
-// (MinGW's win32 thread model before GCC 13); the substring sort then runs
-// on the calling thread alone.
-#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
-#define MORV_HAVE_THREADS 0
-#else
-#define MORV_HAVE_THREADS 1
+#include "base/Compiler.h"
+
+// Without threads (MORV_HAVE_THREADS 0) the substring sort runs on the
+// calling thread alone.
+#if MORV_HAVE_THREADS
 #include <system_error>
 #include <thread>
 #endif
-
-#include "base/Compiler.h"
 #include "transform/SuffixSorter.h"
 
 #if defined(__linux__)
