@@ -433,24 +433,37 @@ void refuseSameFile(const std::string& input, const std::string& output) {
     }
 }
 
-uint32_t compressFile(const std::string& inputName, const std::string& packedName) {
-    const int32_t startClock = clockMs();
+namespace {
+
+// Opens the input (a folder is no input) and then creates or truncates the
+// output, after checking that the two are not the same file; prints the
+// opening line when verbose.
+void openFiles(const std::string& inputName, std::ifstream& in, const std::string& outputName,
+               std::ofstream& out) {
     if (settings().verbose) {
         std::cout << "Opening input file: " << inputName << std::endl;
     }
     std::error_code ec;
-    std::ifstream in;
     if (!std::filesystem::is_directory(inputName, ec)) {
         in.open(inputName, std::ios::binary);
     }
     if (!in.is_open()) {
         throw Exception("Unable to open input file: " + inputName);
     }
-    refuseSameFile(inputName, packedName);
-    std::ofstream out(packedName, std::ios::binary | std::ios::trunc);
+    refuseSameFile(inputName, outputName);
+    out.open(outputName, std::ios::binary | std::ios::trunc);
     if (!out.is_open()) {
-        throw Exception("Unable to open output file: " + packedName);
+        throw Exception("Unable to open output file: " + outputName);
     }
+}
+
+}  // namespace
+
+uint32_t compressFile(const std::string& inputName, const std::string& packedName) {
+    const int32_t startClock = clockMs();
+    std::ifstream in;
+    std::ofstream out;
+    openFiles(inputName, in, packedName, out);
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
     in.seekg(0);
@@ -477,22 +490,9 @@ uint32_t compressFile(const std::string& inputName, const std::string& packedNam
 void decompressFile(const std::string& packedName, const std::string& outputName,
                     const CpuFeatures& features) {
     const int32_t startClock = clockMs();
-    if (settings().verbose) {
-        std::cout << "Opening input file: " << packedName << std::endl;
-    }
-    std::error_code ec;
     std::ifstream in;
-    if (!std::filesystem::is_directory(packedName, ec)) {
-        in.open(packedName, std::ios::binary);
-    }
-    if (!in.is_open()) {
-        throw Exception("Unable to open input file: " + packedName);
-    }
-    refuseSameFile(packedName, outputName);
-    std::ofstream out(outputName, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        throw Exception("Unable to open output file: " + outputName);
-    }
+    std::ofstream out;
+    openFiles(packedName, in, outputName, out);
     decompressStream(in, out, outputName, features, availableProcessors());
     const int32_t endClock = clockMs();
     in.close();
