@@ -126,7 +126,8 @@ std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned th
 // Replaces text[0..n) in place by its Burrows–Wheeler transform and returns
 // the first suffix index (0 <= index < n). Requires 1 <= n < 2^31. No suffix
 // array is built: the last induced scan writes the transform. Memory: one
-// array of n+2 32-bit entries and bucket tables of 513 KiB (with the
+// array of n+2 32-bit entries, a bit per byte for the B* positions, and
+// bucket tables of 513 KiB (with the
 // refinement's working copy, under 1 MiB; each further thread adds at most
 // 256 KiB). `threads` as for suffixArrayOf. Throws only std::bad_alloc.
 uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads = 1);
