@@ -70,8 +70,13 @@ constexpr uint32_t kInsertionMax = 12;
 constexpr uint32_t kOwnItems = 1u << 14;
 // Blocks from this size on may sort their substrings on several threads;
 // each thread takes at least kStarsPerThread B* suffixes, and there are at
-// most kMaxStarThreads.
-constexpr uint32_t kParallelMinBlock = 1u << 16;
+// most kMaxStarThreads. Below 1 MiB a second thread gains nothing: the
+// substring sort is a quarter of the time there, and starting and joining
+// the thread take what it saves. (bench_bwt forwardBwtThreads threads:2,
+// medians of three interleaved runs, from 64 KiB on against from 1 MiB on:
+// html 6.90 -> 3.47 ms, geo.protodata 5.68 -> 3.58, kppkn.gtb 8.20 ->
+// 5.46, html_x_4 13.3 -> 12.4, urls.10K 26.3 -> 25.3; none slower.)
+constexpr uint32_t kParallelMinBlock = 1u << 20;
 constexpr uint32_t kStarsPerThread = 1u << 13;
 constexpr uint64_t kMaxStarThreads = 64;
 // The B* suffixes are handed out to the threads in this many chunks per
