@@ -428,9 +428,13 @@ TEST(SuffixSorterThreads, SameResultForAnyThreadCount) {
         size_t n;
         unsigned threads;
     };
-    const Row rows[] = {{"text", 300000, 2},     {"random", 200000, 3}, {"skewed5", 150000, 4},
-                        {"periodic", 200000, 2}, {"ab", 100000, 2},     {"runs", 120000, 64},
-                        {"text", 65536, 2}};
+    // From 1 MiB on (the smallest block that shares the work), the first row
+    // just at it.
+    constexpr size_t kShared = size_t{1} << 20;
+    const Row rows[] = {{"text", kShared, 2},          {"random", kShared + 100000, 3},
+                        {"skewed5", kShared + 50000, 4}, {"periodic", kShared + 7, 2},
+                        {"ab", kShared, 2},              {"runs", kShared + 20000, 64},
+                        {"text", kShared + 250000, 2}};
     uint64_t seed = 40;
     for (const Row& row : rows) {
         const Bytes t = blockOfKind(row.kind, seed++, row.n);

@@ -119,7 +119,7 @@ private:
 // The sorted suffix positions of text[0..n), the end suffix left out: result[k]
 // is the start of the k-th smallest suffix. Requires 1 <= n < 2^31. The caller
 // owns the result; text is not changed. Up to `threads` threads (1: the
-// calling thread alone) share the B* substring sort of blocks of 64 KiB or
+// calling thread alone) share the B* substring sort of blocks of 1 MiB or
 // more; the result is the same for any number. Throws only std::bad_alloc.
 std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned threads = 1);
 
