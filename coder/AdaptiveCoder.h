@@ -156,6 +156,18 @@ public:
         renormalize();
     }
 
+    // encode() with the two divisions by total done as multiplications by
+    // its reciprocal (see Reciprocal); the same narrowing.
+    void encode(uint32_t lowCount, uint32_t highCount, const Reciprocal& total) {
+        assert(lowCount < highCount && highCount <= total.divisor && total.divisor <= kMaxCodingTotal);
+        // range x count < 2^16 x 2^14, within the reciprocal's exact range;
+        // range x multiplier x count < 2^16 x 2^33 x 2^14 fits 64 bits.
+        const uint64_t scaledRange = uint64_t{high - low + 1} * total.multiplier;
+        high = low + static_cast<uint32_t>((scaledRange * highCount) >> total.shift) - 1;
+        low = low + static_cast<uint32_t>((scaledRange * lowCount) >> total.shift);
+        renormalize();
+    }
+
     // encode(symbol, symbol + 1, 2^bits) for bits in 1..14: the same
     // narrowing, the divisions by a power of two done as shifts.
     void encodeUniform(uint32_t symbol, uint32_t bits) {
