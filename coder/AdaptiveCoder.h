@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "coder/PendingBitWriter.h"
 #include "io/BitStream.h"
 
 // One symbol's slice of the coding scale: [lowCount, highCount) of total.
@@ -140,10 +139,13 @@ struct Reciprocal {
 };
 
 // Writes the code of a sequence of intervals to a bit stream (not owned, must
-// outlive the encoder). Registers start at low = 0, high = 0xFFFF.
+// outlive the encoder). Registers start at low = 0, high = 0xFFFF. The code
+// bits are gathered in a word of the encoder's own and handed to the stream
+// 32 at a time, so the stream holds all of them only after finish(): nothing
+// else may be written to it in between.
 class ArithmeticEncoder {
 public:
-    explicit ArithmeticEncoder(OutBitStream& out) : output(out) {}
+    explicit ArithmeticEncoder(OutBitStream& out) : output(&out) {}
 
     // Narrows the code interval to [lowCount, highCount) of total and writes
     // the bits that became certain. Requires lowCount < highCount <= total <=
@@ -180,9 +182,16 @@ public:
 
     // Writes the closing bits (the deferred ones + 2) that name a quarter
     // lying wholly inside the final interval, so whatever bits a decoder
-    // reads after them cannot change a decoded symbol. The caller then
-    // flushes the bit stream.
-    void finish() { output.close((low >> 14) & 1u); }
+    // reads after them cannot change a decoded symbol, and hands every bit
+    // still held to the stream. The caller then flushes the bit stream.
+    void finish() {
+        const uint32_t bit = (low >> 14) & 1u;
+        ++pendingBits;  // the second closing bit is one more opposite bit
+        writeDecided(bit, bit, 1);
+        output->writeBits(static_cast<uint32_t>(gathered), gatheredBits);
+        gathered = 0;
+        gatheredBits = 0;
+    }
 
 private:
     static constexpr uint32_t kTop = 0xFFFF;
@@ -199,9 +208,7 @@ private:
     void renormalize() {
         const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
         if (n > 0) {
-            const uint32_t decided = low >> (16 - n);  // the n bits, first one highest
-            output.writeDecided(decided >> (n - 1));
-            output.stream().writeBitsMsbFirst(decided, n - 1);
+            writeDecided(low >> (16 - n), low >> 15, n);
             low = (low << n) & kTop;
             high = ((high << n) | ((1u << n) - 1u)) & kTop;
         }
@@ -209,15 +216,49 @@ private:
         const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
         const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
         if (m > 0) {
-            output.defer(m);
+            pendingBits += m;
             low = (low << m) & (kHalf - 1);
             high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
         }
     }
 
+    // Writes n decided bits (n in 1..16, the first one highest in `decided`,
+    // which is `first`), the pending opposite bits after the first one.
+    void writeDecided(uint32_t decided, uint32_t first, uint32_t n) {
+        const uint32_t rest = reverseLowBits(decided, n - 1);  // in writing order
+        if (pendingBits + n <= 32) {
+            // first, pendingBits copies of its opposite, then the rest.
+            const uint64_t run = ((uint64_t{1} << pendingBits) - 1) & (uint64_t{0} - (first ^ 1u));
+            gather(first | (run << 1) | (uint64_t{rest} << (pendingBits + 1)), pendingBits + n);
+        } else {
+            gather(first, 1);
+            output->writeBits(static_cast<uint32_t>(gathered), gatheredBits);
+            gathered = 0;
+            gatheredBits = 0;
+            output->writeRun(first ^ 1u, pendingBits);
+            gather(rest, n - 1);
+        }
+        pendingBits = 0;
+    }
+
+    // Appends count bits (count <= 32), the first in bit 0; a full word goes
+    // to the stream.
+    void gather(uint64_t bits, uint32_t count) {
+        gathered |= bits << gatheredBits;
+        gatheredBits += count;
+        if (gatheredBits >= 32) {
+            output->writeBits(static_cast<uint32_t>(gathered), 32);
+            gathered >>= 32;
+            gatheredBits -= 32;
+        }
+    }
+
     uint32_t low = 0;
     uint32_t high = kTop;
-    PendingBitWriter output;  // with the count of deferred bits
+    uint32_t pendingBits = 0;   // deferred bits: the interval straddled the middle
+    uint64_t gathered = 0;      // code bits not yet in the stream, the first in bit 0
+    uint32_t gatheredBits = 0;  // how many, 0..31 between calls
+    OutBitStream* output;       // not owned; a pointer, so that the encoder can be copied
 };
 
 // Reads back what ArithmeticEncoder wrote, given the same intervals in the
