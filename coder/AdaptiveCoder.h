@@ -186,11 +186,13 @@ public:
     // still held to the stream. The caller then flushes the bit stream.
     void finish() {
         const uint32_t bit = (low >> 14) & 1u;
-        ++pendingBits;  // the second closing bit is one more opposite bit
-        writeDecided(bit, bit, 1);
+        // bit, then pendingBits + 1 copies of its opposite.
+        gather(bit, 1);
         output->writeBits(static_cast<uint32_t>(gathered), gatheredBits);
+        output->writeRun(bit ^ 1u, pendingBits + 1);
         gathered = 0;
         gatheredBits = 0;
+        pendingBits = 0;
     }
 
 private:
@@ -205,40 +207,41 @@ private:
     // 15 differs it stays different through the second kind of step, so the
     // steps come as one stretch of each kind: n agreeing top bits, then m
     // steps, m being how far low has ones and high zeros from bit 14 down.
+    //
+    // Neither stretch is branched on: shifting by 0 leaves the registers as
+    // they are (after the first stretch bit 15 of low is 0 and of high 1),
+    // and no decided bit writes nothing. Whether a narrowing decides bits
+    // follows the data, so a branch on it would often be mispredicted.
     void renormalize() {
         const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
-        if (n > 0) {
-            writeDecided(low >> (16 - n), low >> 15, n);
-            low = (low << n) & kTop;
-            high = ((high << n) | ((1u << n) - 1u)) & kTop;
-        }
-        const uint32_t lowOnes = static_cast<uint32_t>(std::countl_one(low << 17));
-        const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
-        const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
-        if (m > 0) {
-            pendingBits += m;
-            low = (low << m) & (kHalf - 1);
-            high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
-        }
-    }
-
-    // Writes n decided bits (n in 1..16, the first one highest in `decided`,
-    // which is `first`), the pending opposite bits after the first one.
-    void writeDecided(uint32_t decided, uint32_t first, uint32_t n) {
-        const uint32_t rest = reverseLowBits(decided, n - 1);  // in writing order
-        if (pendingBits + n <= 32) {
-            // first, pendingBits copies of its opposite, then the rest.
+        // The n decided bits in writing order: the top of low, reversed.
+        const uint32_t decided = reverseLowBits(low, 16) & ((1u << n) - 1u);
+        if (pendingBits <= 16) [[likely]] {
+            // The first decided bit, the pending bits (its opposite), the
+            // other decided bits: pendingBits + n <= 32 bits; none if n = 0.
+            const uint32_t first = decided & 1u;
             const uint64_t run = ((uint64_t{1} << pendingBits) - 1) & (uint64_t{0} - (first ^ 1u));
-            gather(first | (run << 1) | (uint64_t{rest} << (pendingBits + 1)), pendingBits + n);
-        } else {
-            gather(first, 1);
+            const uint64_t bits = first | (run << 1) | (uint64_t{decided >> 1} << (pendingBits + 1));
+            const uint32_t count = (pendingBits + n) & (0u - (n != 0 ? 1u : 0u));
+            gather(bits & ((uint64_t{1} << count) - 1), count);
+            pendingBits &= 0u - (n == 0 ? 1u : 0u);
+        } else if (n > 0) {
+            gather(decided & 1u, 1);
             output->writeBits(static_cast<uint32_t>(gathered), gatheredBits);
             gathered = 0;
             gatheredBits = 0;
-            output->writeRun(first ^ 1u, pendingBits);
-            gather(rest, n - 1);
+            output->writeRun((decided & 1u) ^ 1u, pendingBits);
+            gather(decided >> 1, n - 1);
+            pendingBits = 0;
         }
-        pendingBits = 0;
+        low = (low << n) & kTop;
+        high = ((high << n) | ((1u << n) - 1u)) & kTop;
+        const uint32_t lowOnes = static_cast<uint32_t>(std::countl_one(low << 17));
+        const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
+        const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
+        pendingBits += m;
+        low = (low << m) & (kHalf - 1);
+        high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
     }
 
     // Appends count bits (count <= 32), the first in bit 0; a full word goes
