@@ -234,14 +234,16 @@ private:
             gather(decided >> 1, n - 1);
             pendingBits = 0;
         }
-        low = (low << n) & kTop;
-        high = ((high << n) | ((1u << n) - 1u)) & kTop;
-        const uint32_t lowOnes = static_cast<uint32_t>(std::countl_one(low << 17));
-        const uint32_t highZeros = static_cast<uint32_t>(std::countl_zero((high << 17) | 0x10000u));
-        const uint32_t m = lowOnes < highZeros ? lowOnes : highZeros;
+        // The m steps of the second kind are the leading ones of low & ~high
+        // below the first bit that differs (see ArithmeticDecoder), so both
+        // stretches are one shift by n + m. Afterwards bit 15 of low is 0
+        // and of high 1, the bits below are the old ones shifted up (ones
+        // shifted into high).
+        const uint32_t m = static_cast<uint32_t>(std::countl_one(((low & ~high) << 17) << n));
         pendingBits += m;
-        low = (low << m) & (kHalf - 1);
-        high = (((high << m) | ((1u << m) - 1u)) & (kHalf - 1)) | kHalf;
+        const uint32_t shifts = n + m;
+        low = (low << shifts) & (kHalf - 1);
+        high = (((high << shifts) | ((1u << shifts) - 1u)) & (kHalf - 1)) | kHalf;
     }
 
     // Appends count bits (count <= 32), the first in bit 0; a full word goes
