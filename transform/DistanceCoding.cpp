@@ -82,11 +82,21 @@ uint32_t findByte(const uint8_t* list, uint8_t c) {
 // word shifted up, c below them, the rest kept; and in one store, which the
 // next search's load of the same word can take straight from the store.
 void moveToFront(uint8_t* list, uint32_t j, uint8_t c) {
-    if (std::endian::native == std::endian::little && j < 8) {
+    if (std::endian::native == std::endian::little && j < 16) {
         const uint64_t w = load8(list);
-        const uint64_t moved = ~uint64_t{0} >> (56 - 8 * j);  // bytes 0..j
-        const uint64_t result = (((w << 8) | c) & moved) | (w & ~moved);
+        if (j < 8) {
+            const uint64_t moved = ~uint64_t{0} >> (56 - 8 * j);  // bytes 0..j
+            const uint64_t result = (((w << 8) | c) & moved) | (w & ~moved);
+            std::memcpy(list, &result, 8);
+            return;
+        }
+        // The first word moves whole; of the second, bytes 8..j.
+        const uint64_t w1 = load8(list + 8);
+        const uint64_t moved = ~uint64_t{0} >> (56 - 8 * (j - 8));
+        const uint64_t result = (w << 8) | c;
+        const uint64_t result1 = (((w1 << 8) | (w >> 56)) & moved) | (w1 & ~moved);
         std::memcpy(list, &result, 8);
+        std::memcpy(list + 8, &result1, 8);
         return;
     }
     std::memmove(list + 1, list, j);
