@@ -107,6 +107,10 @@ void moveToFront(uint8_t* list, uint32_t j, uint8_t c) {
 
 MORV_COLD void throwInvalidDcData() { throw Exception(kInvalidDcDataMessage); }
 
+// Measured side by side with the list of 32-bit starts it replaced (bench_coders
+// DcForward, median of 3, one run): lcet10.txt 4.9 -> 1.7 ms, plrabn12.txt
+// 7.0 -> 2.3, kppkn.gtb 1.7 -> 0.4, fireworks.jpeg 7.9 -> 3.4, urls.10K
+// 8.9 -> 3.8.
 void DcEncoder::encode(const uint8_t* first, const uint8_t* last) {
     assert(last >= first);
     const size_t size = static_cast<size_t>(last - first);
