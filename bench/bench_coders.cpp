@@ -3,7 +3,8 @@
 // over uniform bytes (the worst case for its reverse-cumulative update), and
 // the static coder over the move-to-front-like symbols; and the whole DC block
 // codec (BWT, distance coding, value coding, and back) on every corpus file,
-// with the two halves of extraction also timed apart.
+// with the two halves of compression after the BWT (the forward distance
+// coding, the value coding) and the two halves of extraction also timed apart.
 // Bit streams run over in-memory stream buffers so the figures are the
 // coders' own.
 #include <benchmark/benchmark.h>
@@ -220,6 +221,46 @@ void runDcCompress(benchmark::State& state, const testdata::Bytes* file) {
     state.counters["bits/byte"] = static_cast<double>(buf.data.size()) * 8 / n;
 }
 
+// The BWT column of a copy of the file.
+testdata::Bytes bwtColumn(const testdata::Bytes& file) {
+    testdata::Bytes column(file);
+    forwardBwt(column.data(), static_cast<uint32_t>(column.size()));
+    return column;
+}
+
+// The forward distance coding alone, on the file's BWT column.
+void runDcForward(benchmark::State& state, const testdata::Bytes* file) {
+    const testdata::Bytes column = bwtColumn(*file);
+    for (auto _ : state) {
+        DcEncoder dc;
+        dc.encode(column.data(), column.data() + column.size());
+        benchmark::DoNotOptimize(dc.count());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file->size()));
+}
+
+// The value coding of compression alone: the DC values of the file's BWT
+// column through the class model and the arithmetic encoder.
+void runDcEncodeValues(benchmark::State& state, const testdata::Bytes* file) {
+    const testdata::Bytes column = bwtColumn(*file);
+    const uint32_t L = static_cast<uint32_t>(column.size());
+    DcEncoder dc;
+    dc.encode(column.data(), column.data() + L);
+    StringBuf buf;
+    for (auto _ : state) {
+        buf.data.clear();
+        std::ostream out(&buf);
+        StreamOutBitStream bits(out, kBitStreamWords);
+        bits.reset();
+        DcValueModel<ArithmeticEncoder> coder(L, bits);
+        for (uint32_t i = 0; i < dc.count(); ++i) coder.encodeValue(dc.data()[i]);
+        coder.finish();
+        bits.flush();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+    state.counters["values"] = dc.count();
+}
+
 // The packed payload compressDc writes for a copy of the file.
 std::string packDc(const testdata::Bytes& file) {
     testdata::Bytes block(file);
@@ -311,6 +352,11 @@ int main(int argc, char** argv) {
         if (data->empty()) continue;
         const std::string shortName = name.substr(name.find_last_of("/\\") + 1);
         benchmark::RegisterBenchmark(("DcCompress/" + shortName).c_str(), runDcCompress, data.get())
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DcForward/" + shortName).c_str(), runDcForward, data.get())
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DcEncodeValues/" + shortName).c_str(), runDcEncodeValues,
+                                     data.get())
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("DcExtract/" + shortName).c_str(), runDcExtract, data.get(),
                                      detected)
