@@ -1,9 +1,9 @@
-// The bits-to-follow output of the arithmetic encoders (the adaptive 16-bit
-// and the static 18-bit one): while the code interval straddles the middle
-// of the scale its next bit is not known yet, only that the bits after it
-// will all be its opposite. Those deferred bits are counted here and written
-// after the next bit that is decided, and the closing bits of a code are
-// written the same way.
+// The bits-to-follow output of the static (18-bit) arithmetic encoder (the
+// adaptive encoder gathers its bits in a word of its own instead): while the
+// code interval straddles the middle of the scale its next bit is not known
+// yet, only that the bits after it will all be its opposite. Those deferred
+// bits are counted here and written after the next bit that is decided, and
+// the closing bits of a code are written the same way.
 #pragma once
 
 #include <cstdint>
