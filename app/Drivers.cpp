@@ -1,8 +1,10 @@
 // The drivers stream a file block by block, coding up to one block per
 // processor side by side: the compressor holds at most one input block more
-// than it codes at once, the extractor one payload and block more. Everything a packed file says is checked before it sizes a buffer or
-// steers a decoder, because packed files come from anywhere.
+// than it codes at once, the extractor one payload and block more. Everything a packed file says is
+// checked before it sizes a buffer or steers a decoder, because packed files come from anywhere.
 #include "app/Drivers.h"
+
+#include "app/OutputFiles.h"
 
 #include <algorithm>
 #include <exception>
@@ -21,6 +23,7 @@
 #include "codec/DcCodec.h"
 #include "codec/MtfAdaptiveCodec.h"
 #include "codec/MtfStaticCodec.h"
+#include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 
 namespace {
@@ -56,31 +59,6 @@ BlockDecoder decoderFor(const BlockHeader& header, bool& rle0) {
         default:
             throw Exception("Unsupported compression method.");
     }
-}
-
-// Size of a seekable input stream, leaving it at `pos`.
-uint64_t streamSize(std::istream& in) {
-    const std::streamoff pos = in.tellg();
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    in.seekg(pos);
-    return end < 0 ? 0 : static_cast<uint64_t>(end);
-}
-
-// Gives `to` the permission bits and modification time of `from`, as other
-// compressors do. Best effort: skipped when `to` is no regular file (a device,
-// a pipe) and silently left undone where the file system refuses.
-void keepFileAttributes(const std::string& from, const std::string& to) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (!fs::is_regular_file(to, ec)) return;
-    const fs::file_status status = fs::status(from, ec);
-    if (ec) return;
-    // The time before the bits: a file that has just been made read-only
-    // cannot have its time changed on every system.
-    const fs::file_time_type time = fs::last_write_time(from, ec);
-    if (!ec) fs::last_write_time(to, time, ec);
-    fs::permissions(to, status.permissions() & fs::perms::all, fs::perm_options::replace, ec);
 }
 
 // A write-only stream buffer that appends to a byte vector: a block's payload
@@ -161,23 +139,6 @@ struct BlockReport {
     }
 };
 
-// Blocks coded at once, and so the workers to start: at most `threads` and
-// the number of blocks, and never so many that their working memory (about
-// seven bytes per block byte: the block, its payload, the suffix sort's or
-// the inverse transform's tables) passes a quarter of the memory the process
-// can use. Blocks are coded one at a time, on the caller, while a diagnostic
-// file is written (the dumps and histograms are written while a block is
-// coded, and must come in block order), and when they are so short that
-// handing one to a worker takes longer than coding it (-b 1 on 300 KB of
-// text: 2.4 s on the caller, 3.6 s handed to two workers).
-unsigned blocksAtOnce(unsigned threads, uint64_t blocks, uint64_t blockLength) {
-    constexpr uint64_t kShortestHandedOver = 64;
-    if (!settings().diagnosticFiles.empty() || blockLength < kShortestHandedOver) return 1;
-    const uint64_t perBlock = 7 * blockLength + (1u << 20);
-    const uint64_t byMemory = std::max<uint64_t>(1, usableMemoryBytes() / 4 / perBlock);
-    return static_cast<unsigned>(std::max<uint64_t>(1, std::min({uint64_t{threads}, blocks, byMemory})));
-}
-
 }  // namespace
 
 void packBlock(uint8_t* block, uint32_t length, PackedBlock& packed, const BlockContext& context) {
@@ -220,11 +181,42 @@ uint64_t writePackedBlock(std::ostream& out, const PackedBlock& packed) {
     return kBlockHeaderSize + static_cast<uint64_t>(packed.payload.size());
 }
 
+MemoryLimits currentMemoryLimits() {
+    return MemoryLimits{usableMemoryBytes(), addressSpaceLeft(), threadAddressSpace()};
+}
+
+ThreadPlan planThreads(unsigned threads, uint64_t blocks, uint64_t blockLength, bool oneAtATime,
+                       const MemoryLimits& limits) {
+    constexpr uint64_t kShortestHandedOver = 64;
+    threads = std::max(threads, 1u);
+    const uint64_t perBlock = 7 * blockLength + (1u << 20);
+    uint64_t atOnce = 1;
+    if (!oneAtATime && blockLength >= kShortestHandedOver) {
+        const uint64_t byMemory = std::max<uint64_t>(1, limits.usable / 4 / perBlock);
+        atOnce = std::max<uint64_t>(1, std::min({uint64_t{threads}, blocks, byMemory}));
+    }
+    // Where the address space is limited, every worker costs its stack and
+    // allocator arena besides its block, and one more block is read ahead.
+    const auto fits = [&](uint64_t k, uint64_t perBlockThreads) {
+        const uint64_t workers = k > 1 ? k : 0;
+        const uint64_t readAhead = k > 1 ? blockLength : 0;
+        const uint64_t helpers = perBlockThreads > 1 ? k * perBlockThreads : 0;
+        const long double need = static_cast<long double>(k) * perBlock +
+                                 static_cast<long double>(workers + helpers) * limits.perThread +
+                                 readAhead;
+        return need <= static_cast<long double>(limits.addressLeft);
+    };
+    while (atOnce > 1 && !fits(atOnce, 1)) --atOnce;
+    uint64_t perBlockThreads = std::max<uint64_t>(1, threads / atOnce);
+    while (perBlockThreads > 1 && !fits(atOnce, perBlockThreads)) --perBlockThreads;
+    return ThreadPlan{static_cast<unsigned>(atOnce), static_cast<unsigned>(perBlockThreads)};
+}
+
 void checkDiagnosticFiles() {
     Settings& s = settings();
     for (const Settings::DiagnosticFile& file : s.diagnosticFiles) {
-        std::ofstream& stream = s.*file.stream;
-        if (stream.is_open()) stream.flush();
+        std::ostream& stream = s.*file.stream;
+        stream.flush();
         if (!stream) {
             throw Exception("Unable to write output file: " + file.name);
         }
@@ -261,12 +253,16 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
         PackedBlock packed;
         BlockReport report;
     };
-    const unsigned atOnce = blocksAtOnce(threads, blockCount, blockSize);
+    // Blocks are coded one at a time while a diagnostic file is written: the
+    // dumps and histograms are written while a block is coded, and must come
+    // in block order. Threads that no block takes go to the blocks' suffix
+    // sorts: all of them to a one-block input.
+    const ThreadPlan plan =
+        planThreads(threads, blockCount, blockSize, !s.diagnosticFiles.empty(), currentMemoryLimits());
+    const unsigned atOnce = plan.blocksAtOnce;
     std::vector<Slot> slots(atOnce == 1 ? 1 : atOnce + 1);
     WorkerPool pool(atOnce == 1 ? 0 : atOnce);  // after the slots: joined before they go
-    // Threads that no block takes go to the blocks' suffix sorts: all of
-    // them to a one-block input.
-    const unsigned sortThreads = std::max(1u, threads / atOnce);
+    const unsigned sortThreads = plan.threadsPerBlock;
 
     uint32_t done = 0;  // bytes read
     uint32_t readBlocks = 0;
@@ -308,12 +304,123 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
     return written;
 }
 
+namespace {
+
+// Reads the headers of a packed stream in order, through every part of
+// packed files written one after another, and checks each block header
+// against its part's unpacked size. Needs no seeking: a pipe is read as it
+// comes.
+class HeaderReader {
+public:
+    explicit HeaderReader(std::istream& in) : in_(in) {
+        // A stream that can tell its length lets a payload size be checked
+        // before anything is read for it.
+        const std::streamoff pos = in.tellg();
+        if (pos >= 0) {
+            in.seekg(0, std::ios::end);
+            const std::streamoff end = in.tellg();
+            in.seekg(pos);
+            if (end >= pos) knownSize_ = static_cast<uint64_t>(end);
+            if (!in) {
+                in.clear();
+                in.seekg(pos);
+                knownSize_ = kUnknown;
+            }
+        }
+    }
+
+    // Reads the first file header; throws Exception for one that is none.
+    void start() {
+        FileHeader header;
+        readFileHeader(in_, header);
+        partSize_ = header.unpackedSize;
+        partDone_ = 0;
+    }
+
+    uint32_t firstPartSize() const { return partSize_; }
+
+    // Reads and checks the next block header; false at the end of the last
+    // part. The checks come in this order: header, zero length, a length
+    // beyond the part's unpacked size or the largest block.
+    bool next(BlockHeader& header) {
+        while (partDone_ == partSize_) {
+            if (!nextPart()) return false;
+        }
+        readBlockHeader(in_, header);
+        if (header.blockLength == 0) {
+            throw Exception("Wrong block size in packed size. Block cannot have size of 0.");
+        }
+        // No compressor writes a block above MaxBlockSize; refusing it here also
+        // bounds what a forged header can make us allocate.
+        if (partDone_ + header.blockLength > partSize_ || header.blockLength > MaxBlockSize) {
+            throw Exception("Wrong block size in packed file (this may also mean some other error).");
+        }
+        partDone_ += header.blockLength;
+        return true;
+    }
+
+    // Reads a payload of `size` bytes. A payload the file cannot hold is
+    // refused before it is read where the length is known; elsewhere it is
+    // read in pieces, so a damaged size never allocates more than arrives.
+    void readPayload(uint32_t size, std::vector<char>& payload) {
+        static const char* const kPastEnd = "Invalid block (payload extends past end of file).";
+        if (knownSize_ != kUnknown) {
+            const std::streamoff pos = in_.tellg();
+            if (pos < 0 || static_cast<uint64_t>(pos) + size > knownSize_) throw Exception(kPastEnd);
+        }
+        constexpr uint32_t kPiece = 1u << 22;
+        payload.clear();
+        while (payload.size() < size) {
+            const std::size_t have = payload.size();
+            const std::size_t piece = std::min<std::size_t>(kPiece, size - have);
+            payload.resize(have + piece);
+            in_.read(payload.data() + have, static_cast<std::streamsize>(piece));
+            if (static_cast<std::size_t>(in_.gcount()) != piece) throw Exception(kPastEnd);
+        }
+    }
+
+private:
+    static constexpr uint64_t kUnknown = ~uint64_t{0};
+
+    // After the last block of a part: another file header starts the next
+    // part; a block header means the unpacked size was damaged (to the sum
+    // of the blocks before it), since no encoder writes a block beyond that
+    // size; anything else is not read.
+    bool nextPart() {
+        char next[sizeof kFileMagic] = {};
+        in_.read(next, sizeof next);
+        const std::streamsize got = in_.gcount();
+        if (got >= static_cast<std::streamsize>(sizeof kBlockMagic) &&
+            std::equal(kBlockMagic, kBlockMagic + sizeof kBlockMagic, next)) {
+            throw Exception("Error in compressed file (block beyond the unpacked size)");
+        }
+        if (got != static_cast<std::streamsize>(sizeof next) ||
+            !std::equal(kFileMagic, kFileMagic + sizeof kFileMagic, next)) {
+            return false;
+        }
+        uint8_t size[4] = {};
+        in_.read(reinterpret_cast<char*>(size), sizeof size);
+        if (in_.gcount() != static_cast<std::streamsize>(sizeof size)) {
+            throw Exception("Invalid file (header id does not match).");
+        }
+        partSize_ = getLE32(size);
+        partDone_ = 0;
+        return true;
+    }
+
+    std::istream& in_;
+    uint64_t knownSize_ = kUnknown;
+    uint64_t partSize_ = 0;
+    uint64_t partDone_ = 0;
+};
+
+}  // namespace
+
 void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
                       const CpuFeatures& features, unsigned threads) {
     const Settings& s = settings();
-    const uint64_t packedSize = streamSize(in);
-    FileHeader fileHeader;
-    readFileHeader(in, fileHeader);
+    HeaderReader reader(in);
+    reader.start();
 
     // Headers are read and checked here, in order; the payloads are decoded
     // on the workers and the blocks written here, in order. A block whose
@@ -328,74 +435,73 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         BlockReport report;
     };
     // The first block's length stands for all of them (every block but the
-    // last has the same length); a first header that cannot be read gives
-    // one block at a time, and the loop below reports it in its turn.
+    // last of a part has the same length); a first header that cannot be
+    // read gives one block at a time, and the loop below reports it in its
+    // turn.
+    BlockHeader first;
+    bool haveFirst = false;
+    std::exception_ptr firstError;
+    try {
+        haveFirst = reader.next(first);
+    } catch (const Exception&) {
+        firstError = std::current_exception();
+    }
     unsigned atOnce = 1;
-    if (fileHeader.unpackedSize != 0) {
-        const std::streamoff first = in.tellg();
-        try {
-            BlockHeader header;
-            readBlockHeader(in, header);
-            if (header.blockLength != 0) {
-                const uint64_t blocks = (fileHeader.unpackedSize - 1) / header.blockLength + 1;
-                atOnce = blocksAtOnce(threads, blocks, std::min(header.blockLength, MaxBlockSize));
-            }
-        } catch (const Exception&) {
-        }
-        in.clear();
-        in.seekg(first);
+    if (haveFirst) {
+        const uint64_t blocks = (reader.firstPartSize() - 1) / first.blockLength + 1;
+        atOnce =
+            planThreads(threads, blocks, first.blockLength, false, currentMemoryLimits()).blocksAtOnce;
     }
     std::vector<Slot> slots(atOnce == 1 ? 1 : atOnce + 1);
     WorkerPool pool(atOnce == 1 ? 0 : atOnce);  // after the slots: joined before they go
 
-    uint64_t readTotal = 0;  // bytes of the blocks whose headers have been read
-    bool headersFailed = false;
+    bool headersEnded = false;
     uint64_t readBlocks = 0;
     for (uint64_t writtenBlocks = 0;; ++writtenBlocks) {
-        while (!headersFailed && readTotal < fileHeader.unpackedSize &&
-               readBlocks - writtenBlocks < slots.size()) {
-            Slot& slot = slots[readBlocks++ % slots.size()];
+        while (!headersEnded && readBlocks - writtenBlocks < slots.size()) {
+            Slot& slot = slots[readBlocks % slots.size()];
             std::ostream& console = slot.report.begin(pool);
+            bool more = false;
             try {
-                readBlockHeader(in, slot.header);
-                const BlockHeader& header = slot.header;
-                if (header.blockLength == 0) {
-                    throw Exception("Wrong block size in packed size. Block cannot have size of 0.");
-                }
-                // No compressor writes a block above MaxBlockSize; refusing it here also
-                // bounds what a forged header can make us allocate.
-                if (readTotal + header.blockLength > fileHeader.unpackedSize ||
-                    header.blockLength > MaxBlockSize) {
-                    throw Exception("Wrong block size in packed file (this may also mean some other error).");
-                }
-                if (s.verbose) {
-                    console << "Block size: " << header.blockLength << std::endl;
-                }
-                slot.decode = decoderFor(header, slot.rle0);
-                const std::streamoff payloadPos = in.tellg();
-                if (payloadPos < 0 || static_cast<uint64_t>(payloadPos) + header.payloadSize > packedSize) {
-                    throw Exception("Invalid block (payload extends past end of file).");
-                }
-                slot.payload.resize(header.payloadSize);
-                in.read(slot.payload.data(), static_cast<std::streamsize>(header.payloadSize));
-                if (static_cast<uint64_t>(in.gcount()) != header.payloadSize) {
-                    throw Exception("Invalid block (payload extends past end of file).");
+                if (readBlocks == 0) {
+                    if (firstError) std::rethrow_exception(firstError);
+                    more = haveFirst;
+                    if (more) slot.header = first;
+                } else {
+                    more = reader.next(slot.header);
                 }
             } catch (...) {
+                ++readBlocks;  // the damaged header takes its turn to be reported
                 slot.report.error = std::current_exception();
-                headersFailed = true;
+                headersEnded = true;
                 break;
             }
-            readTotal += slot.header.blockLength;
+            if (!more) {
+                headersEnded = true;
+                break;
+            }
+            ++readBlocks;
+            try {
+                if (s.verbose) {
+                    console << "Block size: " << slot.header.blockLength << std::endl;
+                }
+                slot.decode = decoderFor(slot.header, slot.rle0);
+                reader.readPayload(slot.header.payloadSize, slot.payload);
+            } catch (...) {
+                slot.report.error = std::current_exception();
+                headersEnded = true;
+                break;
+            }
             slot.report.submit(pool, [&slot, out = &console, features] {
                 slot.block.resize(slot.header.blockLength);
-                PayloadReader reader(slot.payload);
-                std::istream payload(&reader);
+                PayloadReader payloadReader(slot.payload);
+                std::istream payload(&payloadReader);
                 // A block's payload is exactly what its encoder wrote, so a decoder
                 // that finds its code ending elsewhere was given damaged data.
                 if (slot.decode(payload, slot.block.data(), slot.header.blockLength, slot.rle0,
                                 BlockContext{*out, features, 1}) != slot.header.payloadSize) {
-                    throw Exception("Error in compressed file (payload size does not match the coded data)");
+                    throw Exception(
+                        "Error in compressed file (payload size does not match the coded data)");
                 }
             });
         }
@@ -406,100 +512,99 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
                   static_cast<std::streamsize>(slot.header.blockLength));
         if (!out) throwWriteError(outputName);
     }
-    // Whatever follows the last block is not read, except that a further
-    // block header there means the unpacked size was damaged (to the sum of
-    // the blocks before it): no encoder writes a block beyond that size.
-    char next[sizeof kBlockMagic] = {};
-    in.read(next, sizeof next);
-    if (in.gcount() == static_cast<std::streamsize>(sizeof next) &&
-        std::string(next, sizeof next) == std::string(kBlockMagic, sizeof kBlockMagic)) {
-        throw Exception("Error in compressed file (block beyond the unpacked size)");
-    }
 }
 
 void refuseSameFile(const std::string& input, const std::string& output) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    bool same = false;
-    if (fs::exists(input, ec) && fs::exists(output, ec)) {
-        same = fs::equivalent(input, output, ec) && !ec;
-    } else {
-        const fs::path a = fs::weakly_canonical(input, ec);
-        const fs::path b = ec ? fs::path() : fs::weakly_canonical(output, ec);
-        same = !ec && a == b;
-    }
-    if (same) {
+    if (sameFile(input, output)) {
         throw Exception("Output file is the same as input file: " + output);
     }
 }
 
 namespace {
 
-// Opens the input (a folder is no input) and then creates or truncates the
-// output, after checking that the two are not the same file; prints the
-// opening line when verbose.
-void openFiles(const std::string& inputName, std::ifstream& in, const std::string& outputName,
-               std::ofstream& out) {
+// Opens the input (a folder is no input), checks that the output is not the
+// same file and prepares the output; prints the opening line when verbose.
+// `shownName` is the input's name in every message.
+void openFiles(const std::string& inputName, const std::string& shownName, std::ifstream& in,
+               const std::string& outputName, OutputFile& out) {
     if (settings().verbose) {
-        std::cout << "Opening input file: " << inputName << std::endl;
+        std::cout << "Opening input file: " << shownName << std::endl;
     }
     std::error_code ec;
     if (!std::filesystem::is_directory(inputName, ec)) {
         in.open(inputName, std::ios::binary);
     }
     if (!in.is_open()) {
-        throw Exception("Unable to open input file: " + inputName);
+        throw Exception("Unable to open input file: " + shownName);
     }
     refuseSameFile(inputName, outputName);
-    out.open(outputName, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        throw Exception("Unable to open output file: " + outputName);
-    }
+    out.open(outputName, "Unable to open output file: ");
 }
 
 }  // namespace
 
-uint32_t compressFile(const std::string& inputName, const std::string& packedName) {
+uint32_t compressFile(const std::string& inputName, OutputFile& packed, SpooledInput& spool,
+                      const std::string& packedName) {
     const int32_t startClock = clockMs();
     std::ifstream in;
-    std::ofstream out;
-    openFiles(inputName, in, packedName, out);
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    in.seekg(0);
-    const uint64_t inputSize = end < 0 ? 0 : static_cast<uint64_t>(end);
-
-    const uint64_t packed = compressStream(in, inputSize, out, inputName, packedName, availableProcessors());
-    in.close();
-    out.close();
-    if (out.fail()) {
-        throw Exception("Unable to write output file: " + packedName);
+    openFiles(inputName, inputName, in, packedName, packed);
+    // An input that cannot be measured or read twice (a pipe, a device) is
+    // copied to its end first and compressed from the copy.
+    const bool special = isSpecialFile(inputName);
+    uint64_t inputSize = 0;
+    if (special) {
+        spool.spool(in, inputName, packedName);
+        in.close();
+        in.open(spool.path(), std::ios::binary);
+        if (!in.is_open()) throw Exception("Unable to read input file: " + inputName);
+        inputSize = spool.size();
+    } else {
+        in.seekg(0, std::ios::end);
+        const std::streamoff end = in.tellg();
+        in.seekg(0);
+        inputSize = end < 0 ? 0 : static_cast<uint64_t>(end);
     }
-    keepFileAttributes(inputName, packedName);
+
+    const uint64_t total =
+        compressStream(in, inputSize, packed.stream(), inputName, packedName, availableProcessors());
+    in.close();
+    // The packed file takes the input's permission bits and time, as other
+    // compressors do; the copy of a pipe has neither, so it gets the
+    // process's default mode and the current time.
+    packed.finish(special ? FileAttributes{} : FileAttributes{true, inputName, true});
     const int32_t endClock = clockMs();
 
     const double S = static_cast<double>(inputSize);
-    const double T = static_cast<double>(packed);
+    const double T = static_cast<double>(total);
     std::cout.precision(3);
-    std::cout << "Compressed data size: " << packed << " (" << (S - T) * 100.0 / S << "%, "
-              << T * 8.0 / S << " bpc)" << std::endl;
+    std::cout << "Compressed data size: " << total << " (" << (S - T) * 100.0 / S << "%, " << T * 8.0 / S
+              << " bpc)" << std::endl;
     printTiming(std::cout, "Compression time: ", startClock, endClock);
-    return static_cast<uint32_t>(packed);
+    return static_cast<uint32_t>(total);
 }
 
-void decompressFile(const std::string& packedName, const std::string& outputName,
-                    const CpuFeatures& features) {
+void decompressFile(const std::string& packedPath, const std::string& packedName, OutputFile& output,
+                    const std::string& outputName, const CpuFeatures& features, bool keepPartial) {
     const int32_t startClock = clockMs();
     std::ifstream in;
-    std::ofstream out;
-    openFiles(packedName, in, outputName, out);
-    decompressStream(in, out, outputName, features, availableProcessors());
+    openFiles(packedPath, packedName, in, outputName, output);
+    const FileAttributes attributes =
+        isSpecialFile(packedPath) ? FileAttributes{} : FileAttributes{true, packedPath, true};
+    try {
+        decompressStream(in, output.stream(), outputName, features, availableProcessors());
+    } catch (...) {
+        // The blocks before a damaged one are kept under a name that held
+        // nothing before; an existing file is never given up for a part.
+        if (keepPartial && !output.existedBefore() && output.touched()) {
+            try {
+                output.finish(FileAttributes{attributes.fromFile, attributes.source, false});
+                output.commit();
+            } catch (const std::exception&) {}
+        }
+        throw;
+    }
     const int32_t endClock = clockMs();
     in.close();
-    out.close();
-    if (out.fail()) {
-        throw Exception("Unable to write output file: " + outputName);
-    }
-    keepFileAttributes(packedName, outputName);
+    output.finish(attributes);
     printTiming(std::cout, "Decompression time: ", startClock, endClock);
 }

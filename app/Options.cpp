@@ -1,10 +1,13 @@
 // Command-line options. The parser is table driven: every option string maps
 // to one field of Settings, and the checks run only after the whole argument
 // list has been walked, so options and the input name may come in any order.
-// Diagnostic files are opened while walking, as each option is met, which is
-// why a later usage error leaves the files named before it on disk.
+// Each diagnostic file is checked while walking, as its option is met: it is
+// opened for appending (created when missing, never truncated) and closed, so
+// a later usage error leaves the files named before it on disk with their
+// bytes; a compression writes them only when it runs.
 #include "app/Options.h"
 
+#include "app/OutputFiles.h"
 #include "base/Exception.h"
 #include "base/Settings.h"
 
@@ -150,16 +153,17 @@ const OptionEntry* findOption(std::string_view argument) {
     return nullptr;
 }
 
-// Notes the name a diagnostic stream was opened on; a repeated option
-// replaces the name it gave before.
-void recordDiagnosticFile(Settings& s, std::ofstream Settings::*stream, const std::string& name) {
+// Notes the file a diagnostic option named; a repeated option replaces the
+// name it gave before.
+void recordDiagnosticFile(Settings& s, const OptionEntry& entry, const std::string& name, bool created) {
     for (Settings::DiagnosticFile& file : s.diagnosticFiles) {
-        if (file.stream == stream) {
+        if (file.stream == entry.stream) {
             file.name = name;
+            file.createdByParser = created;
             return;
         }
     }
-    s.diagnosticFiles.push_back({stream, name});
+    s.diagnosticFiles.push_back({entry.stream, name, entry.openFailure, created});
 }
 
 // Applies one option whose value (if it takes one) is `value`.
@@ -179,17 +183,13 @@ void applyOption(Settings& s, const OptionEntry& entry, const std::string& value
             break;
         case OptionKind::File: {
             // A repeated option names a new file: the last one given is used.
-            std::ofstream& stream = s.*entry.stream;
-            if (stream.is_open()) {
-                stream.close();
-            }
-            stream.clear();
-            stream.open(value, std::ios::out | std::ios::trunc);
-            if (!stream.is_open()) {
+            const bool existed = fileExists(value);
+            std::ofstream probe(value, std::ios::out | std::ios::app);
+            if (!probe.is_open()) {
                 throw Exception(entry.openFailure + value);
             }
             s.*entry.flag = true;
-            recordDiagnosticFile(s, entry.stream, value);
+            recordDiagnosticFile(s, entry, value, !existed);
             break;
         }
     }
@@ -237,12 +237,14 @@ void checkCompression(Settings& s) {
     }
     if (s.outputFileName.empty()) {
         s.outputFileName = s.inputFileName + packedSuffix;
+        s.outputNameDefaulted = true;
     }
 }
 
 void checkExtraction(Settings& s) {
     if (s.outputFileName.empty()) {
         s.outputFileName = s.inputFileName + unpackedSuffix;
+        s.outputNameDefaulted = true;
     }
     // Everything an extraction needs comes from the packed file; these
     // options are reported and otherwise left alone.
@@ -267,6 +269,22 @@ void checkExtraction(Settings& s) {
         if (s.*flag) {
             printLine(warning);
         }
+    }
+}
+
+// When the data go to the very file standard output writes to (`-o
+// /dev/stdout` into a file or a pipe), every line the program prints on
+// standard output goes to standard error instead, from the first warning on,
+// so that the data stay exact.
+void routeLinesAwayFromData(const Settings& s) {
+    std::string output = s.outputFileName;
+    if (output.empty() && !s.inputFileName.empty() && s.compress != s.extract) {
+        output = s.inputFileName + (s.compress ? packedSuffix : unpackedSuffix);
+    }
+    const bool shared = (!output.empty() && outputSharesStandardOutput(output)) ||
+                        (s.compress && s.test && outputSharesStandardOutput(s.testFileName));
+    if (shared) {
+        std::cout.rdbuf(std::cerr.rdbuf());
     }
 }
 
@@ -326,6 +344,7 @@ bool parseCommandLine(int argc, char** argv) {
         applyOption(s, *entry, argv[i]);
     }
 
+    routeLinesAwayFromData(s);
     if (s.compress && s.extract) {
         throw Exception("Cannot do both compression (-c) and decompression (-e) at the same time!");
     }

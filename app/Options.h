@@ -1,5 +1,5 @@
 // Command-line options: turns the argument vector into the process-wide
-// Settings record, opens the diagnostic files the options name, checks the
+// Settings record, checks the diagnostic files the options name, checks the
 // combination of options, fills in defaults, warns about options that do not
 // apply, and prints the help text.
 #pragma once
@@ -12,9 +12,11 @@
 // Returns true when the run is to go on with the chosen flow. Returns false
 // when there is nothing more to do: no arguments at all (the help text has
 // been printed), or a help request (-h, --help) without -c or -e (likewise).
-// Every diagnostic file option opens its stream (text mode, truncating) as it
-// is met; streams opened before a failure stay open. Warnings about options
-// that do not apply go to std::cout, one flushed line each.
+// Every diagnostic file option checks, as it is met, that its file can be
+// written: a missing file is created empty, an existing one keeps its bytes.
+// Warnings about options that do not apply go to std::cout, one flushed line
+// each; when the output (or the test file) is standard output's own file,
+// std::cout is pointed at standard error's buffer first.
 // Throws Exception with the exact usage-error text on the first error found.
 bool parseCommandLine(int argc, char** argv);
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -16,7 +17,10 @@
 #include <windows.h>
 #else
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <fstream>
 #endif
 
 #include "base/WorkerPool.h"
@@ -70,9 +74,46 @@ uint64_t usableMemoryBytes() {
 #else
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && pageSize > 0) bytes = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    if (pages > 0 && pageSize > 0)
+        bytes = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 #endif
     if (bytes == 0) bytes = uint64_t{1} << 30;
     if (sizeof(void*) == 4) bytes = std::min<uint64_t>(bytes, uint64_t{2} << 30);
     return bytes;
+}
+
+uint64_t addressSpaceLeft() {
+    constexpr uint64_t kNoLimit = std::numeric_limits<uint64_t>::max();
+#if defined(__linux__)
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kNoLimit;
+    // The first field of statm: the pages mapped now, the figure the limit
+    // is checked against.
+    uint64_t pages = 0;
+    std::ifstream statm("/proc/self/statm");
+    statm >> pages;
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    const uint64_t mapped = pages * static_cast<uint64_t>(pageSize > 0 ? pageSize : 4096);
+    const uint64_t cap = static_cast<uint64_t>(limit.rlim_cur);
+    return cap > mapped ? cap - mapped : 0;
+#else
+    return kNoLimit;
+#endif
+}
+
+uint64_t threadAddressSpace() {
+#if defined(__linux__)
+    // A new thread's stack is as large as the stack limit (32 MiB where that
+    // is unlimited); the allocator reserves an arena of 64 MiB (1 MiB in a
+    // 32-bit program) for a thread that allocates.
+    uint64_t stack = uint64_t{32} << 20;
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        stack = static_cast<uint64_t>(limit.rlim_cur);
+    }
+    const uint64_t arena = sizeof(void*) == 8 ? uint64_t{64} << 20 : uint64_t{1} << 20;
+    return stack + arena;
+#else
+    return 0;
+#endif
 }

@@ -23,3 +23,13 @@ unsigned availableProcessors();
 // 32-bit program at most the 2 GiB of its address space; 1 GiB when the
 // system does not say.
 uint64_t usableMemoryBytes();
+
+// Address space the process may still map where the system limits it
+// (RLIMIT_AS, `ulimit -v`): the limit less what is mapped now. UINT64_MAX
+// where there is no such limit.
+uint64_t addressSpaceLeft();
+
+// Address space one more thread takes before it does any work: its stack
+// and, with the GNU C library, the allocator arena it may reserve. 0 where
+// threads cost no address space worth counting.
+uint64_t threadAddressSpace();

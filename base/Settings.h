@@ -12,6 +12,7 @@ struct Settings {
     std::string inputFileName;
     std::string outputFileName;
     std::string testFileName;
+    bool outputNameDefaulted = false;  // no -o: the name was made from the input's
 
     bool compress = false;
     bool extract = false;
@@ -42,7 +43,9 @@ struct Settings {
     uint32_t blockSize = 0;                        // 0: one block for the whole file
     uint32_t suffixesOutputMaxSize = 0xFFFFFFFFu;  // all bits set: whole suffixes
 
-    // Diagnostic text streams, opened by the parser, open until process exit.
+    // Diagnostic text streams. The parser only checks that each named file
+    // can be written (creating a missing one, truncating none); a compression
+    // points them at the files it writes.
     std::ofstream bwtOutputStream;
     std::ofstream mtfOutputStream;
     std::ofstream rle0OutputStream;
@@ -54,11 +57,13 @@ struct Settings {
     std::ofstream suffixesStream;
     std::ofstream suffixArrayStream;
 
-    // The diagnostic streams the parser opened, each with the file name it was
-    // given, so that a failed write can name the file.
+    // The diagnostic files named on the command line, each with its stream
+    // and the message for a file that cannot be opened.
     struct DiagnosticFile {
         std::ofstream Settings::*stream;
         std::string name;
+        std::string openFailure;
+        bool createdByParser = false;  // the name held nothing before this run
     };
     std::vector<DiagnosticFile> diagnosticFiles;
 };

@@ -31,17 +31,55 @@ std::string blockHeader(uint32_t payload, uint32_t length, uint8_t method, uint8
            static_cast<char>(coder) + le32(0);
 }
 
-std::string extractError(const std::string& packed, std::string* output = nullptr) {
-    std::istringstream in(packed);
-    std::ostringstream out;
-    try {
-        decompressStream(in, out, "out", detectCpuFeatures(), 1);
-    } catch (const Exception& e) {
-        if (output) *output = out.str();
-        return e.what();
+// A source that hands out its bytes in small pieces and cannot seek or tell
+// its position, like a pipe.
+class SequentialSource : public std::streambuf {
+public:
+    explicit SequentialSource(std::string data) : data_(std::move(data)) {}
+
+protected:
+    int_type underflow() override {
+        if (pos_ >= data_.size()) return traits_type::eof();
+        const std::size_t n = std::min<std::size_t>(7, data_.size() - pos_);
+        char* start = data_.data() + pos_;
+        setg(start, start, start + n);
+        pos_ += n;
+        return traits_type::to_int_type(*start);
     }
-    if (output) *output = out.str();
-    return "";
+    pos_type seekoff(off_type, std::ios_base::seekdir, std::ios_base::openmode) override {
+        return pos_type(off_type(-1));
+    }
+    pos_type seekpos(pos_type, std::ios_base::openmode) override { return pos_type(off_type(-1)); }
+
+private:
+    std::string data_;
+    std::size_t pos_ = 0;
+};
+
+// Extracts `packed` from a seekable stream and from a pipe-like one; both
+// must give the same output and the same error, which is returned ("" for
+// success).
+std::string extractError(const std::string& packed, std::string* output = nullptr,
+                         unsigned threads = 1) {
+    std::string results[2];
+    std::string outputs[2];
+    for (int sequential = 0; sequential < 2; ++sequential) {
+        std::istringstream seekable(packed);
+        SequentialSource source(packed);
+        std::istream pipe(&source);
+        std::ostringstream out;
+        try {
+            decompressStream(sequential ? pipe : static_cast<std::istream&>(seekable), out, "out",
+                             detectCpuFeatures(), threads);
+        } catch (const Exception& e) {
+            results[sequential] = e.what();
+        }
+        outputs[sequential] = out.str();
+    }
+    EXPECT_EQ(results[0], results[1]) << "seekable and sequential sources differ";
+    EXPECT_EQ(outputs[0], outputs[1]) << "seekable and sequential sources differ";
+    if (output) *output = outputs[0];
+    return results[0];
 }
 
 // An output that takes bytes only at its end, like a pipe: every seek and
@@ -111,9 +149,47 @@ TEST_F(DriversTest, ContainerChecksAndTheirMessages) {
          "Invalid block (payload extends past end of file)."},
         {"huge payload size", fileHeader(5) + blockHeader(0xFFFFFFFFu, 5, 2, 0),
          "Invalid block (payload extends past end of file)."},
+        {"block header after the last block", fileHeader(0) + blockHeader(0, 5, 5, 1),
+         "Error in compressed file (block beyond the unpacked size)"},
+        {"second part's header cut short", fileHeader(0) + "MORV_Q17" + std::string(2, '\1'),
+         "Invalid file (header id does not match)."},
+        {"second part without its block", fileHeader(0) + fileHeader(5) + "BLOK",
+         "Invalid block (header id does not match)."},
+        {"second part's block too long", fileHeader(0) + fileHeader(5) + blockHeader(0, 6, 5, 1),
+         "Wrong block size in packed file (this may also mean some other error)."},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(extractError(c.packed), c.message) << c.what;
+    }
+}
+
+// Packed files written one after another (`cat a.p b.p`) extract as the
+// concatenation of their contents, from a file or a pipe, on any number of
+// threads; bytes after the last part that are no header are not read.
+TEST_F(DriversTest, ConcatenatedPackedFilesExtractWhole) {
+    const testdata::Bytes a = testdata::textLike(3, 5000);
+    const testdata::Bytes b = testdata::mixedBlock(4, 7000);
+    std::string packed;
+    std::string expected;
+    for (const auto& [data, method] :
+         {std::pair{a, fuzzinput::kAllMethods[0]}, std::pair{b, fuzzinput::kAllMethods[2]}}) {
+        fuzzinput::useForCompression(method, 2000);
+        std::istringstream in(std::string(data.begin(), data.end()));
+        std::ostringstream out;
+        compressStream(in, data.size(), out, "in", "out", 1);
+        packed += out.str();
+        expected += std::string(data.begin(), data.end());
+    }
+    for (unsigned threads : {1u, 2u}) {
+        for (const std::string& tail : {std::string(), std::string("trailing bytes")}) {
+            std::string output;
+            EXPECT_EQ(extractError(packed + tail, &output, threads), "");
+            EXPECT_TRUE(output == expected) << "threads " << threads << ", tail " << tail.size();
+        }
+        // A part of no blocks in the middle changes nothing.
+        std::string output;
+        EXPECT_EQ(extractError(fileHeader(0) + packed, &output, threads), "");
+        EXPECT_TRUE(output == expected);
     }
 }
 
@@ -210,5 +286,68 @@ TEST_F(DriversTest, SameFileIsRecognisedByIdentity) {
         refuseSameFile(a, viaDot);
     } catch (const Exception& e) {
         EXPECT_EQ(std::string(e.what()), "Output file is the same as input file: " + viaDot);
+    }
+}
+
+// Blocks coded at once and threads per block: the physical memory, the
+// address-space limit (each worker's stack and allocator arena counted) and
+// the diagnostic files bound them; without limits every processor is used.
+TEST(ThreadPlanTest, MemoryAndAddressSpaceBoundTheThreads) {
+    constexpr uint64_t MiB = uint64_t{1} << 20;
+    constexpr uint64_t kNoLimit = ~uint64_t{0};
+    const MemoryLimits plenty{uint64_t{24} << 30, kNoLimit, 72 * MiB};
+    struct Case {
+        const char* what;
+        unsigned threads;
+        uint64_t blocks;
+        uint64_t blockLength;
+        bool oneAtATime;
+        MemoryLimits limits;
+        unsigned atOnce;
+        unsigned perBlock;
+    };
+    const Case cases[] = {
+        {"four 10 MiB blocks, two processors", 2, 4, 10 * MiB, false, plenty, 2, 1},
+        {"one block takes every processor", 2, 1, 10 * MiB, false, plenty, 1, 2},
+        {"dumps: one block at a time", 4, 8, MiB, true, plenty, 1, 4},
+        {"blocks under 64 bytes", 2, 1000, 63, false, plenty, 1, 2},
+        {"a quarter of 200 MiB holds no second block",
+         2,
+         4,
+         10 * MiB,
+         false,
+         {200 * MiB, kNoLimit, 0},
+         1,
+         2},
+        {"ulimit -v 200000: one processor's plan",
+         2,
+         4,
+         10 * MiB,
+         false,
+         {plenty.usable, 190 * MiB, 72 * MiB},
+         1,
+         1},
+        {"room for two workers", 2, 4, 10 * MiB, false, {plenty.usable, 400 * MiB, 72 * MiB}, 2, 1},
+        {"room for one block's helper threads",
+         2,
+         1,
+         10 * MiB,
+         false,
+         {plenty.usable, 300 * MiB, 72 * MiB},
+         1,
+         2},
+        {"no room at all still plans one block",
+         2,
+         4,
+         10 * MiB,
+         false,
+         {plenty.usable, 0, 72 * MiB},
+         1,
+         1},
+    };
+    for (const Case& c : cases) {
+        const ThreadPlan plan = planThreads(c.threads, c.blocks, c.blockLength, c.oneAtATime, c.limits);
+        EXPECT_EQ(plan.blocksAtOnce, c.atOnce) << c.what;
+        EXPECT_EQ(plan.threadsPerBlock, c.perBlock) << c.what;
     }
 }
