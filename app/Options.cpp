@@ -8,8 +8,8 @@
 #include "app/Options.h"
 
 #include "app/OutputFiles.h"
+#include "app/Settings.h"
 #include "base/Exception.h"
-#include "base/Settings.h"
 
 #include <array>
 #include <fstream>
@@ -32,8 +32,8 @@ struct OptionEntry {
     bool Settings::*flag = nullptr;
     std::string Settings::*text = nullptr;
     uint32_t Settings::*number = nullptr;
-    std::ofstream Settings::*stream = nullptr;
-    const char* expected = nullptr;     // message when the value is missing
+    Settings::DumpKind dump = Settings::DumpKind::Bwt;  // which diagnostic file (File options)
+    const char* expected = nullptr;                     // message when the value is missing
     const char* openFailure = nullptr;  // message, followed by the name, when opening fails
 };
 
@@ -43,11 +43,29 @@ const std::array<OptionEntry, 26> optionTable = {{
     {"-c", "", OptionKind::Flag, &Settings::compress},
     {"-e", "", OptionKind::Flag, &Settings::extract},
     {"-v", "--verbose", OptionKind::Flag, &Settings::verbose},
-    {"-o", "", OptionKind::Text, nullptr, &Settings::outputFileName, nullptr, nullptr,
+    {"-o",
+     "",
+     OptionKind::Text,
+     nullptr,
+     &Settings::outputFileName,
+     nullptr,
+     {},
      "Filename expected after -o parameter"},
-    {"--test", "", OptionKind::Text, &Settings::test, &Settings::testFileName, nullptr, nullptr,
+    {"--test",
+     "",
+     OptionKind::Text,
+     &Settings::test,
+     &Settings::testFileName,
+     nullptr,
+     {},
      "Filename expected after --test parameter"},
-    {"-b", "", OptionKind::Number, nullptr, nullptr, &Settings::blockSize, nullptr,
+    {"-b",
+     "",
+     OptionKind::Number,
+     nullptr,
+     nullptr,
+     &Settings::blockSize,
+     {},
      "Number (block size) expected after -b parameter"},
     {"-d", "--dc", OptionKind::Flag, &Settings::dc},
     {"-m", "--mtf0", OptionKind::Flag, &Settings::mtf0},
@@ -58,38 +76,42 @@ const std::array<OptionEntry, 26> optionTable = {{
     {"-s", "", OptionKind::Flag, &Settings::staticCoder},
     {"-p", "", OptionKind::Flag, &Settings::dcPrefixCode},
     {"--bwt_output", "", OptionKind::File, &Settings::bwtOutput, nullptr, nullptr,
-     &Settings::bwtOutputStream, "Filename expected after --bwt_output parameter",
+     Settings::DumpKind::Bwt, "Filename expected after --bwt_output parameter",
      "Unable to open BWT output file: "},
     {"--mtf_output", "", OptionKind::File, &Settings::mtfOutput, nullptr, nullptr,
-     &Settings::mtfOutputStream, "Filename expected after --mtf_output parameter",
+     Settings::DumpKind::Mtf, "Filename expected after --mtf_output parameter",
      "Unable to open MTF output file: "},
     {"--rle0_output", "", OptionKind::File, &Settings::rle0Output, nullptr, nullptr,
-     &Settings::rle0OutputStream, "Filename expected after --rle0_output parameter",
+     Settings::DumpKind::Rle0, "Filename expected after --rle0_output parameter",
      "Unable to open RLE0 output file: "},
     // The DC dump shares the RLE0 dump's failure text.
-    {"--dc_output", "", OptionKind::File, &Settings::dcOutput, nullptr, nullptr,
-     &Settings::dcOutputStream, "Filename expected after --dc_output parameter",
-     "Unable to open RLE0 output file: "},
+    {"--dc_output", "", OptionKind::File, &Settings::dcOutput, nullptr, nullptr, Settings::DumpKind::Dc,
+     "Filename expected after --dc_output parameter", "Unable to open RLE0 output file: "},
     {"--input_histogram", "", OptionKind::File, &Settings::inputHistogram, nullptr, nullptr,
-     &Settings::inputHistogramStream, "Filename expected after --input_histogram parameter",
+     Settings::DumpKind::InputHistogram, "Filename expected after --input_histogram parameter",
      "Unable to open output histogram file: "},
     {"--mtf_histogram", "", OptionKind::File, &Settings::mtfHistogram, nullptr, nullptr,
-     &Settings::mtfHistogramStream, "Filename expected after --mtf_histogram parameter",
+     Settings::DumpKind::MtfHistogram, "Filename expected after --mtf_histogram parameter",
      "Unable to open output histogram file: "},
     {"--rle0_histogram", "", OptionKind::File, &Settings::rle0Histogram, nullptr, nullptr,
-     &Settings::rle0HistogramStream, "Filename expected after --rle0_histogram parameter",
+     Settings::DumpKind::Rle0Histogram, "Filename expected after --rle0_histogram parameter",
      "Unable to open output histogram file: "},
     {"--dc_histogram", "", OptionKind::File, &Settings::dcHistogram, nullptr, nullptr,
-     &Settings::dcHistogramStream, "Filename expected after --dc_histogram parameter",
+     Settings::DumpKind::DcHistogram, "Filename expected after --dc_histogram parameter",
      "Unable to open output histogram file: "},
     {"--suffix_array_output", "", OptionKind::File, &Settings::suffixArrayOutput, nullptr, nullptr,
-     &Settings::suffixArrayStream, "Filename expected after --suffix_array_output parameter",
+     Settings::DumpKind::SuffixArray, "Filename expected after --suffix_array_output parameter",
      "Unable to open output suffix array file: "},
     {"--suffixes_output", "", OptionKind::File, &Settings::suffixesOutput, nullptr, nullptr,
-     &Settings::suffixesStream, "Filename expected after --suffixes_output parameter",
+     Settings::DumpKind::Suffixes, "Filename expected after --suffixes_output parameter",
      "Unable to open output suffixes file: "},
-    {"--suffixes_output_max_size", "", OptionKind::Number, nullptr, nullptr,
-     &Settings::suffixesOutputMaxSize, nullptr,
+    {"--suffixes_output_max_size",
+     "",
+     OptionKind::Number,
+     nullptr,
+     nullptr,
+     &Settings::suffixesOutputMaxSize,
+     {},
      "Number (max suffix size) expected after -suffixes_output_max_size parameter"},
     {"-h", "--help", OptionKind::Flag, &Settings::help},
 }};
@@ -157,13 +179,13 @@ const OptionEntry* findOption(std::string_view argument) {
 // name it gave before.
 void recordDiagnosticFile(Settings& s, const OptionEntry& entry, const std::string& name, bool created) {
     for (Settings::DiagnosticFile& file : s.diagnosticFiles) {
-        if (file.stream == entry.stream) {
+        if (file.kind == entry.dump) {
             file.name = name;
             file.createdByParser = created;
             return;
         }
     }
-    s.diagnosticFiles.push_back({entry.stream, name, entry.openFailure, created});
+    s.diagnosticFiles.push_back({entry.dump, name, entry.openFailure, created});
 }
 
 // Applies one option whose value (if it takes one) is `value`.

@@ -217,6 +217,18 @@ protected:
         if (!opened_ || failed_) return 0;
         return file_.pubsync();
     }
+    // Positions are those of the file (writers ask where they are, to tell
+    // whether the file already holds text); a file not opened yet is empty.
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) override {
+        if (!opened_)
+            return off == 0 && dir != std::ios_base::end ? pos_type(0) : pos_type(off_type(-1));
+        if (failed_) return pos_type(off_type(-1));
+        return file_.pubseekoff(off, dir, which);
+    }
+    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override {
+        if (!opened_ || failed_) return pos_type(off_type(-1));
+        return file_.pubseekpos(pos, which);
+    }
 
 private:
     std::filebuf file_;
@@ -358,7 +370,11 @@ void OutputFile::open(const std::string& name, const std::string& openFailure, b
         // they are; renaming would leave the writer of that file behind.
         state->mode = Mode::Direct;
         state->writtenPath = name;
-        state->buffer.configure(name, openMode);
+        // Standard output's own file is appended to, as the shell opened it
+        // (`>>` keeps what the file held; after `>` it is empty anyway).
+        const std::ios::openmode directMode =
+            isStandardOutputFile(name) ? (openMode & ~std::ios::trunc) | std::ios::app : openMode;
+        state->buffer.configure(name, directMode);
         if (!state->buffer.openNow()) throw Exception(openFailure + name);
     } else {
         if (state->existed && !writable(name)) throw Exception(openFailure + name);

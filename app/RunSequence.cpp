@@ -12,9 +12,9 @@
 #include "app/Drivers.h"
 #include "app/Options.h"
 #include "app/OutputFiles.h"
+#include "app/Settings.h"
 #include "base/Exception.h"
 #include "base/Platform.h"
-#include "base/Settings.h"
 
 #include <exception>
 #include <filesystem>
@@ -65,32 +65,36 @@ void checkNamesBeforeWriting(const Settings& s) {
     }
 }
 
-// The diagnostic files of a compression, written under temporary names; the
-// streams of the settings write into them while this object lives.
+// The diagnostic files of a compression, written under temporary names,
+// and the sink that hands their streams to the codecs.
 class DiagnosticOutputs {
 public:
-    explicit DiagnosticOutputs(Settings& s) : settings_(s), files_(s.diagnosticFiles.size()) {
+    explicit DiagnosticOutputs(const Settings& s) : files_(s.diagnosticFiles.size()) {
+        sink_.suffixesMaxSize = s.suffixesOutputMaxSize;
         for (std::size_t i = 0; i < files_.size(); ++i) {
             const Settings::DiagnosticFile& file = s.diagnosticFiles[i];
             files_[i].open(file.name, file.openFailure, true);
-            std::ostream& stream = s.*file.stream;
-            stream.clear();
-            stream.rdbuf(files_[i].stream().rdbuf());
+            if (std::ostream** stream = streamFor(file.kind)) *stream = &files_[i].stream();
         }
     }
-    ~DiagnosticOutputs() {
-        for (const Settings::DiagnosticFile& file : settings_.diagnosticFiles) {
-            std::ofstream& stream = settings_.*file.stream;
-            static_cast<std::ostream&>(stream).rdbuf(stream.rdbuf());
+
+    // The sink for the codecs; null when no diagnostic file was named.
+    const DiagnosticsSink* sink() const { return files_.empty() ? nullptr : &sink_; }
+
+    // Flushes every file; throws Exception("Unable to write output file: " +
+    // name) for the first whose writes failed.
+    void check() {
+        for (OutputFile& file : files_) {
+            std::ostream& stream = file.stream();
+            stream.flush();
+            if (!stream) throw Exception("Unable to write output file: " + file.name());
         }
     }
-    DiagnosticOutputs(const DiagnosticOutputs&) = delete;
-    DiagnosticOutputs& operator=(const DiagnosticOutputs&) = delete;
 
     // Checks that every dump was written whole; each keeps the permission
     // bits its name had (the parser made a missing one with the default).
     void finish() {
-        checkDiagnosticFiles();
+        check();
         for (OutputFile& file : files_) file.finish(FileAttributes{true, file.name(), false});
     }
     void commit() {
@@ -98,16 +102,43 @@ public:
     }
 
 private:
-    Settings& settings_;
+    // Where the codecs find the stream of a kind of dump; null for the two
+    // files that stay empty.
+    std::ostream** streamFor(Settings::DumpKind kind) {
+        switch (kind) {
+            case Settings::DumpKind::Bwt:
+                return &sink_.bwt;
+            case Settings::DumpKind::Mtf:
+                return &sink_.mtf;
+            case Settings::DumpKind::Rle0:
+                return &sink_.rle0;
+            case Settings::DumpKind::InputHistogram:
+                return &sink_.inputHistogram;
+            case Settings::DumpKind::MtfHistogram:
+                return &sink_.mtfHistogram;
+            case Settings::DumpKind::DcHistogram:
+                return &sink_.dcHistogram;
+            case Settings::DumpKind::Suffixes:
+                return &sink_.suffixes;
+            case Settings::DumpKind::SuffixArray:
+                return &sink_.suffixArray;
+            case Settings::DumpKind::Dc:
+            case Settings::DumpKind::Rle0Histogram:
+                return nullptr;
+        }
+        return nullptr;
+    }
+
     std::vector<OutputFile> files_;
+    DiagnosticsSink sink_;
 };
 
 // Extracts the packed file just written into the test file and compares it
 // with the input. Returns false when they differ.
-bool testPackedFile(const Settings& s, const OutputFile& packed, const std::string& original,
-                    OutputFile& test, const CpuFeatures& features) {
+bool testPackedFile(const Settings& s, const BlockPlan& plan, const OutputFile& packed,
+                    const std::string& original, OutputFile& test, const CpuFeatures& features) {
     std::cout << "Testing packed file correctness." << std::endl << std::endl;
-    decompressFile(packed.writtenPath(), s.outputFileName, test, s.testFileName, features, false);
+    decompressFile(packed.writtenPath(), s.outputFileName, test, s.testFileName, features, plan, false);
     std::cout << std::endl;
     if (compareFiles(original, test.writtenPath())) {
         std::cout << "OK, Files are equal." << std::endl;
@@ -119,17 +150,18 @@ bool testPackedFile(const Settings& s, const OutputFile& packed, const std::stri
 
 // Compresses (and tests); the packed, test and diagnostic files take their
 // names only when everything succeeded. Returns the process result.
-int runCompression(Settings& s, const CpuFeatures& features) {
+int runCompression(const Settings& s, const BlockPlan& plan, const CpuFeatures& features) {
     DiagnosticOutputs dumps(s);
     OutputFile packed;
     SpooledInput spool;
-    compressFile(s.inputFileName, packed, spool, s.outputFileName);
+    compressFile(s.inputFileName, packed, spool, s.outputFileName, plan, dumps.sink(),
+                 [&dumps] { dumps.check(); });
     std::cout << std::endl;
     OutputFile test;
     bool equal = true;
     if (s.test) {
-        equal =
-            testPackedFile(s, packed, spool.active() ? spool.path() : s.inputFileName, test, features);
+        equal = testPackedFile(s, plan, packed, spool.active() ? spool.path() : s.inputFileName, test,
+                               features);
     }
     dumps.finish();
     if (!equal) {
@@ -143,18 +175,20 @@ int runCompression(Settings& s, const CpuFeatures& features) {
 }
 
 // Runs the flow the settings chose; returns the process result.
-int runFlow(Settings& s) {
+int runFlow(const Settings& s) {
     // Asked once; the decoders are handed the answer.
     const CpuFeatures features = detectCpuFeatures();
+    // Resolved once; every stage is handed the plan, none reads the settings.
+    const BlockPlan plan = blockPlanOf(s, availableProcessors());
     checkNamesBeforeWriting(s);
     // A failed round-trip test is not an exception, but it must not end the
     // run as a success either.
     int result = 0;
     if (s.compress) {
-        result = runCompression(s, features);
+        result = runCompression(s, plan, features);
     } else {
         OutputFile output;
-        decompressFile(s.inputFileName, s.inputFileName, output, s.outputFileName, features, true);
+        decompressFile(s.inputFileName, s.inputFileName, output, s.outputFileName, features, plan, true);
         output.commit();
     }
     std::cout << "End." << std::endl;

@@ -1,11 +1,14 @@
-// What a block codec is handed besides its data: where its verbose lines go
-// and what it may use of the machine. Blocks coded side by side each get their
-// own, so no codec writes anything that another block's codec reads.
+// What a block codec is handed besides its data: the plan of the run, where
+// its verbose lines and its dumps go, and what it may use of the machine.
+// Blocks coded side by side each get their own, so no codec writes anything
+// that another block's codec reads.
 #pragma once
 
 #include <ostream>
 
 #include "base/CpuFeatures.h"
+#include "codec/BlockPlan.h"
+#include "diag/DiagnosticsSink.h"
 
 struct BlockContext {
     // The block's verbose progress and timing lines: standard output when
@@ -18,4 +21,10 @@ struct BlockContext {
     // Threads the suffix sort of this block may use (the result is the same
     // for any number).
     unsigned sortThreads = 1;
+    // How the block is coded. When extracting, `rle0` is the block header's
+    // choice and `prefixCode` the caller's.
+    BlockPlan plan = {};
+    // The dumps and histograms to write while compressing; null: none. The
+    // drivers code one block at a time while there is one.
+    const DiagnosticsSink* diagnostics = nullptr;
 };

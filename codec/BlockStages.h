@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <ostream>
 
+#include <vector>
+
 #include "base/Platform.h"
-#include "base/Settings.h"
 #include "codec/BlockContext.h"
 #include "diag/Dumps.h"
 #include "diag/Histograms.h"
 #include "transform/Bwt.h"
+#include "transform/SuffixSorter.h"
 
 // Clock readings around a stage, for its timing line.
 struct StageClock {
@@ -21,16 +23,27 @@ struct StageClock {
 
 // Records the input histogram when asked, transforms block[0..L) in place
 // and writes the transform dump when asked. Returns the first suffix index
-// and the clock readings around the transform.
-inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock, const BlockContext& context) {
-    const Settings& s = settings();
-    if (s.inputHistogram) recordInputHistogram(block, L);
-    if (s.verbose) context.console << "   Performing BWT..." << std::endl;
+// and the clock readings around the transform. When a suffix listing is
+// wanted the suffix array is built, listed, and the transform taken from it.
+inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock,
+                               const BlockContext& context) {
+    const DiagnosticsSink* dumps = context.diagnostics;
+    if (dumps && dumps->inputHistogram) recordInputHistogram(*dumps->inputHistogram, block, L);
+    if (context.plan.verbose) context.console << "   Performing BWT..." << std::endl;
     clock.start = clockMs();
-    const uint32_t index = forwardBwt(block, L, context.sortThreads);
+    uint32_t index = 0;
+    if (dumps && dumps->wantsSuffixes()) {
+        const std::vector<uint32_t> sa = suffixArrayOf(block, L, context.sortThreads);
+        if (dumps->suffixes)
+            writeSuffixListing(*dumps->suffixes, block, L, sa.data(), dumps->suffixesMaxSize);
+        if (dumps->suffixArray) writeSuffixArrayListing(*dumps->suffixArray, sa.data(), L);
+        index = bwtFromSuffixArray(block, L, sa.data());
+    } else {
+        index = forwardBwt(block, L, context.sortThreads);
+    }
     clock.end = clockMs();
-    if (s.verbose) context.console << "      First suffix index: " << index << std::endl;
-    if (s.bwtOutput) dumpBwt(block, L, index);
+    if (context.plan.verbose) context.console << "      First suffix index: " << index << std::endl;
+    if (dumps && dumps->bwt) dumpBwt(*dumps->bwt, block, L, index);
     return index;
 }
 
@@ -38,16 +51,16 @@ inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock, co
 // the verbose line that announces the next stage (nextStage, without its
 // line end).
 struct TransformedBlock {
-    int32_t start = 0;  // clock reading before the transform
-    StageClock bwt;     // clock readings around it
-    uint32_t index = 0; // first suffix index
+    int32_t start = 0;   // clock reading before the transform
+    StageClock bwt;      // clock readings around it
+    uint32_t index = 0;  // first suffix index
 };
 inline TransformedBlock beginBlockCompression(uint8_t* block, uint32_t L, const char* nextStage,
                                               const BlockContext& context) {
     TransformedBlock t;
     t.start = clockMs();
     t.index = transformBlock(block, L, t.bwt, context);
-    if (settings().verbose) context.console << nextStage << std::endl;
+    if (context.plan.verbose) context.console << nextStage << std::endl;
     return t;
 }
 
@@ -56,7 +69,7 @@ inline TransformedBlock beginBlockCompression(uint8_t* block, uint32_t L, const 
 // around the inverse transform.
 inline StageClock untransformBlock(uint8_t* out, const uint8_t* column, uint32_t L, uint32_t index,
                                    const BlockContext& context) {
-    if (settings().verbose) context.console << "   Performing iBWT..." << std::endl;
+    if (context.plan.verbose) context.console << "   Performing iBWT..." << std::endl;
     StageClock clock;
     clock.start = clockMs();
     inverseBwt(out, column, L, index);

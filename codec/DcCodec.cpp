@@ -4,14 +4,13 @@
 // inlines the arithmetic coder (or the prefix code) whichever is in use.
 #include "codec/DcCodec.h"
 
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "base/Compiler.h"
 #include "base/Exception.h"
 #include "base/Platform.h"
-#include "base/Settings.h"
 #include "base/Timing.h"
 #include "codec/BlockStages.h"
 #include "codec/DcValueCoding.h"
@@ -72,7 +71,7 @@ uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column,
 }  // namespace
 
 void compressDc(std::ostream& out, uint8_t* block, uint32_t L, const BlockContext& context) {
-    const Settings& s = settings();
+    const BlockPlan& s = context.plan;
     const TransformedBlock t = beginBlockCompression(block, L, "   Performing DC coding...", context);
 
     const int32_t c3 = clockMs();
@@ -81,18 +80,21 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L, const BlockContex
     const uint32_t n = dc.count();
     const int32_t c4 = clockMs();
     if (s.verbose) context.console << "      Size of data after DC: " << n << std::endl;
-    if (s.dcHistogram) recordDcHistogram(dc.data(), n);
+    if (context.diagnostics && context.diagnostics->dcHistogram) {
+        recordDcHistogram(*context.diagnostics->dcHistogram, dc.data(), n);
+    }
 
     StreamOutBitStream bits(out, kBitStreamWords);
     if (s.verbose) {
         context.console << "   Coding data to arithmetic stream..." << std::endl;
-        context.console << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
+        context.console << "      Number of symbols: " << (s.prefixCode ? 0 : dcClassCount(L))
+                        << std::endl;
     }
     const int32_t c5 = clockMs();
     bits.reset();
     bits.writeBits(t.index, 32);
     bits.writeBits(n, 32);
-    if (s.dcPrefixCode) {
+    if (s.prefixCode) {
         DcPrefixCode<OutBitStream> coder(bits);
         writeValues(coder, dc.data(), n);
     } else {
@@ -111,12 +113,13 @@ void compressDc(std::ostream& out, uint8_t* block, uint32_t L, const BlockContex
 }
 
 uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockContext& context) {
-    const Settings& s = settings();
+    const BlockPlan& s = context.plan;
     const int32_t d0 = clockMs();
     StreamInBitStream bits(in, kBitStreamWords);
     if (s.verbose) {
         context.console << "   Decoding data from arithmetic stream, performing iDC..." << std::endl;
-        context.console << "      Number of symbols: " << (s.dcPrefixCode ? 0 : dcClassCount(L)) << std::endl;
+        context.console << "      Number of symbols: " << (s.prefixCode ? 0 : dcClassCount(L))
+                        << std::endl;
     }
     const uint32_t idx = bits.readBits(32);
     if (s.verbose) context.console << "      First suffix index: " << idx << std::endl;
@@ -128,7 +131,7 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockCon
     // transform (or it throws), so the buffer is not cleared first.
     uint8_t* column = out;
     uint64_t codeEnd = 0;
-    if (s.dcPrefixCode) {
+    if (s.prefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
         codeEnd = readValues(coder, n, L, column, context.features);
     } else {

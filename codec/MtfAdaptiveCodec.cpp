@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/Platform.h"
-#include "base/Settings.h"
 #include "base/Timing.h"
 #include "codec/MtfStages.h"
 #include "coder/AdaptiveCoder.h"
@@ -19,39 +18,39 @@ namespace {
 constexpr uint32_t kRescaleLimit = 16384;
 }
 
+namespace {
+
+// The adaptive model and the arithmetic encoder, coding each symbol as the
+// move-to-front walk meets it: no symbol array is built.
+class AdaptiveSymbolEncoder {
+public:
+    static constexpr const char* kFirstStage = "   Coding data to arithmetic stream...";
+    static constexpr const char* kName = "adaptive";
+    static constexpr bool kCodingPass = false;
+
+    AdaptiveSymbolEncoder(uint32_t alphabetSize, StreamOutBitStream& bits, bool, uint32_t)
+        : bits_(bits), model_(alphabetSize), encoder_(bits) {}
+    void beforeWalk(uint32_t index) {
+        bits_.reset();
+        bits_.writeBits(index, 32);
+    }
+    void walk(uint32_t symbol) {
+        const SymbolInterval i = model_.update(symbol, kRescaleLimit);
+        encoder_.encode(i.lowCount, i.highCount, i.total);
+    }
+    void afterWalk() { encoder_.finish(); }
+    void code(uint32_t, const uint8_t*) {}
+
+private:
+    StreamOutBitStream& bits_;
+    AdaptiveModel model_;
+    ArithmeticEncoder encoder_;
+};
+
+}  // namespace
+
 void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L, const BlockContext& context) {
-    const Settings& s = settings();
-    const bool rle0 = s.rle0;
-    const TransformedBlock t =
-        beginBlockCompression(block, L, "   Coding data to arithmetic stream...", context);
-
-    const int32_t c3 = clockMs();
-    StreamOutBitStream bits(out, kBitStreamWords);
-    bits.reset();
-    bits.writeBits(t.index, 32);
-    {
-        ArithmeticEncoder encoder(bits);
-        AdaptiveModel model(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize);
-        mtfForward(block, L, rle0, [&](uint32_t symbol) {
-            const SymbolInterval i = model.update(symbol, kRescaleLimit);
-            encoder.encode(i.lowCount, i.highCount, i.total);
-        });
-        encoder.finish();
-    }
-    bits.flush();
-    const int32_t c4 = clockMs();
-    const int32_t c5 = clockMs();
-
-    if (s.mtfOutput) dumpMtf(block, L);
-    if (s.mtfHistogram) recordMtfHistogram(block, L);
-    if (s.verbose) {
-        printTiming(context.console, "   BWT time: ", t.bwt.start, t.bwt.end);
-        printTiming(
-            context.console,
-            rle0 ? "   MTF + RLE0 + adaptive arithmetic time: " : "   MTF + adaptive arithmetic time: ",
-            c3, c4);
-        printTiming(context.console, "   Block compression time: ", t.start, c5);
-    }
+    compressMtfBlock<AdaptiveSymbolEncoder>(out, block, L, context);
 }
 
 namespace {
@@ -77,7 +76,6 @@ private:
 
 }  // namespace
 
-uint64_t decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L, bool rle0,
-                         const BlockContext& context) {
-    return decompressMtfBlock<AdaptiveSymbolDecoder>(in, out, L, rle0, "adaptive", context);
+uint64_t decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L, const BlockContext& context) {
+    return decompressMtfBlock<AdaptiveSymbolDecoder>(in, out, L, "adaptive", context);
 }

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/Platform.h"
-#include "base/Settings.h"
 #include "base/Timing.h"
 #include "codec/MtfStages.h"
 #include "coder/StaticCoder.h"
@@ -15,54 +14,58 @@
 #include "diag/Histograms.h"
 #include "io/BitStream.h"
 
+namespace {
+
+// The static coder: a counting pass during the move-to-front walk (the
+// zero-run symbols kept in a 16-bit array, never more than L of them;
+// without zero runs the MTF indices stored over the block are the symbols),
+// then the scaled table and the coding pass.
+class StaticSymbolEncoder {
+public:
+    static constexpr const char* kFirstStage = "   Gathering symbol statistics...";
+    static constexpr const char* kName = "static";
+    static constexpr bool kCodingPass = true;
+
+    StaticSymbolEncoder(uint32_t alphabetSize, StreamOutBitStream& bits, bool rle0, uint32_t L)
+        : bits_(bits),
+          encoder_(alphabetSize, bits),
+          counts_(encoder_.counts()),
+          rle0_(rle0),
+          length_(L) {
+        if (rle0) symbols_.reserve(L);
+    }
+    void beforeWalk(uint32_t) {}
+    void walk(uint32_t symbol) {
+        ++counts_[symbol];
+        if (rle0_) symbols_.push_back(static_cast<uint16_t>(symbol));
+    }
+    void afterWalk() { encoder_.scale(); }
+    void code(uint32_t index, const uint8_t* indices) {
+        bits_.reset();
+        bits_.writeBits(index, 32);
+        encoder_.writeTable();
+        if (rle0_) {
+            for (const uint16_t symbol : symbols_) encoder_.encodeSymbol(symbol);
+            symbols_ = std::vector<uint16_t>();
+        } else {
+            for (uint32_t i = 0; i < length_; ++i) encoder_.encodeSymbol(indices[i]);
+        }
+        encoder_.finish();
+    }
+
+private:
+    StreamOutBitStream& bits_;
+    StaticEncoder encoder_;
+    uint32_t* counts_;
+    bool rle0_;
+    uint32_t length_;
+    std::vector<uint16_t> symbols_;
+};
+
+}  // namespace
+
 void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L, const BlockContext& context) {
-    const Settings& s = settings();
-    const bool rle0 = s.rle0;
-    const TransformedBlock t = beginBlockCompression(block, L, "   Gathering symbol statistics...", context);
-
-    const int32_t c3 = clockMs();
-    StreamOutBitStream bits(out, kBitStreamWords);
-    StaticEncoder encoder(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize, bits);
-    uint32_t* counts = encoder.counts();
-    // With zero-run coding the symbols are kept for the coding pass (never
-    // more than L of them); without it the MTF indices stored over the block are
-    // the symbols.
-    std::vector<uint16_t> symbols;
-    if (rle0) symbols.reserve(L);
-    mtfForward(block, L, rle0, [&](uint32_t symbol) {
-        ++counts[symbol];
-        if (rle0) symbols.push_back(static_cast<uint16_t>(symbol));
-    });
-    encoder.scale();
-    if (s.mtfOutput) dumpMtf(block, L);
-    if (s.mtfHistogram) recordMtfHistogram(block, L);
-    const int32_t c4 = clockMs();
-    if (s.verbose) context.console << "   Coding data to arithmetic stream..." << std::endl;
-
-    const int32_t c5 = clockMs();
-    bits.reset();
-    bits.writeBits(t.index, 32);
-    encoder.writeTable();
-    if (rle0) {
-        for (const uint16_t symbol : symbols) encoder.encodeSymbol(symbol);
-        symbols = std::vector<uint16_t>();
-    } else {
-        for (uint32_t i = 0; i < L; ++i) encoder.encodeSymbol(block[i]);
-    }
-    encoder.finish();
-    bits.flush();
-    const int32_t c6 = clockMs();
-    const int32_t c7 = clockMs();
-
-    if (s.verbose) {
-        printTiming(context.console, "   BWT time: ", t.bwt.start, t.bwt.end);
-        printTiming(context.console, "   Gathering symbol statistics time: ", c3, c4);
-        printTiming(
-            context.console,
-            rle0 ? "   MTF + RLE0 + static arithmetic time: " : "   MTF + static arithmetic time: ", c5,
-            c6);
-        printTiming(context.console, "   Block compression time: ", t.start, c7);
-    }
+    compressMtfBlock<StaticSymbolEncoder>(out, block, L, context);
 }
 
 namespace {
@@ -85,7 +88,6 @@ private:
 
 }  // namespace
 
-uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L, bool rle0,
-                         const BlockContext& context) {
-    return decompressMtfBlock<StaticSymbolDecoder>(in, out, L, rle0, "static", context);
+uint64_t decompressMtfStatic(std::istream& in, uint8_t* out, uint32_t L, const BlockContext& context) {
+    return decompressMtfBlock<StaticSymbolDecoder>(in, out, L, "static", context);
 }

@@ -6,6 +6,7 @@
 // table would divide by zero or give symbols empty intervals.
 #include "coder/StaticCoder.h"
 
+#include "base/DamageMessages.h"
 #include "base/Exception.h"
 
 StaticEncoder::StaticEncoder(uint32_t n, OutBitStream& out)
@@ -47,16 +48,15 @@ StaticDecoder::StaticDecoder(uint32_t n, InBitStream& in)
 }
 
 void StaticDecoder::readTable() {
-    static const char* const kInvalidTable = "Error in compressed file (invalid frequency table)";
     const uint32_t n = symbolCount;
     uint32_t running = 0;
     for (uint32_t s = 0; s < n; ++s) {
         frequencies[s] = running;
         running += input.readBits(16);
         if (running > kMaxStaticTotal) {
-            throw Exception(kInvalidTable);
+            throw Exception(kInvalidTableMessage);
         }
     }
-    if (running == 0) throw Exception(kInvalidTable);
+    if (running == 0) throw Exception(kInvalidTableMessage);
     frequencies[n] = running;
 }

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <string>
 
-#include "base/Settings.h"
-
 namespace {
 
 void writeRaw(std::ostream& out, const uint8_t* data, uint32_t n) {
@@ -17,8 +15,7 @@ void writeRaw(std::ostream& out, const uint8_t* data, uint32_t n) {
 
 }  // namespace
 
-void dumpBwt(const uint8_t* data, uint32_t n, uint32_t firstIndex) {
-    std::ostream& out = settings().bwtOutputStream;
+void dumpBwt(std::ostream& out, const uint8_t* data, uint32_t n, uint32_t firstIndex) {
     out << "[Block] " << std::endl;
     out << "Block size = " << n << std::endl;
     out << "First suffix position: " << firstIndex << std::endl;
@@ -27,8 +24,7 @@ void dumpBwt(const uint8_t* data, uint32_t n, uint32_t firstIndex) {
     out << std::endl << std::endl;
 }
 
-void dumpMtf(const uint8_t* data, uint32_t n) {
-    std::ostream& out = settings().mtfOutputStream;
+void dumpMtf(std::ostream& out, const uint8_t* data, uint32_t n) {
     out << "[Block] " << std::endl;
     out << "Block size = " << n << std::endl;
     out << "Data after MTF:" << std::endl;

@@ -9,14 +9,14 @@
 #include <ostream>
 
 // Appends one transform-dump section for data[0..n) (the transformed block)
-// and its first suffix index to settings().bwtOutputStream. Bytes are written
-// raw; every line end is followed by a flush.
-void dumpBwt(const uint8_t* data, uint32_t n, uint32_t firstIndex);
+// and its first suffix index to `out`. Bytes are written raw; every line end
+// is followed by a flush.
+void dumpBwt(std::ostream& out, const uint8_t* data, uint32_t n, uint32_t firstIndex);
 
 // Appends one move-to-front dump section for data[0..n) (the block's
-// move-to-front output) to settings().mtfOutputStream: the values in decimal,
-// one blank between two of them.
-void dumpMtf(const uint8_t* data, uint32_t n);
+// move-to-front output) to `out`: the values in decimal, one blank between
+// two of them.
+void dumpMtf(std::ostream& out, const uint8_t* data, uint32_t n);
 
 // Writes the sorted-suffix listing of text[0..n): for k = 0..n-1 the line
 // "k suffix sa[k]: " padded with blanks to 20 characters, then the first

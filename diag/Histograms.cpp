@@ -9,8 +9,6 @@
 #include <array>
 #include <map>
 
-#include "base/Settings.h"
-
 namespace {
 
 template <typename Key, typename Printer>
@@ -65,22 +63,19 @@ void printHistogramTable(std::ostream& out, const uint32_t* items, uint32_t coun
     }
 }
 
-void recordInputHistogram(const uint8_t* bytes, uint32_t L) {
-    std::ostream& out = settings().inputHistogramStream;
+void recordInputHistogram(std::ostream& out, const uint8_t* bytes, uint32_t L) {
     beginSection(out, "Data histogram:", L);
     printHistogramTable(out, bytes, L, printRawByte);
     endSection(out);
 }
 
-void recordMtfHistogram(const uint8_t* indices, uint32_t L) {
-    std::ostream& out = settings().mtfHistogramStream;
+void recordMtfHistogram(std::ostream& out, const uint8_t* indices, uint32_t L) {
     beginSection(out, "Data MTF histogram:", L);
     printHistogramTable(out, indices, L, printByteDecimal);
     endSection(out);
 }
 
-void recordDcHistogram(const uint32_t* values, uint32_t n) {
-    std::ostream& out = settings().dcHistogramStream;
+void recordDcHistogram(std::ostream& out, const uint32_t* values, uint32_t n) {
     beginSection(out, "Data DC histogram:", n);
     printHistogramTable(out, values, n, printValueDecimal);
     endSection(out);

@@ -17,18 +17,16 @@
 #include <ostream>
 
 // Section "Data histogram:" of the L input bytes, each key written as the raw
-// byte, to settings().inputHistogramStream. The caller has checked
-// settings().inputHistogram. Does not modify bytes.
-void recordInputHistogram(const uint8_t* bytes, uint32_t L);
+// byte, to `out`. Does not modify bytes.
+void recordInputHistogram(std::ostream& out, const uint8_t* bytes, uint32_t L);
 
 // Section "Data MTF histogram:" of the L MTF indices, keys in decimal, to
-// settings().mtfHistogramStream (caller checks settings().mtfHistogram).
-void recordMtfHistogram(const uint8_t* indices, uint32_t L);
+// `out`.
+void recordMtfHistogram(std::ostream& out, const uint8_t* indices, uint32_t L);
 
 // Section "Data DC histogram:" of the n DC values, keys in decimal, to
-// settings().dcHistogramStream (caller checks settings().dcHistogram).
-// The size line shows n, not the block length.
-void recordDcHistogram(const uint32_t* values, uint32_t n);
+// `out`. The size line shows n, not the block length.
+void recordDcHistogram(std::ostream& out, const uint32_t* values, uint32_t n);
 
 using ByteKeyPrinter = void (*)(std::ostream& out, uint8_t key);
 using ValueKeyPrinter = void (*)(std::ostream& out, uint32_t key);

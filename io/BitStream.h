@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+
 #include <istream>
 #include <memory>
 #include <ostream>
 #include <vector>
+#include "base/DamageMessages.h"
 
 // Word capacity every block codec gives its bit streams: 64 KiB chunks.
 inline constexpr uint32_t kBitStreamWords = 16384;
@@ -17,7 +19,6 @@ inline constexpr uint32_t kBitStreamWords = 16384;
 // What a decoder reports when the bits after its last symbol are not what an
 // encoder writes there: an arithmetic coder's closing bits, or the zero bits
 // up to the byte boundary that every payload ends with.
-inline constexpr const char* kCodedEndMessage = "Error in compressed file (invalid end of coded data)";
 
 // What a decoder's codeEnd() gives for such bits instead of a bit position.
 inline constexpr uint64_t kNoCodeEnd = ~uint64_t{0};

@@ -3,8 +3,8 @@
 // whole with the expected ones. The helpers at the top (runMorv, the timing
 // mask, the help text) are meant for every command-line case.
 #include "app/RunSequence.h"
+#include "app/Settings.h"
 #include "base/Exception.h"
-#include "base/Settings.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/ExpectedHelp.h"
 #include "tests/support/RunProgram.h"

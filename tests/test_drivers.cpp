@@ -9,7 +9,6 @@
 #include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
-#include "base/Settings.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 #include "tests/fuzz/FuzzInputs.h"
@@ -70,7 +69,8 @@ std::string extractError(const std::string& packed, std::string* output = nullpt
         std::ostringstream out;
         try {
             decompressStream(sequential ? pipe : static_cast<std::istream&>(seekable), out, "out",
-                             detectCpuFeatures(), threads);
+                             detectCpuFeatures(), fuzzinput::useForExtraction(false, threads),
+                             std::cout);
         } catch (const Exception& e) {
             results[sequential] = e.what();
         }
@@ -106,11 +106,7 @@ private:
     std::string data_;
 };
 
-class DriversTest : public ::testing::Test {
-protected:
-    void SetUp() override { resetSettings(); }
-    void TearDown() override { resetSettings(); }
-};
+class DriversTest : public ::testing::Test {};
 
 }  // namespace
 
@@ -173,10 +169,10 @@ TEST_F(DriversTest, ConcatenatedPackedFilesExtractWhole) {
     std::string expected;
     for (const auto& [data, method] :
          {std::pair{a, fuzzinput::kAllMethods[0]}, std::pair{b, fuzzinput::kAllMethods[2]}}) {
-        fuzzinput::useForCompression(method, 2000);
         std::istringstream in(std::string(data.begin(), data.end()));
         std::ostringstream out;
-        compressStream(in, data.size(), out, "in", "out", 1);
+        compressStream(in, data.size(), out, "in", "out", fuzzinput::useForCompression(method, 2000),
+                       std::cout);
         packed += out.str();
         expected += std::string(data.begin(), data.end());
     }
@@ -205,7 +201,7 @@ TEST_F(DriversTest, EmptyInputIsRefused) {
     std::istringstream in("");
     std::stringstream out;
     try {
-        compressStream(in, 0, out, "in", "out", 1);
+        compressStream(in, 0, out, "in", "out", BlockPlan{}, std::cout);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Cannot compress empty file (file size is 0)");
@@ -216,7 +212,7 @@ TEST_F(DriversTest, InputAbove32BitSizesIsRefusedBeforeWriting) {
     std::istringstream in("abc");
     std::stringstream out;
     try {
-        compressStream(in, 4294967296ull, out, "in", "out", 1);
+        compressStream(in, 4294967296ull, out, "in", "out", BlockPlan{}, std::cout);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Cannot compress file larger than 4294967295 bytes");
@@ -225,12 +221,10 @@ TEST_F(DriversTest, InputAbove32BitSizesIsRefusedBeforeWriting) {
 }
 
 TEST_F(DriversTest, ShortReadIsAnError) {
-    settings().dc = true;
-    settings().adaptiveCoder = true;
     std::istringstream in("abc");
     std::stringstream out;
     try {
-        compressStream(in, 10, out, "in.txt", "out", 1);
+        compressStream(in, 10, out, "in.txt", "out", BlockPlan{}, std::cout);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Unable to read input file: in.txt");
@@ -238,12 +232,12 @@ TEST_F(DriversTest, ShortReadIsAnError) {
 }
 
 TEST_F(DriversTest, OnlyMtf1ChosenStopsAtTheFirstBlock) {
-    settings().mtf1 = true;
-    settings().adaptiveCoder = true;
+    BlockPlan plan;
+    plan.method = CodingMethod::Mtf1;
     std::istringstream in("abcdef");
     std::stringstream out;
     try {
-        compressStream(in, 6, out, "in", "out", 1);
+        compressStream(in, 6, out, "in", "out", plan, std::cout);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Unsupported compression method");
@@ -259,16 +253,16 @@ TEST_F(DriversTest, PackedStreamNeedsNoSeeking) {
     const std::string text(data.begin(), data.end());
     for (fuzzinput::Method m : fuzzinput::kAllMethods) {
         SCOPED_TRACE(fuzzinput::methodName(m));
-        fuzzinput::useForCompression(m, 1100);
+        const BlockPlan plan = fuzzinput::useForCompression(m, 1100);
         std::istringstream seekableIn(text);
         std::stringstream seekable;
-        const uint64_t expectedSize = compressStream(seekableIn, data.size(), seekable, "in", "out", 1);
+        const uint64_t expectedSize =
+            compressStream(seekableIn, data.size(), seekable, "in", "out", plan, std::cout);
 
-        fuzzinput::useForCompression(m, 1100);
         std::istringstream in(text);
         AppendOnlySink sink;
         std::ostream out(&sink);
-        EXPECT_EQ(compressStream(in, data.size(), out, "in", "out", 1), expectedSize);
+        EXPECT_EQ(compressStream(in, data.size(), out, "in", "out", plan, std::cout), expectedSize);
         EXPECT_EQ(sink.contents(), seekable.str());
         EXPECT_EQ(sink.contents().size(), expectedSize);
     }

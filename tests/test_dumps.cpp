@@ -3,11 +3,13 @@
 // suffix length limit.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "base/Settings.h"
+#include "codec/BlockStages.h"
 #include "diag/Dumps.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/TempDir.h"
@@ -34,27 +36,33 @@ const std::string kBananaLines =
 
 class DumpTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetSettings(); }
-    void TearDown() override { resetSettings(); }
-
-    // Runs forwardBwt on each block with both listings on and returns the two
-    // files' contents.
-    std::pair<std::string, std::string> listings(const std::vector<std::string>& blocks) {
-        Settings& s = settings();
-        s.suffixesOutput = true;
-        s.suffixArrayOutput = true;
-        s.suffixesStream.open(dir.file("suffixes.txt"));
-        s.suffixArrayStream.open(dir.file("sa.txt"));
+    // Runs the codecs' transform stage on each block with both listings on
+    // and returns the two listings; `column` gets the last block's transform.
+    std::pair<std::string, std::string> listings(const std::vector<std::string>& blocks,
+                                                 Bytes* column = nullptr) {
+        std::ostringstream suffixes;
+        std::ostringstream sa;
+        DiagnosticsSink sink;
+        sink.suffixes = &suffixes;
+        sink.suffixArray = &sa;
+        sink.suffixesMaxSize = maxSize;
+        std::ostringstream console;
         for (const auto& block : blocks) {
             Bytes b = bytesOf(block);
-            forwardBwt(b.data(), static_cast<uint32_t>(b.size()));
+            StageClock clock;
+            const uint32_t index =
+                transformBlock(b.data(), static_cast<uint32_t>(b.size()), clock,
+                               BlockContext{console, kPortableCpuFeatures, 1, {}, &sink});
+            if (column) {
+                *column = b;
+                lastIndex = index;
+            }
         }
-        s.suffixesStream.close();
-        s.suffixArrayStream.close();
-        return {readText(dir.file("suffixes.txt")), readText(dir.file("sa.txt"))};
+        return {suffixes.str(), sa.str()};
     }
 
-    testdata::TempDir dir;
+    uint32_t maxSize = 0xFFFFFFFFu;
+    uint32_t lastIndex = 0;
 };
 
 }  // namespace
@@ -66,7 +74,7 @@ TEST_F(DumpTest, BananaListings) {
 }
 
 TEST_F(DumpTest, BananaListingLimitedToTwoBytes) {
-    settings().suffixesOutputMaxSize = 2;
+    maxSize = 2;
     const auto [suffixes, sa] = listings({"banana"});
     EXPECT_EQ(suffixes,
               "0 suffix 5:         a\n"
@@ -80,12 +88,12 @@ TEST_F(DumpTest, BananaListingLimitedToTwoBytes) {
 
 TEST_F(DumpTest, LimitIsUnsigned) {
     // -1 as given on the command line: the largest unsigned value, no limit.
-    settings().suffixesOutputMaxSize = static_cast<uint32_t>(-1);
+    maxSize = static_cast<uint32_t>(-1);
     EXPECT_EQ(listings({"banana"}).first, kBananaLines);
 }
 
 TEST_F(DumpTest, LimitZeroWritesNoSuffixBytes) {
-    settings().suffixesOutputMaxSize = 0;
+    maxSize = 0;
     EXPECT_EQ(listings({"ab"}).first,
               "0 suffix 0:         \n"
               "1 suffix 1:         \n");
@@ -101,13 +109,11 @@ TEST_F(DumpTest, EachBlockNumbersItsLinesAgain) {
 }
 
 TEST_F(DumpTest, TransformStillWrittenWithListings) {
-    const auto [suffixes, sa] = listings({"abracadabra"});
+    Bytes column;
+    const auto [suffixes, sa] = listings({"abracadabra"}, &column);
     EXPECT_EQ(sa, "10 7 0 3 5 8 1 4 6 9 2");
-    Settings& s = settings();
-    s.suffixesStream.open(dir.file("again.txt"));
-    Bytes b = bytesOf("abracadabra");
-    EXPECT_EQ(forwardBwt(b.data(), 11), 2u);
-    EXPECT_EQ(b, bytesOf("rdarcaaaabb"));
+    EXPECT_EQ(lastIndex, 2u);
+    EXPECT_EQ(column, bytesOf("rdarcaaaabb"));
 }
 
 TEST_F(DumpTest, SuffixLinePadding) {
@@ -154,52 +160,51 @@ TEST_F(DumpTest, SuffixArrayListingFormat) {
 }
 
 TEST_F(DumpTest, TransformDump) {
-    settings().bwtOutputStream.open(dir.file("bwt.txt"));
+    std::ostringstream out;
     const Bytes column = bytesOf("nnbaaa");
-    dumpBwt(column.data(), 6, 3);
+    dumpBwt(out, column.data(), 6, 3);
     const Bytes raw{'x', '\n', 0x00, 0xFF, '\r'};
-    dumpBwt(raw.data(), 5, 4);
-    settings().bwtOutputStream.close();
-    EXPECT_EQ(readText(dir.file("bwt.txt")),
+    dumpBwt(out, raw.data(), 5, 4);
+    EXPECT_EQ(out.str(),
               "[Block] \nBlock size = 6\nFirst suffix position: 3\nData after BWT:\nnnbaaa\n\n"
               "[Block] \nBlock size = 5\nFirst suffix position: 4\nData after BWT:\n" +
                   std::string("x\n\0\xFF\r", 5) + "\n\n");
 }
 
 TEST_F(DumpTest, MoveToFrontDump) {
-    settings().mtfOutputStream.open(dir.file("mtf.txt"));
+    std::ostringstream out;
     const Bytes values{0, 1, 9, 10, 99, 100, 255, 0};
-    dumpMtf(values.data(), static_cast<uint32_t>(values.size()));
-    dumpMtf(nullptr, 0);
+    dumpMtf(out, values.data(), static_cast<uint32_t>(values.size()));
+    dumpMtf(out, nullptr, 0);
     const Bytes one{7};
-    dumpMtf(one.data(), 1);
-    settings().mtfOutputStream.close();
-    EXPECT_EQ(readText(dir.file("mtf.txt")),
+    dumpMtf(out, one.data(), 1);
+    EXPECT_EQ(out.str(),
               "[Block] \nBlock size = 8\nData after MTF:\n0 1 9 10 99 100 255 0\n\n"
               "[Block] \nBlock size = 0\nData after MTF:\n\n\n"
               "[Block] \nBlock size = 1\nData after MTF:\n7\n\n");
 }
 
 TEST_F(DumpTest, MoveToFrontDumpOfALargeBlock) {
-    settings().mtfOutputStream.open(dir.file("mtf.txt"));
+    std::ostringstream out;
     const Bytes values = testdata::randomBytes(3, 200000);
-    dumpMtf(values.data(), static_cast<uint32_t>(values.size()));
-    settings().mtfOutputStream.close();
+    dumpMtf(out, values.data(), static_cast<uint32_t>(values.size()));
     std::string expected = "[Block] \nBlock size = 200000\nData after MTF:\n";
     for (size_t i = 0; i < values.size(); ++i) {
         if (i > 0) expected += ' ';
         expected += std::to_string(values[i]);
     }
     expected += "\n\n";
-    EXPECT_EQ(readText(dir.file("mtf.txt")), expected);
+    EXPECT_EQ(out.str(), expected);
 }
 
 TEST_F(DumpTest, ClosedStreamIsIgnored) {
     // A stream that was never opened is in a failed state: writes do nothing
     // and throw nothing, and the stream stays failed for the driver to see.
     const Bytes column = bytesOf("abc");
-    EXPECT_NO_THROW(dumpBwt(column.data(), 3, 0));
-    EXPECT_NO_THROW(dumpMtf(column.data(), 3));
-    EXPECT_TRUE(settings().bwtOutputStream.fail());
-    EXPECT_TRUE(settings().mtfOutputStream.fail());
+    std::ofstream bwt;
+    std::ofstream mtf;
+    EXPECT_NO_THROW(dumpBwt(bwt, column.data(), 3, 0));
+    EXPECT_NO_THROW(dumpMtf(mtf, column.data(), 3));
+    EXPECT_TRUE(bwt.fail());
+    EXPECT_TRUE(mtf.fail());
 }

@@ -30,7 +30,6 @@
 #include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
-#include "base/Settings.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 #include "tests/fuzz/FuzzInputs.h"
@@ -253,10 +252,10 @@ bool prefixCode(Method m) { return m == Method::DcPrefixCode; }
 std::string asString(const Bytes& data) { return std::string(data.begin(), data.end()); }
 
 std::string pack(const Bytes& data, Method m, uint32_t blockSize) {
-    fuzzinput::useForCompression(m, blockSize);
+    const BlockPlan plan = fuzzinput::useForCompression(m, blockSize);
     std::istringstream in(asString(data));
     std::stringstream out;
-    compressStream(in, data.size(), out, "in", "out", 1);
+    compressStream(in, data.size(), out, "in", "out", plan, std::cout);
     return out.str();
 }
 
@@ -319,12 +318,12 @@ std::string describe(const Outcome& r) {
 }
 
 Outcome extract(const std::string& packed, bool prefix) {
-    fuzzinput::useForExtraction(prefix);
+    const BlockPlan plan = fuzzinput::useForExtraction(prefix);
     std::istringstream in(packed);
     std::ostringstream out;
     Outcome r;
     try {
-        decompressStream(in, out, "out", detectCpuFeatures(), 1);
+        decompressStream(in, out, "out", detectCpuFeatures(), plan, std::cout);
         r.kind = Outcome::Success;
     } catch (const Exception& e) {
         r.kind = Outcome::Error;
@@ -342,8 +341,6 @@ Outcome extract(const std::string& packed, bool prefix) {
 
 class FaultInjection : public ::testing::Test {
 protected:
-    void SetUp() override { resetSettings(); }
-    void TearDown() override { resetSettings(); }
 };
 
 // Reports at most a few of many failed cases, then their count.
@@ -371,13 +368,13 @@ TEST_F(FaultInjection, CompressionNeverSucceedsOnAFillingDevice) {
         // Room for every shorter length: the run must end with the write
         // error, whichever write (header, payload, rewritten header) hits it.
         for (std::size_t room = 0; room <= packed.size(); ++room) {
-            fuzzinput::useForCompression(m, 200);
+            const BlockPlan plan = fuzzinput::useForCompression(m, 200);
             std::istringstream in(asString(data));
             FillingDevice device(room);
             std::ostream out(&device);
             std::string message = "(none)";
             try {
-                const uint64_t size = compressStream(in, data.size(), out, "in", "out", 1);
+                const uint64_t size = compressStream(in, data.size(), out, "in", "out", plan, std::cout);
                 if (room < packed.size()) {
                     failures.add("room " + std::to_string(room) + ": reported success, " +
                                  std::to_string(size) + " bytes");
@@ -402,12 +399,12 @@ TEST_F(FaultInjection, ExtractionNeverSucceedsOnAFillingDevice) {
         const std::string packed = pack(data, m, 200);
         FailureLog failures(fuzzinput::methodName(m));
         for (std::size_t room = 0; room <= data.size(); ++room) {
-            fuzzinput::useForExtraction(prefixCode(m));
+            const BlockPlan plan = fuzzinput::useForExtraction(prefixCode(m));
             std::istringstream in(packed);
             FillingDevice device(room);
             std::ostream out(&device);
             try {
-                decompressStream(in, out, "out", detectCpuFeatures(), 1);
+                decompressStream(in, out, "out", detectCpuFeatures(), plan, std::cout);
                 if (room < data.size() || device.contents() != asString(data)) {
                     failures.add("room " + std::to_string(room) + ": reported success");
                 }
@@ -437,12 +434,12 @@ TEST_F(FaultInjection, InputShorterThanItsSizeIsAReadError) {
                 SCOPED_TRACE(std::string(fuzzinput::methodName(m)) +
                              (deviceError ? " device error" : " early end") + " after " +
                              std::to_string(available) + " bytes");
-                fuzzinput::useForCompression(m, kBlock);
+                const BlockPlan plan = fuzzinput::useForCompression(m, kBlock);
                 ShortSource source(data, available, deviceError);
                 std::istream in(&source);
                 std::stringstream out;
                 try {
-                    compressStream(in, data.size(), out, "shrunk.txt", "out", 1);
+                    compressStream(in, data.size(), out, "shrunk.txt", "out", plan, std::cout);
                     ADD_FAILURE() << "reported success";
                     continue;
                 } catch (const Exception& e) {
@@ -637,7 +634,7 @@ struct Measured {
 };
 
 Measured extractMeasured(const std::string& packed, bool prefix, char fill = 0) {
-    fuzzinput::useForExtraction(prefix);
+    const BlockPlan plan = fuzzinput::useForExtraction(prefix);
     Measured m;
     std::istringstream in(packed);
     CountingSink sink(fill);
@@ -645,7 +642,7 @@ Measured extractMeasured(const std::string& packed, bool prefix, char fill = 0) 
     {
         const PeakHeap heap;
         try {
-            decompressStream(in, out, "out", detectCpuFeatures(), 1);
+            decompressStream(in, out, "out", detectCpuFeatures(), plan, std::cout);
             m.outcome.kind = Outcome::Success;
         } catch (const Exception& e) {
             m.outcome.kind = Outcome::Error;

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "base/Settings.h"
 #include "diag/Histograms.h"
 #include "tests/support/DataGen.h"
 #include "tests/support/TempDir.h"
@@ -21,12 +21,10 @@ using testdata::Bytes;
 class Histograms : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetSettings();
-        settings().inputHistogramStream.open(dir.file("input.txt"));
-        settings().mtfHistogramStream.open(dir.file("mtf.txt"));
-        settings().dcHistogramStream.open(dir.file("dc.txt"));
+        input.open(dir.file("input.txt"));
+        mtf.open(dir.file("mtf.txt"));
+        dc.open(dir.file("dc.txt"));
     }
-    void TearDown() override { resetSettings(); }
 
     // Read while the stream is still open: every line must already be flushed.
     std::string contents(const char* name) const {
@@ -35,6 +33,9 @@ protected:
     }
 
     testdata::TempDir dir;
+    std::ofstream input;
+    std::ofstream mtf;
+    std::ofstream dc;
 };
 
 std::string section(const std::string& size, const std::string& title, const std::string& table) {
@@ -63,7 +64,7 @@ std::string referenceByteTable(const Bytes& items, bool raw) {
 
 TEST_F(Histograms, InputExample) {
     const Bytes block = {'a', 'b', 'c', 'a'};
-    recordInputHistogram(block.data(), 4);
+    recordInputHistogram(input, block.data(), 4);
     EXPECT_EQ(contents("input.txt"), section("4", "Data histogram:",
                                              "a - 2     [0, 2]\n"
                                              "b - 1     [2, 1]\n"
@@ -72,7 +73,7 @@ TEST_F(Histograms, InputExample) {
 
 TEST_F(Histograms, InputKeysAreRawBytesInSignedOrder) {
     const Bytes block = {'\n', 0x00, 0xFF, 0x80, 0x7F, 0x00};
-    recordInputHistogram(block.data(), static_cast<uint32_t>(block.size()));
+    recordInputHistogram(input, block.data(), static_cast<uint32_t>(block.size()));
     const std::string expected = section("6", "Data histogram:",
                                          std::string("\x80 - 1     [0, 5]\n"
                                                      "\xff - 1     [1, 4]\n") +
@@ -84,7 +85,7 @@ TEST_F(Histograms, InputKeysAreRawBytesInSignedOrder) {
 
 TEST_F(Histograms, MtfLargeIndexComesBeforeSmallOne) {
     const Bytes indices = {1, 200};
-    recordMtfHistogram(indices.data(), 2);
+    recordMtfHistogram(mtf, indices.data(), 2);
     EXPECT_EQ(contents("mtf.txt"), section("2", "Data MTF histogram:",
                                            "200 - 1     [0, 1]\n"
                                            "1 - 1     [1, 0]\n"));
@@ -94,7 +95,7 @@ TEST_F(Histograms, DcValuesOfAbab) {
     // The distance coding of "abab": 97 zeros, 1, 1, 157 zeros, 1, 1.
     std::vector<uint32_t> values(258, 0);
     values[97] = values[98] = values[256] = values[257] = 1;
-    recordDcHistogram(values.data(), 258);
+    recordDcHistogram(dc, values.data(), 258);
     EXPECT_EQ(contents("dc.txt"), section("258", "Data DC histogram:",
                                           "0 - 254     [0, 4]\n"
                                           "1 - 4     [254, 0]\n"));
@@ -102,7 +103,7 @@ TEST_F(Histograms, DcValuesOfAbab) {
 
 TEST_F(Histograms, DcValuesAreInUnsignedOrder) {
     const std::vector<uint32_t> values = {0xFFFFFFFFu, 7, 0x80000000u, 7, 0};
-    recordDcHistogram(values.data(), 5);
+    recordDcHistogram(dc, values.data(), 5);
     EXPECT_EQ(contents("dc.txt"), section("5", "Data DC histogram:",
                                           "0 - 1     [0, 4]\n"
                                           "7 - 2     [1, 2]\n"
@@ -111,9 +112,9 @@ TEST_F(Histograms, DcValuesAreInUnsignedOrder) {
 }
 
 TEST_F(Histograms, EmptyListsPrintOnlyTheFrame) {
-    recordInputHistogram(nullptr, 0);
-    recordMtfHistogram(nullptr, 0);
-    recordDcHistogram(nullptr, 0);
+    recordInputHistogram(input, nullptr, 0);
+    recordMtfHistogram(mtf, nullptr, 0);
+    recordDcHistogram(dc, nullptr, 0);
     EXPECT_EQ(contents("input.txt"), "[Block] \nBlock size = 0\nData histogram:\n\n\n");
     EXPECT_EQ(contents("mtf.txt"), "[Block] \nBlock size = 0\nData MTF histogram:\n\n\n");
     EXPECT_EQ(contents("dc.txt"), "[Block] \nBlock size = 0\nData DC histogram:\n\n\n");
@@ -121,15 +122,15 @@ TEST_F(Histograms, EmptyListsPrintOnlyTheFrame) {
 
 TEST_F(Histograms, KeyOfEveryItemHasNothingBeforeOrAfter) {
     const Bytes indices(1000, 0);
-    recordMtfHistogram(indices.data(), 1000);
+    recordMtfHistogram(mtf, indices.data(), 1000);
     EXPECT_EQ(contents("mtf.txt"), section("1000", "Data MTF histogram:", "0 - 1000     [0, 0]\n"));
 }
 
 TEST_F(Histograms, SectionsAccumulateInCallOrder) {
     const Bytes first = {5, 5};
     const Bytes second = {9};
-    recordMtfHistogram(first.data(), 2);
-    recordMtfHistogram(second.data(), 1);
+    recordMtfHistogram(mtf, first.data(), 2);
+    recordMtfHistogram(mtf, second.data(), 1);
     EXPECT_EQ(contents("mtf.txt"), section("2", "Data MTF histogram:", "5 - 2     [0, 0]\n") +
                                        section("1", "Data MTF histogram:", "9 - 1     [0, 0]\n"));
     // The other streams are untouched.
@@ -143,8 +144,8 @@ TEST_F(Histograms, RandomBlocksMatchSignedMapReference) {
         const Bytes block = seed % 2 ? testdata::randomBytes(seed, 3000)
                                      : testdata::skewedBytes(seed, 2000, 1 + seed * 6);
         const uint32_t L = static_cast<uint32_t>(block.size());
-        recordInputHistogram(block.data(), L);
-        recordMtfHistogram(block.data(), L);
+        recordInputHistogram(input, block.data(), L);
+        recordMtfHistogram(mtf, block.data(), L);
         expectedInput += section(std::to_string(L), "Data histogram:", referenceByteTable(block, true));
         expectedMtf +=
             section(std::to_string(L), "Data MTF histogram:", referenceByteTable(block, false));

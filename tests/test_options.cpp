@@ -1,8 +1,8 @@
 // Option parser tests, in process: settings, defaults, warnings, usage errors
 // and the diagnostic files the parser opens.
 #include "app/Options.h"
+#include "app/Settings.h"
 #include "base/Exception.h"
-#include "base/Settings.h"
 #include "tests/support/ExpectedHelp.h"
 #include "tests/support/TempDir.h"
 
@@ -215,7 +215,7 @@ struct FileOptionCase {
     std::string expected;
     std::string openFailure;
     bool Settings::*flag;
-    std::ofstream Settings::*stream;
+    Settings::DumpKind kind;
 };
 
 class FileOptionTest : public OptionsTest, public ::testing::WithParamInterface<FileOptionCase> {};
@@ -247,7 +247,7 @@ TEST_P(FileOptionTest, ChecksTheFileWithoutTruncatingIt) {
         EXPECT_TRUE(settings().*GetParam().flag);
         ASSERT_EQ(settings().diagnosticFiles.size(), 1u);
         EXPECT_EQ(settings().diagnosticFiles[0].name, path);
-        EXPECT_EQ(settings().diagnosticFiles[0].stream, GetParam().stream);
+        EXPECT_EQ(settings().diagnosticFiles[0].kind, GetParam().kind);
         EXPECT_EQ(settings().diagnosticFiles[0].openFailure, GetParam().openFailure);
     }
     EXPECT_EQ(fileSize(kept), 12u);
@@ -267,35 +267,34 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FileOptionCase{"--bwt_output", "Filename expected after --bwt_output parameter",
                        "Unable to open BWT output file: ", &Settings::bwtOutput,
-                       &Settings::bwtOutputStream},
+                       Settings::DumpKind::Bwt},
         FileOptionCase{"--mtf_output", "Filename expected after --mtf_output parameter",
                        "Unable to open MTF output file: ", &Settings::mtfOutput,
-                       &Settings::mtfOutputStream},
+                       Settings::DumpKind::Mtf},
         FileOptionCase{"--rle0_output", "Filename expected after --rle0_output parameter",
                        "Unable to open RLE0 output file: ", &Settings::rle0Output,
-                       &Settings::rle0OutputStream},
+                       Settings::DumpKind::Rle0},
         FileOptionCase{"--dc_output", "Filename expected after --dc_output parameter",
-                       "Unable to open RLE0 output file: ", &Settings::dcOutput,
-                       &Settings::dcOutputStream},
+                       "Unable to open RLE0 output file: ", &Settings::dcOutput, Settings::DumpKind::Dc},
         FileOptionCase{"--input_histogram", "Filename expected after --input_histogram parameter",
                        "Unable to open output histogram file: ", &Settings::inputHistogram,
-                       &Settings::inputHistogramStream},
+                       Settings::DumpKind::InputHistogram},
         FileOptionCase{"--mtf_histogram", "Filename expected after --mtf_histogram parameter",
                        "Unable to open output histogram file: ", &Settings::mtfHistogram,
-                       &Settings::mtfHistogramStream},
+                       Settings::DumpKind::MtfHistogram},
         FileOptionCase{"--rle0_histogram", "Filename expected after --rle0_histogram parameter",
                        "Unable to open output histogram file: ", &Settings::rle0Histogram,
-                       &Settings::rle0HistogramStream},
+                       Settings::DumpKind::Rle0Histogram},
         FileOptionCase{"--dc_histogram", "Filename expected after --dc_histogram parameter",
                        "Unable to open output histogram file: ", &Settings::dcHistogram,
-                       &Settings::dcHistogramStream},
+                       Settings::DumpKind::DcHistogram},
         FileOptionCase{"--suffix_array_output",
                        "Filename expected after --suffix_array_output parameter",
                        "Unable to open output suffix array file: ", &Settings::suffixArrayOutput,
-                       &Settings::suffixArrayStream},
+                       Settings::DumpKind::SuffixArray},
         FileOptionCase{"--suffixes_output", "Filename expected after --suffixes_output parameter",
                        "Unable to open output suffixes file: ", &Settings::suffixesOutput,
-                       &Settings::suffixesStream}),
+                       Settings::DumpKind::Suffixes}),
     [](const ::testing::TestParamInfo<FileOptionCase>& info) {
         std::string name;
         for (const char* p = info.param.option; *p; ++p)

@@ -12,7 +12,6 @@
 #include "app/Drivers.h"
 #include "base/Exception.h"
 #include "base/Platform.h"
-#include "base/Settings.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"
 #include "tests/support/DataGen.h"
@@ -35,29 +34,28 @@ const Method kMethods[] = {
     {"mtf-static", true, true, true, false}, {"mtf-static-norle0", true, false, true, false},
 };
 
-// Sets up the settings the option parser would leave for a compression run.
-void chooseMethod(const Method& m, uint32_t blockSize) {
-    resetSettings();
-    Settings& s = settings();
-    s.compress = true;
-    s.blockSize = blockSize;
-    s.mtf0 = m.mtf;
-    s.dc = !m.mtf;
-    s.rle0 = m.mtf ? m.rle0 : true;
-    s.adaptiveCoder = !m.staticCoder;
-    s.staticCoder = m.staticCoder;
-    s.dcPrefixCode = m.prefix;
+// The plan the option parser would give a compression run.
+BlockPlan chooseMethod(const Method& m, uint32_t blockSize, unsigned threads) {
+    BlockPlan plan;
+    plan.blockSize = blockSize;
+    plan.method = m.mtf ? CodingMethod::Mtf : CodingMethod::Dc;
+    plan.rle0 = m.mtf ? m.rle0 : true;
+    plan.staticCoder = m.staticCoder;
+    plan.prefixCode = m.prefix;
+    plan.threads = threads;
+    return plan;
 }
 
 // The round trips run on a small pool, so that the sanitizer runs see blocks
 // coded side by side; one test compares every thread count with one.
 constexpr unsigned kThreads = 2;
 
-std::string pack(const Bytes& data, const Method& m, uint32_t blockSize = 0, unsigned threads = kThreads) {
-    chooseMethod(m, blockSize);
+std::string pack(const Bytes& data, const Method& m, uint32_t blockSize = 0,
+                 unsigned threads = kThreads) {
+    const BlockPlan plan = chooseMethod(m, blockSize, threads);
     std::istringstream in(std::string(data.begin(), data.end()));
     std::stringstream out;
-    const uint64_t size = compressStream(in, data.size(), out, "in", "out", threads);
+    const uint64_t size = compressStream(in, data.size(), out, "in", "out", plan, std::cout);
     EXPECT_EQ(size, out.str().size());
     return out.str();
 }
@@ -65,12 +63,12 @@ std::string pack(const Bytes& data, const Method& m, uint32_t blockSize = 0, uns
 // features: those of this processor unless a test asks for others.
 Bytes unpack(const std::string& packed, bool prefix, const CpuFeatures& features = detectCpuFeatures(),
              unsigned threads = kThreads) {
-    resetSettings();
-    settings().extract = true;
-    settings().dcPrefixCode = prefix;
+    BlockPlan plan;
+    plan.prefixCode = prefix;
+    plan.threads = threads;
     std::istringstream in(packed);
     std::ostringstream out;
-    decompressStream(in, out, "out", features, threads);
+    decompressStream(in, out, "out", features, plan, std::cout);
     const std::string s = out.str();
     return Bytes(s.begin(), s.end());
 }
@@ -100,7 +98,6 @@ std::string payloadOf(const std::string& packed) {
 
 class RoundTrip : public ::testing::Test {
 protected:
-    void TearDown() override { resetSettings(); }
 };
 
 }  // namespace
@@ -255,16 +252,18 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
-Outcome packOn(unsigned threads, const Bytes& data, const Method& m, uint32_t blockSize, size_t readable) {
-    chooseMethod(m, blockSize);
-    settings().verbose = true;
-    std::istringstream in(std::string(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(readable)));
+Outcome packOn(unsigned threads, const Bytes& data, const Method& m, uint32_t blockSize,
+               size_t readable) {
+    BlockPlan plan = chooseMethod(m, blockSize, threads);
+    plan.verbose = true;
+    std::istringstream in(
+        std::string(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(readable)));
     std::ostringstream out;
     Outcome o;
     {
         CapturedOutput captured;
         try {
-            compressStream(in, data.size(), out, "in", "out", threads);
+            compressStream(in, data.size(), out, "in", "out", plan, std::cout);
         } catch (const Exception& e) {
             o.error = e.what();
         }
@@ -275,17 +274,17 @@ Outcome packOn(unsigned threads, const Bytes& data, const Method& m, uint32_t bl
 }
 
 Outcome unpackOn(unsigned threads, const std::string& packed, bool prefix) {
-    resetSettings();
-    settings().extract = true;
-    settings().verbose = true;
-    settings().dcPrefixCode = prefix;
+    BlockPlan plan;
+    plan.verbose = true;
+    plan.prefixCode = prefix;
+    plan.threads = threads;
     std::istringstream in(packed);
     std::ostringstream out;
     Outcome o;
     {
         CapturedOutput captured;
         try {
-            decompressStream(in, out, "out", detectCpuFeatures(), threads);
+            decompressStream(in, out, "out", detectCpuFeatures(), plan, std::cout);
         } catch (const Exception& e) {
             o.error = e.what();
         }
@@ -345,7 +344,8 @@ TEST_F(RoundTrip, BlocksCodedSideBySideGiveTheSameBytesLinesAndErrors) {
             EXPECT_TRUE(packOn(threads, data, m, blockSize, data.size()) == one) << what;
             EXPECT_TRUE(packOn(threads, data, m, blockSize, 6 * blockSize + 10) == cut) << what;
             for (size_t i = 0; i < 3; ++i)
-                EXPECT_TRUE(unpackOn(threads, extracts[i], m.prefix) == extracted[i]) << what << " " << i;
+                EXPECT_TRUE(unpackOn(threads, extracts[i], m.prefix) == extracted[i])
+                    << what << " " << i;
         }
     }
 }

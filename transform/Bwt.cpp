@@ -1,6 +1,6 @@
 // Forward and inverse Burrows–Wheeler transform. The forward transform reads
-// the result straight from the suffix sort's group numbers unless a suffix
-// listing is wanted, in which case the suffix array is built and listed first.
+// the result straight from the suffix sort; a caller that wants the suffix
+// array as well (for a listing) builds it and takes the transform from it.
 //
 // The inverse is an LF-mapping walk from the end of the block backwards. The
 // byte at the first suffix index stands for the end symbol's row and is
@@ -15,8 +15,6 @@
 #include <vector>
 
 #include "base/Exception.h"
-#include "base/Settings.h"
-#include "diag/Dumps.h"
 #include "transform/BwtWalkCheck.h"
 #include "transform/SuffixSorter.h"
 #ifndef MORV_PLAIN_KERNELS
@@ -25,15 +23,11 @@
 
 uint32_t forwardBwt(uint8_t* data, uint32_t n, unsigned threads) {
     if (n == 0) return 0;
-    Settings& s = settings();
-    if (!s.suffixesOutput && !s.suffixArrayOutput) return bwtInPlace(data, n, threads);
+    return bwtInPlace(data, n, threads);
+}
 
-    const std::vector<uint32_t> sa = suffixArrayOf(data, n, threads);
-    if (s.suffixesOutput) {
-        writeSuffixListing(s.suffixesStream, data, n, sa.data(), s.suffixesOutputMaxSize);
-    }
-    if (s.suffixArrayOutput) writeSuffixArrayListing(s.suffixArrayStream, sa.data(), n);
-
+uint32_t bwtFromSuffixArray(uint8_t* data, uint32_t n, const uint32_t* sa) {
+    if (n == 0) return 0;
     const auto copy = std::make_unique_for_overwrite<uint8_t[]>(n);
     std::memcpy(copy.get(), data, n);
     uint32_t firstIndex = 0;
@@ -113,7 +107,7 @@ constexpr uint32_t kLaneBlock = 1u << 14;
 void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
                 InverseBwtKernel kernel) {
     if (n == 0) return;
-    if (firstIndex >= n) throw Exception("Error in compressed file (first suffix index out of range)");
+    if (firstIndex >= n) throw Exception(kFirstIndexMessage);
 #ifndef MORV_PLAIN_KERNELS
     if (kernel == InverseBwtKernel::Automatic) {
         kernel = n < kLaneBlock            ? InverseBwtKernel::WordTable

@@ -6,14 +6,12 @@
 
 #include <cstdint>
 
+#include "base/DamageMessages.h"
+
 // Transforms data[0..n) in place and returns the first suffix index I, the
 // place of the whole block among its sorted suffixes (0 <= I < n). n = 0
-// returns 0 and touches nothing; n must be below 2^31. When
-// settings().suffixesOutput or settings().suffixArrayOutput is set, the
-// sorted-suffix listing and then the suffix-array listing are written to
-// settings().suffixesStream / suffixArrayStream before the block is
-// overwritten. Throws only std::bad_alloc (and whatever the listing streams
-// throw if their exceptions are enabled); all its buffers are released then.
+// returns 0 and touches nothing; n must be below 2^31. Throws only
+// std::bad_alloc; all its buffers are released then.
 //
 // threads: how many threads the sort of one block may use (the caller's
 // share of the cores; 0 counts as 1). The transform and index are the same
@@ -22,7 +20,10 @@
 uint32_t forwardBwt(uint8_t* data, uint32_t n, unsigned threads);
 inline uint32_t forwardBwt(uint8_t* data, uint32_t n) { return forwardBwt(data, n, 1); }
 
-inline constexpr const char* kInvalidBwtMessage = "Error in compressed file (invalid BWT column)";
+// The same transform taken from the block's suffix array sa[0..n) (as
+// suffixArrayOf gives it): replaces data[0..n) and returns the first suffix
+// index. Throws only std::bad_alloc (an n-byte copy of the block).
+uint32_t bwtFromSuffixArray(uint8_t* data, uint32_t n, const uint32_t* sa);
 
 // Rebuilds the block out[0..n) from its transform in[0..n) and first suffix
 // index firstIndex. out and in are caller-owned buffers of n bytes, either

@@ -2,9 +2,9 @@
 // out and the one message for damaged value sequences.
 #pragma once
 
-#include <cstdint>
+#include "base/DamageMessages.h"
 
-inline constexpr const char* kInvalidDcDataMessage = "Error in compressed file (invalid DC data)";
+#include <cstdint>
 
 // Throws Exception(kInvalidDcDataMessage). Out of line and cold, so that the
 // checks cost the inlined decoding loops no code size.

@@ -15,6 +15,8 @@
 // significant first, where m + 1 = 2^t + v and 0 <= v < 2^t.
 #pragma once
 
+#include "base/DamageMessages.h"
+
 #include <array>
 #include <bit>
 #include <cassert>
@@ -28,10 +30,6 @@ inline constexpr uint32_t ZeroRunA = 0;
 inline constexpr uint32_t ZeroRunB = 1;
 inline constexpr uint32_t kMtfAlphabetSize = 256;   // symbols without RLE0: the index itself
 inline constexpr uint32_t kRle0AlphabetSize = 257;  // symbols with RLE0, see above
-
-inline constexpr const char* kRle0TooLongMessage = "Error in compressed file (to long coded RLE0 run)";
-inline constexpr const char* kRle0ExceedsMessage =
-    "Error in compressed file (RLE0 run exceeds file size)";
 
 // The move-to-front list: always a permutation of the byte values 0..255.
 // A fresh table (identity) is made per block by encoder and decoder alike.
@@ -162,7 +160,7 @@ void inverseRle0(SymbolSource&& next, uint32_t L, IndexSink&& sink) {
             }
             m = 2 * m + 1 + s;
         }
-        if (position + m > L) throw Exception(kRle0ExceedsMessage);
+        if (position + m > L) throw Exception(kRle0OverrunMessage);
         sink(0, static_cast<uint32_t>(m));
         position += static_cast<uint32_t>(m);
         if (literal != 0) {

@@ -17,7 +17,7 @@
 #include <iostream>
 #include <string>
 
-#include "base/Settings.h"
+#include "codec/BlockPlan.h"
 
 namespace fuzzinput {
 
@@ -58,43 +58,49 @@ inline const char* methodName(Method m) {
     return "?";
 }
 
-// Settings as the option parser leaves them for a compression with method m
-// (-c [-p | -m [--norle0] [-s]] -b blockSize).
-inline void useForCompression(Method m, uint32_t blockSize) {
-    resetSettings();
-    Settings& s = settings();
-    s.compress = true;
-    s.blockSize = blockSize;
+// The plan the option parser gives a compression with method m
+// (-c [-p | -m [--norle0] [-s]] -b blockSize) on `threads` processors.
+inline BlockPlan useForCompression(Method m, uint32_t blockSize, unsigned threads = 1) {
+    BlockPlan plan;
+    plan.blockSize = blockSize;
+    plan.threads = threads;
     switch (m) {
         case Method::Dc:
         case Method::DcPrefixCode:
-            s.dc = true;
-            s.rle0 = true;
-            s.adaptiveCoder = true;
-            s.dcPrefixCode = m == Method::DcPrefixCode;
+            plan.method = CodingMethod::Dc;
+            plan.prefixCode = m == Method::DcPrefixCode;
             break;
         case Method::MtfAdaptiveRle0:
         case Method::MtfAdaptivePlain:
-            s.mtf0 = true;
-            s.adaptiveCoder = true;
-            s.rle0 = m == Method::MtfAdaptiveRle0;
-            s.noRle0 = !s.rle0;
+            plan.method = CodingMethod::Mtf;
+            plan.rle0 = m == Method::MtfAdaptiveRle0;
             break;
         case Method::MtfStaticRle0:
         case Method::MtfStaticPlain:
-            s.mtf0 = true;
-            s.staticCoder = true;
-            s.rle0 = m == Method::MtfStaticRle0;
-            s.noRle0 = !s.rle0;
+            plan.method = CodingMethod::Mtf;
+            plan.staticCoder = true;
+            plan.rle0 = m == Method::MtfStaticRle0;
             break;
     }
+    return plan;
 }
 
-// Settings for extracting a file that method m wrote (-e, plus -p for DC -p).
-inline void useForExtraction(bool prefixCode) {
-    resetSettings();
-    settings().extract = true;
-    settings().dcPrefixCode = prefixCode;
+// The plan for extracting a file that method m wrote (-e, plus -p for DC -p).
+inline BlockPlan useForExtraction(bool prefixCode, unsigned threads = 1) {
+    BlockPlan plan;
+    plan.prefixCode = prefixCode;
+    plan.threads = threads;
+    return plan;
+}
+
+// The same plan on another number of processors, or with -v.
+inline BlockPlan withThreads(BlockPlan plan, unsigned threads) {
+    plan.threads = threads;
+    return plan;
+}
+inline BlockPlan verbosely(BlockPlan plan) {
+    plan.verbose = true;
+    return plan;
 }
 
 // The decoder selector byte of fuzz_block_decoders.

@@ -33,10 +33,10 @@ struct Source {
 std::string asString(const testdata::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::string pack(const std::string& data, Method method, uint32_t blockSize) {
-    fuzzinput::useForCompression(method, blockSize);
+    const BlockPlan plan = fuzzinput::useForCompression(method, blockSize);
     std::istringstream in(data);
     std::stringstream out;
-    compressStream(in, data.size(), out, "seed.in", "seed.packed", 1);
+    compressStream(in, data.size(), out, "seed.in", "seed.packed", plan, std::cout);
     return out.str();
 }
 

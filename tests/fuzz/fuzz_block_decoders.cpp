@@ -12,7 +12,6 @@
 
 #include "app/CpuFeatures.h"
 #include "base/Exception.h"
-#include "base/Settings.h"
 #include "codec/DcCodec.h"
 #include "codec/MtfAdaptiveCodec.h"
 #include "codec/MtfStaticCodec.h"
@@ -24,15 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t selector = data[0];
     const uint32_t L = 1u + (static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8));
 
-    resetSettings();
-    settings().extract = true;
-    const bool rle0 = (selector & 4) != 0;
-    settings().dcPrefixCode = (selector & 8) != 0;
+    BlockPlan plan = fuzzinput::useForExtraction((selector & 8) != 0);
+    plan.rle0 = (selector & 4) != 0;
     static const CpuFeatures detected = detectCpuFeatures();
     const CpuFeatures features = (selector & 16) != 0 ? kPortableCpuFeatures : detected;
 
     std::ostringstream console;
-    const BlockContext context{console, features};
+    const BlockContext context{console, features, 1, plan};
     std::istringstream in(std::string(reinterpret_cast<const char*>(data + 3), size - 3));
     std::vector<uint8_t> block(L);
     try {
@@ -41,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 decompressDc(in, block.data(), L, context);
                 break;
             case Decoder::MtfAdaptive:
-                decompressMtfAdaptive(in, block.data(), L, rle0, context);
+                decompressMtfAdaptive(in, block.data(), L, context);
                 break;
             case Decoder::MtfStatic:
-                decompressMtfStatic(in, block.data(), L, rle0, context);
+                decompressMtfStatic(in, block.data(), L, context);
                 break;
         }
     } catch (const Exception&) {

@@ -48,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t packedSize = size - 1;
     if (decodeWork(packed, packedSize) > kDecodeBudget) return -1;
 
-    fuzzinput::useForExtraction((data[0] & 1) != 0);
+    const BlockPlan plan = fuzzinput::useForExtraction((data[0] & 1) != 0);
     std::istringstream in(std::string(reinterpret_cast<const char*>(packed), packedSize));
     std::ostringstream out;
     bool restored = false;
     try {
-        decompressStream(in, out, "fuzz.out", detectCpuFeatures(), 1);
+        decompressStream(in, out, "fuzz.out", detectCpuFeatures(), plan, std::cout);
         restored = true;
     } catch (const Exception&) {
         // A refused file: what was written so far is checked below.

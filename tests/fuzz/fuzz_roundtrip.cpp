@@ -20,19 +20,21 @@ void roundTrip(const std::string& data, fuzzinput::Method method, uint32_t block
     std::string packed;
     std::string restored;
     try {
-        fuzzinput::useForCompression(method, blockSize);
+        const BlockPlan plan = fuzzinput::useForCompression(method, blockSize);
         std::istringstream in(data);
         std::stringstream out;
-        const uint64_t size = compressStream(in, data.size(), out, "fuzz.in", "fuzz.packed", 1);
+        const uint64_t size =
+            compressStream(in, data.size(), out, "fuzz.in", "fuzz.packed", plan, std::cout);
         packed = out.str();
         if (size != packed.size()) {
             fuzzinput::fail(label + "returned size " + std::to_string(size) + " for " +
                             std::to_string(packed.size()) + " packed bytes");
         }
-        fuzzinput::useForExtraction(method == fuzzinput::Method::DcPrefixCode);
+        const BlockPlan extraction =
+            fuzzinput::useForExtraction(method == fuzzinput::Method::DcPrefixCode);
         std::istringstream packedIn(packed);
         std::ostringstream extracted;
-        decompressStream(packedIn, extracted, "fuzz.out", detectCpuFeatures(), 1);
+        decompressStream(packedIn, extracted, "fuzz.out", detectCpuFeatures(), extraction, std::cout);
         restored = extracted.str();
     } catch (const std::exception& e) {
         fuzzinput::fail(label + "threw " + e.what());

@@ -1,12 +1,13 @@
-// The process-wide record of what the command line chose, with the open
-// diagnostic streams. Written by the option parser before any block is coded;
-// only read afterwards (by the drivers and by codecs on several threads).
+// The record of what the command line chose. Written by the option parser;
+// the run sequence turns it into the block plan and the diagnostic files the
+// stages are handed, and nothing below the program's own layer reads it.
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "codec/BlockPlan.h"
 
 struct Settings {
     std::string inputFileName;
@@ -43,24 +44,24 @@ struct Settings {
     uint32_t blockSize = 0;                        // 0: one block for the whole file
     uint32_t suffixesOutputMaxSize = 0xFFFFFFFFu;  // all bits set: whole suffixes
 
-    // Diagnostic text streams. The parser only checks that each named file
-    // can be written (creating a missing one, truncating none); a compression
-    // points them at the files it writes.
-    std::ofstream bwtOutputStream;
-    std::ofstream mtfOutputStream;
-    std::ofstream rle0OutputStream;
-    std::ofstream dcOutputStream;
-    std::ofstream inputHistogramStream;
-    std::ofstream mtfHistogramStream;
-    std::ofstream rle0HistogramStream;
-    std::ofstream dcHistogramStream;
-    std::ofstream suffixesStream;
-    std::ofstream suffixArrayStream;
-
-    // The diagnostic files named on the command line, each with its stream
-    // and the message for a file that cannot be opened.
+    // The diagnostic files named on the command line, each with its kind and
+    // the message for a file that cannot be opened. The parser only checks
+    // that each can be written (creating a missing one, truncating none); a
+    // compression writes them.
+    enum class DumpKind {
+        Bwt,
+        Mtf,
+        Rle0,
+        Dc,
+        InputHistogram,
+        MtfHistogram,
+        Rle0Histogram,
+        DcHistogram,
+        Suffixes,
+        SuffixArray
+    };
     struct DiagnosticFile {
-        std::ofstream Settings::*stream;
+        DumpKind kind;
         std::string name;
         std::string openFailure;
         bool createdByParser = false;  // the name held nothing before this run
@@ -71,6 +72,10 @@ struct Settings {
 // The one process-wide instance.
 Settings& settings();
 
-// Puts every field back to its default and closes the streams (tests use it
-// between cases; the program itself parses once).
+// How the blocks of the run are coded: the method, coder and zero-run
+// choices the parser completed, -p, -v, -b, and `threads` processors.
+BlockPlan blockPlanOf(const Settings& s, unsigned threads);
+
+// Puts every field back to its default (tests use it between cases; the
+// program itself parses once).
 void resetSettings();
