@@ -8,11 +8,11 @@
 #include "app/RunSequence.h"
 
 #include "app/Compare.h"
-#include "app/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "app/Options.h"
 #include "app/OutputFiles.h"
 #include "app/Settings.h"
+#include "base/CpuFeatures.h"
 #include "base/Exception.h"
 #include "base/Platform.h"
 

@@ -1,5 +1,5 @@
 // The processor features that fast code paths rely on. Detected once when the
-// program starts (app/CpuFeatures.h) and handed down as a value to the
+// program starts (detectCpuFeatures) and handed down as a value to the
 // decoders that have such paths; a value with everything off runs the
 // portable code only, which is what tests compare the fast paths against.
 #pragma once
@@ -13,3 +13,9 @@ struct CpuFeatures {
 
 // Everything off: only the portable code paths run.
 inline constexpr CpuFeatures kPortableCpuFeatures{};
+
+// Asks the processor which features the fast code paths may use; called once
+// at the start of a run (or of a library call), and the answer is passed down
+// as a value. All false on other processors and compilers, and in builds of
+// the plain kernels only.
+CpuFeatures detectCpuFeatures();

@@ -20,7 +20,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "codec/DcCodec.h"
 #include "codec/DcValueCoding.h"
 #include "coder/AdaptiveCoder.h"

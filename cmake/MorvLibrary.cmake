@@ -9,6 +9,12 @@
 function(morv_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
+  # The same objects go into the shared C library (lib/), so they are built
+  # position independent; calls between them are not made interposable.
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
+    target_compile_options(${name} PRIVATE -fno-semantic-interposition)
+  endif()
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   set(layer_include ${PROJECT_BINARY_DIR}/layers/${folder})
   file(MAKE_DIRECTORY ${layer_include})

@@ -200,6 +200,20 @@ public:
         return true;
     }
 
+    // Steps over a payload of `size` bytes without keeping it.
+    void skipPayload(uint32_t size) {
+        static const char* const kPastEnd = "Invalid block (payload extends past end of file).";
+        if (knownSize_ != kUnknown) {
+            const std::streamoff pos = in_.tellg();
+            if (pos < 0 || static_cast<uint64_t>(pos) + size > knownSize_) throw Exception(kPastEnd);
+            in_.seekg(static_cast<std::streamoff>(pos + static_cast<std::streamoff>(size)));
+            if (!in_) throw Exception(kPastEnd);
+            return;
+        }
+        in_.ignore(static_cast<std::streamsize>(size));
+        if (static_cast<uint64_t>(in_.gcount()) != size) throw Exception(kPastEnd);
+    }
+
     // Reads a payload of `size` bytes. A payload the file cannot hold is
     // refused before it is read where the length is known; elsewhere it is
     // read in pieces, so a damaged size never allocates more than arrives.
@@ -444,4 +458,17 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
                       static_cast<std::streamsize>(slot.header.blockLength));
             if (!out) throwWriteError(outputName);
         });
+}
+
+uint64_t unpackedSizeOf(std::istream& in) {
+    HeaderReader reader(in);
+    reader.start();
+    uint64_t total = 0;
+    BlockHeader header;
+    while (reader.next(header)) {
+        codecForHeader(header.method, header.coder);
+        reader.skipPayload(header.payloadSize);
+        total += header.blockLength;
+    }
+    return total;
 }

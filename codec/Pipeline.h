@@ -103,3 +103,10 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
 // have been written) are the same for any number of threads.
 void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
                       const CpuFeatures& features, const BlockPlan& plan, std::ostream& console);
+
+// The unpacked size a packed stream declares, summed over the parts of
+// packed files written one after another: the block headers are read and
+// checked as decompressStream checks them (their sizes, methods and coders),
+// the payloads stepped over unread. Throws Exception as decompressStream does
+// for a malformed header.
+uint64_t unpackedSizeOf(std::istream& in);

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
 #include "io/ByteOrder.h"

@@ -12,7 +12,6 @@
 #include "codec/BlockStages.h"
 #include "diag/Dumps.h"
 #include "tests/support/DataGen.h"
-#include "tests/support/TempDir.h"
 #include "transform/Bwt.h"
 
 namespace {
@@ -20,11 +19,6 @@ namespace {
 using testdata::Bytes;
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-std::string readText(const std::string& path) {
-    const Bytes b = testdata::readFile(path);
-    return std::string(b.begin(), b.end());
-}
 
 const std::string kBananaLines =
     "0 suffix 5:         a\n"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "base/Exception.h"
 #include "base/Platform.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "base/Exception.h"
 #include "codec/DcCodec.h"
 #include "codec/MtfAdaptiveCodec.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "app/Drivers.h"
 #include "tests/fuzz/FuzzInputs.h"
 

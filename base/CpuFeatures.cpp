@@ -1,6 +1,6 @@
 // Processor feature detection with the CPUID instruction on x86-64;
 // elsewhere nothing is reported.
-#include "app/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 #include "base/Compiler.h"
 
