@@ -4,6 +4,7 @@
 #include "app/Drivers.h"
 
 #include "app/OutputFiles.h"
+#include "app/Progress.h"
 
 #include <algorithm>
 #include <exception>
@@ -54,12 +55,13 @@ uint32_t compressFile(const std::string& inputName, OutputFile& packed, SpooledI
     const int32_t startClock = clockMs();
     std::ifstream in;
     openFiles(inputName, inputName, in, packedName, packed, plan.verbose);
+    ProgressLine progress;
     // An input that cannot be measured or read twice (a pipe, a device) is
     // copied to its end first and compressed from the copy.
     const bool special = isSpecialFile(inputName);
     uint64_t inputSize = 0;
     if (special) {
-        spool.spool(in, inputName, packedName);
+        spool.spool(in, inputName, packedName, [&progress](uint64_t done) { progress.update(done, 0); });
         in.close();
         in.open(spool.path(), std::ios::binary);
         if (!in.is_open()) throw Exception("Unable to read input file: " + inputName);
@@ -71,9 +73,11 @@ uint32_t compressFile(const std::string& inputName, OutputFile& packed, SpooledI
         inputSize = end < 0 ? 0 : static_cast<uint64_t>(end);
     }
 
-    const uint64_t total = compressStream(in, inputSize, packed.stream(), inputName, packedName, plan,
-                                          std::cout, dumps, afterEachBlock);
+    const uint64_t total =
+        compressStream(in, inputSize, packed.stream(), inputName, packedName, plan, std::cout, dumps,
+                       PipelineHooks{afterEachBlock, progress.hook()});
     in.close();
+    progress.stop();
     // The packed file takes the input's permission bits and time, as other
     // compressors do; the copy of a pipe has neither, so it gets the
     // process's default mode and the current time.
@@ -95,10 +99,12 @@ void decompressFile(const std::string& packedPath, const std::string& packedName
     const int32_t startClock = clockMs();
     std::ifstream in;
     openFiles(packedPath, packedName, in, outputName, output, plan.verbose);
+    ProgressLine progress;
     const FileAttributes attributes =
         isSpecialFile(packedPath) ? FileAttributes{} : FileAttributes{true, packedPath, true};
     try {
-        decompressStream(in, output.stream(), outputName, features, plan, std::cout);
+        decompressStream(in, output.stream(), outputName, features, plan, std::cout,
+                         PipelineHooks{nullptr, progress.hook()});
     } catch (...) {
         // The blocks before a damaged one are kept under a name that held
         // nothing before; an existing file is never given up for a part.
@@ -111,6 +117,7 @@ void decompressFile(const std::string& packedPath, const std::string& packedName
         throw;
     }
     const int32_t endClock = clockMs();
+    progress.stop();
     in.close();
     output.finish(attributes);
     printTiming(std::cout, "Decompression time: ", startClock, endClock);

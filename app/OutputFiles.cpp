@@ -460,7 +460,8 @@ SpooledInput::~SpooledInput() {
     }
 }
 
-void SpooledInput::spool(std::istream& in, const std::string& inputName, const std::string& besideName) {
+void SpooledInput::spool(std::istream& in, const std::string& inputName, const std::string& besideName,
+                         const std::function<void(uint64_t)>& progress) {
     constexpr uint64_t kMaxSize = 4294967295u;
     std::error_code ec;
     std::string path;
@@ -483,6 +484,7 @@ void SpooledInput::spool(std::istream& in, const std::string& inputName, const s
         if (size_ > kMaxSize) throw Exception("Cannot compress file larger than 4294967295 bytes");
         out.write(chunk.data(), static_cast<std::streamsize>(got));
         if (!out) throwWriteError(besideName);
+        if (progress) progress(size_);
     }
     if (in.bad()) throw Exception("Unable to read input file: " + inputName);
     out.close();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -124,8 +125,10 @@ public:
     SpooledInput(const SpooledInput&) = delete;
     SpooledInput& operator=(const SpooledInput&) = delete;
 
-    // Reads `in` (opened on inputName) to its end into the copy.
-    void spool(std::istream& in, const std::string& inputName, const std::string& besideName);
+    // Reads `in` (opened on inputName) to its end into the copy; progress,
+    // when given, hears the bytes copied so far after every piece.
+    void spool(std::istream& in, const std::string& inputName, const std::string& besideName,
+               const std::function<void(uint64_t)>& progress = nullptr);
     bool active() const { return !path_.empty(); }
     const std::string& path() const { return path_; }
     uint64_t size() const { return size_; }

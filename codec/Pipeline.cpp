@@ -176,9 +176,12 @@ public:
         readFileHeader(in_, header);
         partSize_ = header.unpackedSize;
         partDone_ = 0;
+        declaredTotal_ = partSize_;
     }
 
-    uint32_t firstPartSize() const { return partSize_; }
+    uint32_t firstPartSize() const { return static_cast<uint32_t>(partSize_); }
+    // The unpacked sizes of the parts whose file headers have been read.
+    uint64_t declaredTotal() const { return declaredTotal_; }
 
     // Reads and checks the next block header; false at the end of the last
     // part. The checks come in this order: header, zero length, a length
@@ -260,6 +263,7 @@ private:
         }
         partSize_ = getLE32(size);
         partDone_ = 0;
+        declaredTotal_ += partSize_;
         return true;
     }
 
@@ -267,6 +271,7 @@ private:
     uint64_t knownSize_ = kUnknown;
     uint64_t partSize_ = 0;
     uint64_t partDone_ = 0;
+    uint64_t declaredTotal_ = 0;
 };
 
 }  // namespace
@@ -330,7 +335,7 @@ ThreadPlan planThreads(unsigned threads, uint64_t blocks, uint64_t blockLength, 
 uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
                         const std::string& inputName, const std::string& outputName,
                         const BlockPlan& plan, std::ostream& console, const DiagnosticsSink* dumps,
-                        const std::function<void()>& afterEachBlock) {
+                        const PipelineHooks& hooks) {
     if (inputSize == 0) {
         throw Exception("Cannot compress empty file (file size is 0)");
     }
@@ -360,7 +365,8 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
         uint32_t length = 0;
         PackedBlock packed;
     };
-    uint32_t done = 0;  // bytes read
+    uint32_t done = 0;       // bytes read
+    uint64_t bytesDone = 0;  // bytes of the blocks written
     runInOrder<Slot>(
         console, threads.blocksAtOnce,
         [&](Slot& slot, std::ostream& console) {
@@ -387,13 +393,16 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
         [&](Slot& slot) {
             written += writePackedBlock(out, slot.packed);
             if (!out) throwWriteError(outputName);
-            if (afterEachBlock) afterEachBlock();
+            if (hooks.afterEachBlock) hooks.afterEachBlock();
+            bytesDone += slot.length;
+            if (hooks.progress) hooks.progress(bytesDone, size);
         });
     return written;
 }
 
 void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
-                      const CpuFeatures& features, const BlockPlan& plan, std::ostream& console) {
+                      const CpuFeatures& features, const BlockPlan& plan, std::ostream& console,
+                      const PipelineHooks& hooks) {
     HeaderReader reader(in);
     reader.start();
     // The first block's length stands for all of them (every block but the
@@ -421,6 +430,7 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
         std::vector<uint8_t> block;
     };
     bool firstTaken = false;
+    uint64_t bytesDone = 0;
     runInOrder<Slot>(
         console, atOnce,
         [&](Slot& slot, std::ostream& console) {
@@ -457,6 +467,8 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
             out.write(reinterpret_cast<const char*>(slot.block.data()),
                       static_cast<std::streamsize>(slot.header.blockLength));
             if (!out) throwWriteError(outputName);
+            bytesDone += slot.header.blockLength;
+            if (hooks.progress) hooks.progress(bytesDone, reader.declaredTotal());
         });
 }
 

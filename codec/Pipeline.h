@@ -69,14 +69,24 @@ MemoryLimits currentMemoryLimits();
 ThreadPlan planThreads(unsigned threads, uint64_t blocks, uint64_t blockLength, bool oneAtATime,
                        const MemoryLimits& limits);
 
+// What a caller may have done on its own thread while a stream is coded.
+struct PipelineHooks {
+    // After every block is written (the program checks its diagnostic files
+    // there); what it throws ends the run like a coding error.
+    std::function<void()> afterEachBlock;
+    // After every block is written: the bytes of the original done so far
+    // and the total (when extracting, the unpacked sizes of the parts read so
+    // far, so it can grow with concatenated files).
+    std::function<void(uint64_t done, uint64_t total)> progress;
+};
+
 // Packs inputSize bytes read from `in` into `out` (file header, then one block
 // header and payload per block), as `plan` says. Returns the packed size in
 // bytes. Throws Exception for an empty or over-large input, an unsupported
 // method, a short read ("Unable to read input file: " + inputName) or a
 // failed write ("Unable to write output file: " + outputName), and whatever
-// afterEachBlock throws (it runs after every block is written; the program
-// checks its diagnostic files there). `out` is written strictly in order and
-// never sought, so it may be a pipe or a device.
+// a hook throws. `out` is written strictly in order and never sought, so it
+// may be a pipe or a device.
 //
 // plan.threads: the processors the run may use. Up to that many blocks are
 // coded side by side (fewer when memory is short or `dumps` are written; see
@@ -87,8 +97,7 @@ ThreadPlan planThreads(unsigned threads, uint64_t blocks, uint64_t blockLength, 
 uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
                         const std::string& inputName, const std::string& outputName,
                         const BlockPlan& plan, std::ostream& console,
-                        const DiagnosticsSink* dumps = nullptr,
-                        const std::function<void()>& afterEachBlock = nullptr);
+                        const DiagnosticsSink* dumps = nullptr, const PipelineHooks& hooks = {});
 
 // Restores a packed stream into `out`, block by block. `in` is read in order
 // and never needs to seek (a pipe works). Packed files written one after
@@ -102,7 +111,8 @@ uint64_t compressStream(std::istream& in, uint64_t inputSize, std::ostream& out,
 // `console` and the error (after exactly the blocks before the damaged one
 // have been written) are the same for any number of threads.
 void decompressStream(std::istream& in, std::ostream& out, const std::string& outputName,
-                      const CpuFeatures& features, const BlockPlan& plan, std::ostream& console);
+                      const CpuFeatures& features, const BlockPlan& plan, std::ostream& console,
+                      const PipelineHooks& hooks = {});
 
 // The unpacked size a packed stream declares, summed over the parts of
 // packed files written one after another: the block headers are read and

@@ -137,6 +137,18 @@ uint64_t packedBound(uint64_t size, uint64_t blockSize) {
            payloadBound(lastBlock);
 }
 
+// The caller's progress callback as the pipeline's hook; it runs on the
+// calling thread, after every block.
+PipelineHooks hooksFor(morv_progress_callback progress, void* user) {
+    PipelineHooks hooks;
+    if (progress != nullptr) {
+        hooks.progress = [progress, user](uint64_t done, uint64_t total) {
+            progress(done, total, user);
+        };
+    }
+    return hooks;
+}
+
 size_t toSize(uint64_t bound) {
     return bound > static_cast<uint64_t>(SIZE_MAX) ? SIZE_MAX : static_cast<size_t>(bound);
 }
@@ -174,6 +186,12 @@ size_t morv_compress_bound_params(uint64_t size, const morv_params* params) {
 
 int morv_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
                   const morv_params* params) {
+    return morv_compress_progress(src, src_size, dst, dst_capacity, dst_size, params, nullptr, nullptr);
+}
+
+int morv_compress_progress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                           size_t* dst_size, const morv_params* params, morv_progress_callback progress,
+                           void* user) {
     try {
         if (dst_size != nullptr) *dst_size = 0;
         if (src == nullptr || dst_size == nullptr || (dst == nullptr && dst_capacity != 0)) {
@@ -192,7 +210,8 @@ int morv_compress(const void* src, size_t src_size, void* dst, size_t dst_capaci
         NullBuffer nothing;
         std::ostream console(&nothing);
         try {
-            compressStream(in, src_size, out, "input", "output", plan, console);
+            compressStream(in, src_size, out, "input", "output", plan, console, nullptr,
+                           hooksFor(progress, user));
         } catch (const Exception& e) {
             if (writer.overflowed()) {
                 return fail(MORV_ERROR_ROOM, "Destination buffer too small for the packed data");
@@ -235,6 +254,13 @@ int morv_unpacked_size(const void* src, size_t src_size, uint64_t* size) {
 
 int morv_extract(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
                  int prefix_code, unsigned threads) {
+    return morv_extract_progress(src, src_size, dst, dst_capacity, dst_size, prefix_code, threads,
+                                 nullptr, nullptr);
+}
+
+int morv_extract_progress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                          size_t* dst_size, int prefix_code, unsigned threads,
+                          morv_progress_callback progress, void* user) {
     try {
         if (dst_size != nullptr) *dst_size = 0;
         if ((src == nullptr && src_size != 0) || dst_size == nullptr ||
@@ -257,7 +283,8 @@ int morv_extract(const void* src, size_t src_size, void* dst, size_t dst_capacit
         NullBuffer nothing;
         std::ostream console(&nothing);
         try {
-            decompressStream(in, out, "output", detectCpuFeatures(), plan, console);
+            decompressStream(in, out, "output", detectCpuFeatures(), plan, console,
+                             hooksFor(progress, user));
         } catch (const Exception& e) {
             if (writer.overflowed()) {
                 return fail(MORV_ERROR_ROOM, "Destination buffer too small for the unpacked data");

@@ -705,6 +705,34 @@ TEST_F(CliSafetyTest, InterruptedRunsLeaveNothingBehind) {
     EXPECT_GT(interrupted, 0);
 }
 
+// On a terminal a run of more than a second shows one line on standard
+// error, redrawn in place, with the share done; the printed lines stay whole.
+// Without a terminal nothing of it appears (every other test runs so).
+TEST_F(CliSafetyTest, ProgressLineOnATerminal) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+    testdata::Bytes big;
+    for (int i = 0; i < 30; ++i) {
+        const testdata::Bytes part = testdata::mixedBlock(80 + i, 1000000);
+        big.insert(big.end(), part.begin(), part.end());
+    }
+    writeFile("big.bin", big);
+    const std::string exe = "'" + exePath() + "'";
+    ASSERT_EQ(
+        shellIn(work.path(), "script -qec \"" + exe +
+                                 " -c big.bin -o big.p -b 1000000\" typescript </dev/null >/dev/null"),
+        0);
+    const std::string screen = readText(work.file("typescript"));
+    EXPECT_NE(screen.find("% "), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" left"), std::string::npos);
+    // The closing lines come after the line was cleared, each whole.
+    EXPECT_NE(screen.find("\rCompressed data size: "), std::string::npos);
+    EXPECT_NE(screen.find("\nCompression time: "), std::string::npos);
+
+    const RunResult plain = run({"-c", "big.bin", "-o", "big2.p", "-b", "1000000"});
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(plain.out.find('\r'), std::string::npos);
+}
+
 // Under an address-space limit (`ulimit -v`) a run that fits on one
 // processor fits on all of them: the threads' stacks and allocator arenas are
 // counted. (Sanitizer builds reserve terabytes of shadow memory; skipped.)

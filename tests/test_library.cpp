@@ -65,7 +65,8 @@ Bytes unpack(const Bytes& packed, int prefixCode, int* result = nullptr) {
     Bytes out;
     if (morv_unpacked_size(packed.data(), packed.size(), &declared) == MORV_OK) out.resize(declared);
     size_t size = 0;
-    const int r = morv_extract(packed.data(), packed.size(), out.data(), out.size(), &size, prefixCode, 0);
+    const int r =
+        morv_extract(packed.data(), packed.size(), out.data(), out.size(), &size, prefixCode, 0);
     if (result != nullptr) *result = r;
     out.resize(r == MORV_OK ? size : 0);
     return out;
@@ -84,7 +85,8 @@ TEST(Library, PacksAsTheProgramDoesAndExtracts) {
         testdata::writeFile(dir.file("in"), input);
         for (const MethodCase& m : kMethods) {
             for (uint32_t blockSize : {0u, 20000u}) {
-                std::vector<std::string> args = {"-c", "in", "-o", "in.p", "-b", std::to_string(blockSize)};
+                std::vector<std::string> args = {"-c",   "in", "-o",
+                                                 "in.p", "-b", std::to_string(blockSize)};
                 args.insert(args.end(), m.flags.begin(), m.flags.end());
                 ASSERT_EQ(testdata::runMorv(args, dir.path()).status, 0);
                 const Bytes packed = pack(input, paramsOf(m, blockSize));
@@ -124,8 +126,8 @@ TEST(Library, CallsOnTwoThreadsAreIndependent) {
             for (int round = 0; round < 4; ++round) {
                 Bytes packed(morv_compress_bound_params(data[t].size(), &params[t]));
                 size_t size = 0;
-                if (morv_compress(data[t].data(), data[t].size(), packed.data(), packed.size(), &size, &params[t]) !=
-                    MORV_OK) {
+                if (morv_compress(data[t].data(), data[t].size(), packed.data(), packed.size(), &size,
+                                  &params[t]) != MORV_OK) {
                     same[t] = false;
                     continue;
                 }
@@ -154,13 +156,16 @@ TEST(Library, ParametersAreChecked) {
     };
     morv_params defaults;
     morv_params_init(&defaults);
-    Case cases[] = {{"unknown method", defaults}, {"static coder with DC", defaults}, {"prefix code with MTF", defaults}};
+    Case cases[] = {{"unknown method", defaults},
+                    {"static coder with DC", defaults},
+                    {"prefix code with MTF", defaults}};
     cases[0].params.method = 7;
     cases[1].params.static_coder = 1;
     cases[2].params.method = MORV_MTF;
     cases[2].params.prefix_code = 1;
     for (const Case& c : cases) {
-        EXPECT_EQ(morv_compress(data.data(), data.size(), out.data(), out.size(), &size, &c.params), MORV_ERROR_PARAMS)
+        EXPECT_EQ(morv_compress(data.data(), data.size(), out.data(), out.size(), &size, &c.params),
+                  MORV_ERROR_PARAMS)
             << c.what;
         EXPECT_STRNE(morv_last_error(), "") << c.what;
         EXPECT_EQ(morv_compress_bound_params(data.size(), &c.params), 0u) << c.what;
@@ -185,7 +190,8 @@ TEST(Library, PackedSizeStaysWithinTheBound) {
         for (uint32_t blockSize : {0u, 4096u, 100u}) {
             const morv_params p = paramsOf(m, blockSize);
             const Bytes packed = pack(data, p);
-            EXPECT_LE(packed.size(), morv_compress_bound_params(data.size(), &p)) << m.name << " " << blockSize;
+            EXPECT_LE(packed.size(), morv_compress_bound_params(data.size(), &p))
+                << m.name << " " << blockSize;
             if (blockSize != 100) {
                 EXPECT_LE(packed.size(), morv_compress_bound(data.size())) << m.name;
             }
@@ -203,7 +209,8 @@ TEST(Library, DamageAndShortBuffersGiveErrors) {
         const Bytes packed = pack(data, params);
         Bytes out(data.size());
         size_t size = 0;
-        EXPECT_EQ(morv_extract(packed.data(), packed.size(), out.data(), out.size() - 1, &size, m.prefixCode, 1),
+        EXPECT_EQ(morv_extract(packed.data(), packed.size(), out.data(), out.size() - 1, &size,
+                               m.prefixCode, 1),
                   MORV_ERROR_ROOM)
             << m.name;
         Bytes small(packed.size() - 1);
@@ -211,7 +218,8 @@ TEST(Library, DamageAndShortBuffersGiveErrors) {
                   MORV_ERROR_ROOM)
             << m.name;
         for (size_t cut = 0; cut < packed.size(); cut += 41) {
-            const int r = morv_extract(packed.data(), cut, out.data(), out.size(), &size, m.prefixCode, 1);
+            const int r =
+                morv_extract(packed.data(), cut, out.data(), out.size(), &size, m.prefixCode, 1);
             EXPECT_EQ(r, MORV_ERROR_DAMAGED) << m.name << " cut at " << cut;
             EXPECT_STRNE(morv_last_error(), "");
         }
@@ -219,10 +227,49 @@ TEST(Library, DamageAndShortBuffersGiveErrors) {
         for (size_t bit = 0; bit < packed.size() * 8; bit += 13) {
             Bytes damaged = packed;
             damaged[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-            const int r = morv_extract(damaged.data(), damaged.size(), out.data(), out.size(), &size, m.prefixCode, 1);
+            const int r = morv_extract(damaged.data(), damaged.size(), out.data(), out.size(), &size,
+                                       m.prefixCode, 1);
             EXPECT_TRUE(r == MORV_OK || r == MORV_ERROR_DAMAGED || r == MORV_ERROR_ROOM) << r;
             if (r == MORV_OK && !(size == data.size() && out == data)) ++silent;
         }
         EXPECT_LE(silent * 100, static_cast<int>(packed.size() * 8 / 13) + 100) << m.name;
     }
+}
+
+// The progress callbacks run on the caller's thread after every block, with
+// the bytes done growing to the total.
+TEST(Library, ProgressIsReportedAfterEveryBlock) {
+    struct Seen {
+        std::vector<std::pair<uint64_t, uint64_t>> calls;
+        std::thread::id thread;
+        bool otherThread = false;
+    };
+    const auto record = [](uint64_t done, uint64_t total, void* user) {
+        Seen& seen = *static_cast<Seen*>(user);
+        seen.calls.emplace_back(done, total);
+        if (std::this_thread::get_id() != seen.thread) seen.otherThread = true;
+    };
+    const Bytes data = testdata::textLike(10, 10000);
+    morv_params p = paramsOf(kMethods[0], 3000, 2);
+    Bytes packed(morv_compress_bound_params(data.size(), &p));
+    size_t size = 0;
+    Seen compressing;
+    compressing.thread = std::this_thread::get_id();
+    ASSERT_EQ(morv_compress_progress(data.data(), data.size(), packed.data(), packed.size(), &size, &p,
+                                     record, &compressing),
+              MORV_OK);
+    packed.resize(size);
+    const std::vector<std::pair<uint64_t, uint64_t>> expected = {
+        {3000, 10000}, {6000, 10000}, {9000, 10000}, {10000, 10000}};
+    EXPECT_EQ(compressing.calls, expected);
+    EXPECT_FALSE(compressing.otherThread);
+
+    Bytes out(data.size());
+    Seen extracting;
+    extracting.thread = std::this_thread::get_id();
+    ASSERT_EQ(morv_extract_progress(packed.data(), packed.size(), out.data(), out.size(), &size, 0, 2,
+                                    record, &extracting),
+              MORV_OK);
+    EXPECT_EQ(extracting.calls, expected);
+    EXPECT_FALSE(extracting.otherThread);
 }

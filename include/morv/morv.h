@@ -113,6 +113,23 @@ MORV_API int morv_unpacked_size(const void* src, size_t src_size, uint64_t* size
 MORV_API int morv_extract(const void* src, size_t src_size, void* dst, size_t dst_capacity,
                           size_t* dst_size, int prefix_code, unsigned threads);
 
+/* Progress of a long call: `done` bytes of the original of `total` (for
+ * extraction, the unpacked sizes declared so far; it grows with packed files
+ * written one after another), and the caller's `user` pointer. Called on the
+ * calling thread after every block; it must not call back into the library
+ * for the same buffers. */
+typedef void (*morv_progress_callback)(uint64_t done, uint64_t total, void* user);
+
+/* morv_compress, calling `progress` (when not null) after every block. */
+MORV_API int morv_compress_progress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                                    size_t* dst_size, const morv_params* params,
+                                    morv_progress_callback progress, void* user);
+
+/* morv_extract, calling `progress` (when not null) after every block. */
+MORV_API int morv_extract_progress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                                   size_t* dst_size, int prefix_code, unsigned threads,
+                                   morv_progress_callback progress, void* user);
+
 /* A short, fixed text for a result code ("no error", "damaged packed data",
  * ...); never null. */
 MORV_API const char* morv_error_text(int code);
