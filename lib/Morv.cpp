@@ -26,6 +26,21 @@ int fail(int code, const std::string& message) {
     return code;
 }
 
+// Runs the body of an interface function: what it throws becomes a result
+// code and the thread's message, so no exception leaves the library.
+template <typename Body>
+int guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return fail(MORV_ERROR_MEMORY, "Out of memory");
+    } catch (const std::exception& e) {
+        return fail(MORV_ERROR_INTERNAL, e.what());
+    } catch (...) {
+        return fail(MORV_ERROR_INTERNAL, "Unknown error");
+    }
+}
+
 // Reads a caller's buffer; it can say where it is and how long it is, so
 // payload sizes are checked before anything is read for them.
 class MemoryReader : public std::streambuf {
@@ -192,7 +207,7 @@ int morv_compress(const void* src, size_t src_size, void* dst, size_t dst_capaci
 int morv_compress_progress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
                            size_t* dst_size, const morv_params* params, morv_progress_callback progress,
                            void* user) {
-    try {
+    return guarded([&] {
         if (dst_size != nullptr) *dst_size = 0;
         if (src == nullptr || dst_size == nullptr || (dst == nullptr && dst_capacity != 0)) {
             return fail(MORV_ERROR_PARAMS, "A buffer or the size pointer is null");
@@ -220,17 +235,11 @@ int morv_compress_progress(const void* src, size_t src_size, void* dst, size_t d
         }
         *dst_size = writer.written();
         return MORV_OK;
-    } catch (const std::bad_alloc&) {
-        return fail(MORV_ERROR_MEMORY, "Out of memory");
-    } catch (const std::exception& e) {
-        return fail(MORV_ERROR_INTERNAL, e.what());
-    } catch (...) {
-        return fail(MORV_ERROR_INTERNAL, "Unknown error");
-    }
+    });
 }
 
 int morv_unpacked_size(const void* src, size_t src_size, uint64_t* size) {
-    try {
+    return guarded([&] {
         if (size != nullptr) *size = 0;
         if ((src == nullptr && src_size != 0) || size == nullptr) {
             return fail(MORV_ERROR_PARAMS, "A buffer or the size pointer is null");
@@ -243,13 +252,7 @@ int morv_unpacked_size(const void* src, size_t src_size, uint64_t* size) {
             return fail(MORV_ERROR_DAMAGED, e.what());
         }
         return MORV_OK;
-    } catch (const std::bad_alloc&) {
-        return fail(MORV_ERROR_MEMORY, "Out of memory");
-    } catch (const std::exception& e) {
-        return fail(MORV_ERROR_INTERNAL, e.what());
-    } catch (...) {
-        return fail(MORV_ERROR_INTERNAL, "Unknown error");
-    }
+    });
 }
 
 int morv_extract(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size,
@@ -261,7 +264,7 @@ int morv_extract(const void* src, size_t src_size, void* dst, size_t dst_capacit
 int morv_extract_progress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
                           size_t* dst_size, int prefix_code, unsigned threads,
                           morv_progress_callback progress, void* user) {
-    try {
+    return guarded([&] {
         if (dst_size != nullptr) *dst_size = 0;
         if ((src == nullptr && src_size != 0) || dst_size == nullptr ||
             (dst == nullptr && dst_capacity != 0)) {
@@ -293,13 +296,7 @@ int morv_extract_progress(const void* src, size_t src_size, void* dst, size_t ds
         }
         *dst_size = writer.written();
         return MORV_OK;
-    } catch (const std::bad_alloc&) {
-        return fail(MORV_ERROR_MEMORY, "Out of memory");
-    } catch (const std::exception& e) {
-        return fail(MORV_ERROR_INTERNAL, e.what());
-    } catch (...) {
-        return fail(MORV_ERROR_INTERNAL, "Unknown error");
-    }
+    });
 }
 
 const char* morv_error_text(int code) {

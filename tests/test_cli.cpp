@@ -410,6 +410,17 @@ int shellIn(const fs::path& dir, const std::string& command) {
     return (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
 }
 
+// `parts` generated pieces of `partSize` bytes from seeds seed, seed+1, ...:
+// an input of several blocks of real-looking data.
+testdata::Bytes largeInput(uint64_t seed, int parts, size_t partSize) {
+    testdata::Bytes big;
+    for (int i = 0; i < parts; ++i) {
+        const testdata::Bytes part = testdata::mixedBlock(seed + static_cast<uint64_t>(i), partSize);
+        big.insert(big.end(), part.begin(), part.end());
+    }
+    return big;
+}
+
 // A folder as a user has it: a book, its packed file, notes, an empty log,
 // an old extraction and packed files cut inside their first and their third
 // block of 20000 bytes.
@@ -641,11 +652,7 @@ TEST_F(CliSafetyTest, PipesAsInput) {
 // file behind, and ends as that signal ends a process; with a private input
 // no file readable by others appears at any moment.
 TEST_F(CliSafetyTest, InterruptedRunsLeaveNothingBehind) {
-    testdata::Bytes big;
-    for (int i = 0; i < 40; ++i) {
-        const testdata::Bytes part = testdata::mixedBlock(30 + i, 100000);
-        big.insert(big.end(), part.begin(), part.end());
-    }
+    const testdata::Bytes big = largeInput(30, 40, 100000);
     writeFile("big.bin", big);
     fs::permissions(work.file("big.bin"), fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_EQ(run({"-c", "big.bin", "-o", "big.p", "-b", "500000"}).status, 0);
@@ -710,11 +717,7 @@ TEST_F(CliSafetyTest, InterruptedRunsLeaveNothingBehind) {
 // Without a terminal nothing of it appears (every other test runs so).
 TEST_F(CliSafetyTest, ProgressLineOnATerminal) {
     if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
-    testdata::Bytes big;
-    for (int i = 0; i < 30; ++i) {
-        const testdata::Bytes part = testdata::mixedBlock(80 + i, 1000000);
-        big.insert(big.end(), part.begin(), part.end());
-    }
+    const testdata::Bytes big = largeInput(80, 30, 1000000);
     writeFile("big.bin", big);
     const std::string exe = "'" + exePath() + "'";
     ASSERT_EQ(
@@ -740,11 +743,7 @@ TEST_F(CliSafetyTest, AddressSpaceLimitIsRespected) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizers cannot run under an address-space limit";
 #else
-    testdata::Bytes big;
-    for (int i = 0; i < 40; ++i) {
-        const testdata::Bytes part = testdata::mixedBlock(60 + i, 1000000);
-        big.insert(big.end(), part.begin(), part.end());
-    }
+    const testdata::Bytes big = largeInput(60, 40, 1000000);
     writeFile("b40.bin", big);
     const std::string exe = "'" + exePath() + "'";
     EXPECT_EQ(shellIn(work.path(), "ulimit -v 200000 && " + exe + " -c b40.bin -o b40.p >/dev/null && " +
