@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/DataGen.h"
+#include "transform/PrefixDoubling.h"
 #include "transform/SuffixSorter.h"
 
 namespace {
@@ -367,7 +368,7 @@ TEST(SuffixArrayLarge, TextSplitsIntoManyParts) {
 
 // The refinement on a reduced string of its own: symbols 0..alphabet-1,
 // order grouped by the first symbol, group numbers the bucket ends.
-TEST(SuffixSorterRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
+TEST(PrefixDoublingRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
     for (uint64_t seed = 0; seed < 60; ++seed) {
         const uint32_t alphabet = 1 + seed % 5;
         const uint32_t n = static_cast<uint32_t>(1 + seed * 97 % 5000);
@@ -390,7 +391,7 @@ TEST(SuffixSorterRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
         }
         order[0] = n;
         group[n] = 1;
-        SuffixSorter sorter;
+        PrefixDoubling sorter;
         sorter.attach(order.data(), group.data(), n + 1);
         sorter.refine(1);
         ASSERT_EQ(order[0], kRun + n + 1) << "seed " << seed;
@@ -431,9 +432,12 @@ TEST(SuffixSorterThreads, SameResultForAnyThreadCount) {
     // From 1 MiB on (the smallest block that shares the work), the first row
     // just at it.
     constexpr size_t kShared = size_t{1} << 20;
-    const Row rows[] = {{"text", kShared, 2},          {"random", kShared + 100000, 3},
-                        {"skewed5", kShared + 50000, 4}, {"periodic", kShared + 7, 2},
-                        {"ab", kShared, 2},              {"runs", kShared + 20000, 64},
+    const Row rows[] = {{"text", kShared, 2},
+                        {"random", kShared + 100000, 3},
+                        {"skewed5", kShared + 50000, 4},
+                        {"periodic", kShared + 7, 2},
+                        {"ab", kShared, 2},
+                        {"runs", kShared + 20000, 64},
                         {"text", kShared + 250000, 2}};
     uint64_t seed = 40;
     for (const Row& row : rows) {

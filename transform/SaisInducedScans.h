@@ -1,0 +1,114 @@
+// The induced scans of SA-IS. The L scan runs from left to right and places
+// the predecessor j-1 of each suffix j it meets at the front of j-1's bucket
+// when j-1 is type L; the S scan runs from right to left and places type-S
+// predecessors at the back of their buckets. One pair sorts the LMS
+// substrings (from LMS suffixes at the bucket ends in any order), another
+// every suffix (from the LMS suffixes in sorted order).
+//
+// The type of j-1 is read from the two symbols alone: in the L scan every
+// entry met is type L or an LMS suffix, and j-1 is type L exactly when
+// t[j-1] >= t[j]; in the S scan, entries whose predecessor is type L are
+// marked (or cleared) by the L scan, and for the rest j-1 is type S exactly
+// when t[j-1] <= t[j]. An entry of 0 is an empty place or suffix 0; neither
+// has a predecessor to place.
+//
+// The scans are bound by the reads of t[j-1] at scattered j; each asks for
+// the symbol of the entry kPrefetchDistance places ahead, so that many of
+// those reads are under way at once.
+#pragma once
+
+#include <cstdint>
+
+#include "base/Compiler.h"
+#include "transform/SaisClassify.h"
+
+namespace sais {
+
+// What the scans leave behind. Lms: the sort of the LMS substrings, where the
+// S scan marks the LMS suffixes it places. Sa: the suffix array. Bwt: each
+// entry replaced by kMark | t[j-1] (the transform's byte) once read, suffix
+// 0's place left 0 and returned.
+enum class Scan { Lms, Sa, Bwt };
+
+// How far ahead of the entry being read the scans ask for the symbols of
+// the suffix that will be read there. (bench_bwt forwardBwt, against no
+// prefetch: see the commit that set it.)
+constexpr uint32_t kPrefetchDistance = 32;
+
+template <class Sym>
+MORV_FORCE_INLINE void prefetchSymbolBefore(const Sym* t, uint32_t j) {
+    // The address of t[j-1] is formed as an integer: for j = 0 (an empty
+    // place) it points before t, which a prefetch may name but a pointer may not.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(t) + (uintptr_t{j & ~kMark} - 1) * sizeof(Sym);
+    MORV_PREFETCH_READ(reinterpret_cast<const void*>(at));
+}
+
+// The L scan over sa[0..n) with bkt[c] the first free place of each bucket's
+// L part. Starts with suffix n-1, placed by the end of the string. Returns
+// the place where suffix 0 was put (Bwt mode), or n.
+template <Scan mode, class Sym>
+uint32_t induceL(const Sym* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
+    uint32_t primary = n;
+    sa[bkt[t[n - 1]]++] = n - 1;
+    auto step = [&](uint32_t i) __attribute__((always_inline)) {
+        const uint32_t j = sa[i];
+        if (static_cast<int32_t>(j) <= 0) return;
+        const Sym c = t[j - 1];
+        if (c < t[j]) return;  // type-S predecessor: the S scan places it
+        const uint32_t pos = bkt[c]++;
+        sa[pos] = j - 1;
+        if constexpr (mode == Scan::Bwt) {
+            if (j == 1) primary = pos;
+            sa[i] = kMark | c;
+        } else if constexpr (mode == Scan::Sa) {
+            sa[i] = j | kMark;
+        } else {
+            sa[i] = 0;
+        }
+    };
+    uint32_t i = 0;
+    if (n > kPrefetchDistance) {
+        for (; i < n - kPrefetchDistance; ++i) {
+            prefetchSymbolBefore(t, sa[i + kPrefetchDistance]);
+            step(i);
+        }
+    }
+    for (; i < n; ++i) step(i);
+    return primary;
+}
+
+// The S scan over sa[0..n) from the right with bkt[c] just past the last free
+// place of each bucket. Returns the place where suffix 0 was put, or n.
+template <Scan mode, class Sym>
+uint32_t induceS(const Sym* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
+    uint32_t primary = n;
+    auto step = [&](uint32_t i) __attribute__((always_inline)) {
+        const uint32_t j = sa[i];
+        if (static_cast<int32_t>(j) <= 0) {
+            if constexpr (mode == Scan::Sa) sa[i] = j & ~kMark;
+            return;
+        }
+        const Sym c = t[j - 1];
+        if (c <= t[j]) {
+            const uint32_t p = j - 1;
+            const uint32_t pos = --bkt[c];
+            if constexpr (mode == Scan::Lms) {
+                // p is an LMS position when the symbol before it is larger.
+                sa[pos] = p | (p > 0 && t[p - 1] > c ? kMark : 0u);
+            } else {
+                sa[pos] = p;
+                if (p == 0) primary = pos;
+            }
+        }
+        if constexpr (mode == Scan::Bwt) sa[i] = kMark | c;
+    };
+    uint32_t i = n;
+    for (; i > kPrefetchDistance; --i) {
+        prefetchSymbolBefore(t, sa[i - 1 - kPrefetchDistance]);
+        step(i - 1);
+    }
+    for (; i > 0; --i) step(i - 1);
+    return primary;
+}
+
+}  // namespace sais
