@@ -9,6 +9,7 @@
 // position p.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -58,5 +59,39 @@ void forEachLmsFromRight(const Sym* t, uint32_t n, F&& f) {
         c1 = c0;
     }
 }
+
+// The LMS positions of a string as one bit per position (words[p/64], bit
+// p%64), so that the passes after the first find them, and the end of each
+// LMS substring, without working out the types again.
+struct LmsBits {
+    uint64_t* words;  // (n + 63) / 64 words, zero before the first set()
+    uint32_t n;
+
+    void set(uint32_t p) { words[p >> 6] |= uint64_t{1} << (p & 63); }
+
+    // The first LMS position after p, or n when there is none.
+    uint32_t next(uint32_t p) const {
+        uint32_t w = (p + 1) >> 6;
+        const uint32_t count = (n + 63) >> 6;
+        if (w >= count) return n;
+        uint64_t bits = (p + 1) & 63 ? words[w] & (~uint64_t{0} << ((p + 1) & 63)) : words[w];
+        while (bits == 0) {
+            if (++w == count) return n;
+            bits = words[w];
+        }
+        return (w << 6) + static_cast<uint32_t>(std::countr_zero(bits));
+    }
+
+    // Calls f(p) for every LMS position p, from left to right.
+    template <class F>
+    void forEachFromLeft(F&& f) const {
+        const uint32_t count = (n + 63) >> 6;
+        for (uint32_t w = 0; w < count; ++w) {
+            for (uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
+                f((w << 6) + static_cast<uint32_t>(std::countr_zero(bits)));
+            }
+        }
+    }
+};
 
 }  // namespace sais

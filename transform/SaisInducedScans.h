@@ -43,6 +43,66 @@ MORV_FORCE_INLINE void prefetchSymbolBefore(const Sym* t, uint32_t j) {
     MORV_PREFETCH_READ(reinterpret_cast<const void*>(at));
 }
 
+// Bit 30 of a symbol from symbolForS: the predecessor p = j-1 placed by the
+// S scan is an LMS position (Lms mode). Symbols of every level are below 2^30.
+constexpr uint32_t kLmsFlag = 0x40000000u;
+
+// The symbol before suffix j > 0 for the L scan, with kMark set when that
+// predecessor is type L (t[j-1] >= t[j]).
+template <class Sym>
+MORV_FORCE_INLINE uint32_t symbolForL(const Sym* t, uint32_t j) {
+    const uint32_t c = t[j - 1];
+    return c | (c >= static_cast<uint32_t>(t[j]) ? kMark : 0u);
+}
+
+// The symbol before suffix j > 0 for the S scan, with kMark set when that
+// predecessor is type S (t[j-1] <= t[j]) and, in Lms mode, kLmsFlag when it
+// is an LMS position (the symbol before it is larger).
+template <Scan mode, class Sym>
+MORV_FORCE_INLINE uint32_t symbolForS(const Sym* t, uint32_t j) {
+    const uint32_t c = t[j - 1];
+    uint32_t v = c | (c <= static_cast<uint32_t>(t[j]) ? kMark : 0u);
+    if constexpr (mode == Scan::Lms) v |= (j > 1 && static_cast<uint32_t>(t[j - 2]) > c) ? kLmsFlag : 0u;
+    return v;
+}
+
+// One entry of the L scan: suffix j > 0 at place i, whose predecessor's
+// symbol and type are `sym` (symbolForL).
+template <Scan mode>
+MORV_FORCE_INLINE void placeL(uint32_t* sa, uint32_t* bkt, uint32_t i, uint32_t j, uint32_t sym,
+                              uint32_t& primary) {
+    if (!(sym & kMark)) return;  // type-S predecessor: the S scan places it
+    const uint32_t c = sym & ~kMark;
+    const uint32_t pos = bkt[c]++;
+    sa[pos] = j - 1;
+    if constexpr (mode == Scan::Bwt) {
+        if (j == 1) primary = pos;
+        sa[i] = kMark | c;
+    } else if constexpr (mode == Scan::Sa) {
+        sa[i] = j | kMark;
+    } else {
+        sa[i] = 0;
+    }
+}
+
+// One entry of the S scan: suffix j > 0 at place i, with `sym` from symbolForS.
+template <Scan mode>
+MORV_FORCE_INLINE void placeS(uint32_t* sa, uint32_t* bkt, uint32_t i, uint32_t sym, uint32_t j,
+                              uint32_t& primary) {
+    const uint32_t c = sym & ~(kMark | kLmsFlag);
+    if (sym & kMark) {
+        const uint32_t p = j - 1;
+        const uint32_t pos = --bkt[c];
+        if constexpr (mode == Scan::Lms) {
+            sa[pos] = p | ((sym & kLmsFlag) << 1);
+        } else {
+            sa[pos] = p;
+            if (p == 0) primary = pos;
+        }
+    }
+    if constexpr (mode == Scan::Bwt) sa[i] = kMark | c;
+}
+
 // The L scan over sa[0..n) with bkt[c] the first free place of each bucket's
 // L part. Starts with suffix n-1, placed by the end of the string. Returns
 // the place where suffix 0 was put (Bwt mode), or n.
@@ -52,19 +112,7 @@ uint32_t induceL(const Sym* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
     sa[bkt[t[n - 1]]++] = n - 1;
     auto step = [&](uint32_t i) __attribute__((always_inline)) {
         const uint32_t j = sa[i];
-        if (static_cast<int32_t>(j) <= 0) return;
-        const Sym c = t[j - 1];
-        if (c < t[j]) return;  // type-S predecessor: the S scan places it
-        const uint32_t pos = bkt[c]++;
-        sa[pos] = j - 1;
-        if constexpr (mode == Scan::Bwt) {
-            if (j == 1) primary = pos;
-            sa[i] = kMark | c;
-        } else if constexpr (mode == Scan::Sa) {
-            sa[i] = j | kMark;
-        } else {
-            sa[i] = 0;
-        }
+        if (static_cast<int32_t>(j) > 0) placeL<mode>(sa, bkt, i, j, symbolForL(t, j), primary);
     };
     uint32_t i = 0;
     if (n > kPrefetchDistance) {
@@ -84,23 +132,11 @@ uint32_t induceS(const Sym* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
     uint32_t primary = n;
     auto step = [&](uint32_t i) __attribute__((always_inline)) {
         const uint32_t j = sa[i];
-        if (static_cast<int32_t>(j) <= 0) {
-            if constexpr (mode == Scan::Sa) sa[i] = j & ~kMark;
-            return;
+        if (static_cast<int32_t>(j) > 0) {
+            placeS<mode>(sa, bkt, i, symbolForS<mode>(t, j), j, primary);
+        } else if constexpr (mode == Scan::Sa) {
+            sa[i] = j & ~kMark;
         }
-        const Sym c = t[j - 1];
-        if (c <= t[j]) {
-            const uint32_t p = j - 1;
-            const uint32_t pos = --bkt[c];
-            if constexpr (mode == Scan::Lms) {
-                // p is an LMS position when the symbol before it is larger.
-                sa[pos] = p | (p > 0 && t[p - 1] > c ? kMark : 0u);
-            } else {
-                sa[pos] = p;
-                if (p == 0) primary = pos;
-            }
-        }
-        if constexpr (mode == Scan::Bwt) sa[i] = kMark | c;
     };
     uint32_t i = n;
     for (; i > kPrefetchDistance; --i) {

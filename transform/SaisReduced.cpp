@@ -21,8 +21,10 @@ namespace {
 constexpr uint32_t kOwnBucketEntries = 1u << 19;
 
 // Sorts the suffixes of s[0..n) (names 0..k-1) into sa[0..n), with
-// sa[n..n+fs) free (fs >= 1) and s outside sa[0..n+fs).
-void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, uint32_t fs) {
+// sa[n..n+fs) free (fs >= 1) and s outside sa[0..n+fs), on up to `threads`
+// threads.
+void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, uint32_t fs,
+                       unsigned threads) {
     if (n == 1) {
         sa[0] = 0;
         return;
@@ -48,7 +50,7 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
     // The reduced problem of this level takes the free part, the bucket
     // table's room included; the table is made again afterwards.
     own.reset();
-    sortLmsSuffixes(s, sa, n, n + fs, m);
+    sortLmsSuffixes(s, sa, n, n + fs, m, threads);
     cnt = nullptr;
     bucketRoom();
     b = BucketTable<uint32_t>{s, n, k, cnt, bkt};
@@ -88,9 +90,10 @@ void sortByDoubling(uint32_t* sa, uint32_t m, uint32_t total) {
 }
 
 template <class Sym>
-void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m) {
+void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
+                       unsigned threads, const LmsBits* bits) {
     if (m <= 1) return;
-    const uint32_t names = nameLmsSubstrings(t, sa, n, m);
+    const uint32_t names = nameLmsSubstrings(t, sa, n, m, bits, threads);
     const uint32_t free = total - 2 * m;
     const bool doubling = names < m && names > free && names > kOwnBucketEntries;
     if (doubling) namesToGroupEnds(sa, m);
@@ -101,19 +104,21 @@ void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, u
     } else if (doubling) {
         sortByDoubling(sa, m, total);
     } else {
-        sortReducedString(s, sa, m, names, free);
+        sortReducedString(s, sa, m, names, free, threads);
     }
-    reducedOrderToPositions(t, sa, n, m, sa + total - m);
+    reducedOrderToPositions(t, sa, n, m, sa + total - m, bits, threads);
 }
 
 }  // namespace
 
-void sortLmsSuffixes(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m) {
-    sortLmsSuffixesOf(t, sa, n, total, m);
+void sortLmsSuffixes(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
+                     unsigned threads, const LmsBits* bits) {
+    sortLmsSuffixesOf(t, sa, n, total, m, threads, bits);
 }
 
-void sortLmsSuffixes(const uint32_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m) {
-    sortLmsSuffixesOf(t, sa, n, total, m);
+void sortLmsSuffixes(const uint32_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
+                     unsigned threads) {
+    sortLmsSuffixesOf(t, sa, n, total, m, threads, nullptr);
 }
 
 }  // namespace sais

@@ -53,18 +53,21 @@ Array allocateArray(size_t entries) {
 
 // Sorts the LMS suffixes of text[0..n), n >= 2, and places them at the ends
 // of their buckets in sa[0..n+2), ready for the final scans; b then holds
-// the block's counts.
-void prepareFinalScans(const uint8_t* text, uint32_t* sa, uint32_t n, BucketTable<uint8_t>& b) {
+// the block's counts. The LMS positions are kept as a bit per byte (n/8
+// bytes) while the reduced problem is sorted.
+void prepareFinalScans(const uint8_t* text, uint32_t* sa, uint32_t n, BucketTable<uint8_t>& b,
+                       unsigned threads) {
     countSymbols(text, n, b.cnt, 256);
-    const uint32_t m = sortLmsSubstrings(text, sa, n, b);
-    sortLmsSuffixes(text, sa, n, n + 2, m);
+    const auto words = std::make_unique<uint64_t[]>((size_t{n} + 63) / 64);
+    LmsBits bits{words.get(), n};
+    const uint32_t m = sortLmsSubstrings(text, sa, n, b, &bits);
+    sortLmsSuffixes(text, sa, n, n + 2, m, threads, &bits);
     placeSortedLms(text, sa, n, m, b);
 }
 
 }  // namespace
 
 std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned threads) {
-    (void)threads;
     std::vector<uint32_t> sa(size_t{n} + 2);
     if (n == 1) {
         sa.resize(1);
@@ -74,7 +77,7 @@ std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned th
     uint32_t cnt[256];
     uint32_t bkt[256];
     BucketTable<uint8_t> b{text, n, 256, cnt, bkt};
-    prepareFinalScans(text, sa.data(), n, b);
+    prepareFinalScans(text, sa.data(), n, b, threads);
     induceL<Scan::Sa>(text, sa.data(), n, b.starts());
     induceS<Scan::Sa>(text, sa.data(), n, b.ends());
     sa.resize(n);
@@ -82,14 +85,13 @@ std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned th
 }
 
 uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads) {
-    (void)threads;
     if (n == 1) return 0;
     const Array array = allocateArray(size_t{n} + 2);
     uint32_t* sa = array.get();
     uint32_t cnt[256];
     uint32_t bkt[256];
     BucketTable<uint8_t> b{text, n, 256, cnt, bkt};
-    prepareFinalScans(text, sa, n, b);
+    prepareFinalScans(text, sa, n, b, threads);
     const uint32_t fromL = induceL<Scan::Bwt>(text, sa, n, b.starts());
     const uint32_t fromS = induceS<Scan::Bwt>(text, sa, n, b.ends());
     const uint32_t primary = fromL < n ? fromL : fromS;
