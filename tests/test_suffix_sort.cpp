@@ -1,7 +1,8 @@
 // Suffix sorter: suffix arrays against plain reference sorts and a linear
-// order checker, the worked edge cases, the doubling refinement on reduced
-// strings of its own, and adversarial blocks (long repeats, short periods)
-// that drive the substring sort and the refinement deep.
+// order checker (on 1, 2 and 5 threads), the worked edge cases, the doubling
+// refinement on reduced strings of its own, and adversarial blocks (long
+// repeats, short periods, reduced strings too large for bucket tables) that
+// drive the recursion and the refinement deep.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,9 +22,12 @@ constexpr uint32_t kRun = 0x80000000u;
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-std::vector<uint32_t> sortedSuffixes(const Bytes& t) {
-    return suffixArrayOf(t.data(), static_cast<uint32_t>(t.size()));
+std::vector<uint32_t> sortedSuffixes(const Bytes& t, unsigned threads = 1) {
+    return suffixArrayOf(t.data(), static_cast<uint32_t>(t.size()), threads);
 }
+
+// The thread counts every reference comparison runs with.
+constexpr unsigned kThreadCounts[] = {1, 2, 5};
 
 // Plain reference: compare suffixes byte by byte as unsigned values; a suffix
 // that is a prefix of another sorts first (the end counts below every byte).
@@ -177,7 +181,11 @@ TEST(SuffixArrayReference, EveryShortBlockOverTwoSymbols) {
         for (uint32_t bits = 0; bits < (1u << n); ++bits) {
             Bytes t(n);
             for (uint32_t i = 0; i < n; ++i) t[i] = (bits >> i) & 1 ? 'b' : 'a';
-            ASSERT_EQ(sortedSuffixes(t), referenceSuffixArray(t)) << "n=" << n << " bits=" << bits;
+            const std::vector<uint32_t> ref = referenceSuffixArray(t);
+            for (const unsigned threads : kThreadCounts) {
+                ASSERT_EQ(sortedSuffixes(t, threads), ref)
+                    << "n=" << n << " bits=" << bits << " threads=" << threads;
+            }
         }
     }
 }
@@ -240,7 +248,11 @@ TEST(SuffixArrayReference, LongBlocksAgainstDoublingReference) {
     uint64_t seed = 900;
     for (const Row& row : rows) {
         const Bytes t = blockOfKind(row.kind, seed++, row.n);
-        ASSERT_EQ(sortedSuffixes(t), doublingReference(t)) << row.kind << " n=" << row.n;
+        const std::vector<uint32_t> ref = doublingReference(t);
+        for (const unsigned threads : kThreadCounts) {
+            ASSERT_EQ(sortedSuffixes(t, threads), ref)
+                << row.kind << " n=" << row.n << " threads=" << threads;
+        }
     }
 }
 
@@ -360,6 +372,23 @@ TEST(SuffixArrayLarge, GroupsWithKeysInOrder) {
     expectRefinedLargeBlock(testdata::repeatedPattern(bytesOf("ab"), 300001), "ab");
 }
 
+// Bytes from 128..255 and 0..127 in turn: every low byte starts an LMS
+// suffix (nearly half the positions), and almost all LMS substrings differ,
+// so the reduced string has more distinct names than the array has free
+// room and than the sorter's own bucket table holds: it is sorted by prefix
+// doubling. The block sizes straddle that limit (2^19 names).
+TEST(SuffixArrayLarge, ReducedStringTooLargeForBucketTables) {
+    for (const size_t n : {size_t{1} << 20, size_t{1500000}, size_t{1500001}}) {
+        Bytes t = testdata::randomBytes(n, n);
+        for (size_t i = 0; i < n; ++i)
+            t[i] = static_cast<uint8_t>(i % 2 == 0 ? t[i] | 0x80 : t[i] & 0x7F);
+        for (const unsigned threads : {1u, 2u}) {
+            EXPECT_TRUE(isSuffixArrayOf(t, suffixArrayOf(t.data(), static_cast<uint32_t>(n), threads)))
+                << "n=" << n << " threads=" << threads;
+        }
+    }
+}
+
 TEST(SuffixArrayLarge, TextSplitsIntoManyParts) {
     expectRefinedLargeBlock(testdata::textLike(14, 400000), "text");
     expectRefinedLargeBlock(testdata::skewedBytes(15, 400000, 3), "skewed over 3 symbols");
@@ -418,21 +447,22 @@ TEST(SuffixSorterTake, TransformMatchesSuffixArray) {
     }
 }
 
-// The substring sort shared by several threads gives the same suffix array
-// and transform as one thread: on blocks whose B* suffixes spread over many
-// pairs, crowd into a few ("ab": all in one, so most threads get nothing),
-// tie (periodic: the reduced string is sorted after the threads end), and
-// with more threads asked for than the block has work for.
+// The passes shared by several threads give the same suffix array and
+// transform as one thread: on blocks whose LMS substrings are mostly
+// distinct (random), mostly equal (periodic, "ab": one name, so every part
+// but the first names nothing new), with runs, and with more threads asked
+// for than there are parts.
 TEST(SuffixSorterThreads, SameResultForAnyThreadCount) {
     struct Row {
         const char* kind;
         size_t n;
         unsigned threads;
     };
-    // From 1 MiB on (the smallest block that shares the work), the first row
-    // just at it.
+    // Blocks of 1 MiB and more, whose passes over the LMS suffixes (over
+    // 2^16 of them) are shared.
     constexpr size_t kShared = size_t{1} << 20;
     const Row rows[] = {{"text", kShared, 2},
+                        {"text", kShared + 3, 5},
                         {"random", kShared + 100000, 3},
                         {"skewed5", kShared + 50000, 4},
                         {"periodic", kShared + 7, 2},
