@@ -108,6 +108,17 @@ Bytes blockOfKind(const std::string& kind, uint64_t seed, size_t n) {
     if (kind == "text") return testdata::textLike(seed, n);
     if (kind == "fibonacci") return testdata::fibonacciString(n);
     if (kind == "ab") return testdata::repeatedPattern(Bytes{'a', 'b'}, n);
+    if (kind == "alternating" || kind == "alternating16") {
+        // A high byte, then a low one, and so on: every low byte but the
+        // last starts an LMS suffix, so the reduced string leaves no free
+        // room in the array. Over all 256 values nearly all of its names
+        // differ; over 16 low and 16 high values there are at most 4096.
+        const uint8_t keep = kind == "alternating" ? 0x7F : 0x0F;
+        Bytes t = testdata::randomBytes(seed, n);
+        for (size_t i = 0; i < n; ++i)
+            t[i] = static_cast<uint8_t>((t[i] & keep) | (i % 2 == 0 ? 0x80 : 0));
+        return t;
+    }
     ADD_FAILURE() << "no block kind " << kind;
     return {};
 }
@@ -235,16 +246,18 @@ TEST(SuffixArrayReference, PeriodicAndFibonacciBlocks) {
 
 TEST(SuffixArrayReference, LongBlocksAgainstDoublingReference) {
     // Random, skewed, periodic and run-heavy blocks up to 100000 bytes: long
-    // B* substrings, many equal ones, and reduced strings that need the
-    // doubling refinement.
+    // LMS substrings, many equal ones, reduced strings sorted by recursion,
+    // by the doubling refinement, and with their bucket table outside the
+    // array (alternating16).
     struct Row {
         const char* kind;
         size_t n;
     };
-    const Row rows[] = {{"random", 100000},   {"skewed2", 100000}, {"skewed5", 65537},
-                        {"periodic", 100000}, {"periodic", 99999}, {"runs", 100000},
-                        {"runs", 77777},      {"text", 100000},    {"fibonacci", 100000},
-                        {"random", 12345},    {"periodic", 4097}};
+    const Row rows[] = {{"random", 100000},        {"skewed2", 100000},  {"skewed5", 65537},
+                        {"periodic", 100000},      {"periodic", 99999},  {"runs", 100000},
+                        {"runs", 77777},           {"text", 100000},     {"fibonacci", 100000},
+                        {"random", 12345},         {"periodic", 4097},   {"alternating", 100000},
+                        {"alternating16", 100000}, {"alternating16", 77}};
     uint64_t seed = 900;
     for (const Row& row : rows) {
         const Bytes t = blockOfKind(row.kind, seed++, row.n);
@@ -379,9 +392,7 @@ TEST(SuffixArrayLarge, GroupsWithKeysInOrder) {
 // doubling. The block sizes straddle that limit (2^19 names).
 TEST(SuffixArrayLarge, ReducedStringTooLargeForBucketTables) {
     for (const size_t n : {size_t{1} << 20, size_t{1500000}, size_t{1500001}}) {
-        Bytes t = testdata::randomBytes(n, n);
-        for (size_t i = 0; i < n; ++i)
-            t[i] = static_cast<uint8_t>(i % 2 == 0 ? t[i] | 0x80 : t[i] & 0x7F);
+        const Bytes t = blockOfKind("alternating", n, n);
         for (const unsigned threads : {1u, 2u}) {
             EXPECT_TRUE(isSuffixArrayOf(t, suffixArrayOf(t.data(), static_cast<uint32_t>(n), threads)))
                 << "n=" << n << " threads=" << threads;

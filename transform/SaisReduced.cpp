@@ -1,11 +1,11 @@
 // The reduced problem of SA-IS: the LMS substrings, sorted and named, give a
 // string of names whose suffix order is the order of the LMS suffixes. It is
 // sorted in the same array, behind its own suffix array: directly when every
-// name differs, by SA-IS again (recursion; every level has at most half the
-// symbols of the one above, so the depth stays below 32) when the names'
-// bucket table fits in the free part of the array or in a table of at most
-// 2 MiB, and by prefix doubling otherwise, where nearly every name differs
-// and few doubling passes are needed.
+// name differs, by prefix doubling when at least half of them differ (few
+// doubling passes are then needed) or when the names' bucket table fits
+// neither in the free part of the array nor in a table of at most 2 MiB,
+// and otherwise by SA-IS again (recursion; every level has at most half the
+// symbols of the one above, so the depth stays below 32).
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -19,6 +19,9 @@ namespace {
 // The largest reduced alphabet whose bucket table the sorter allocates on its
 // own when the array has no room for it: 2 MiB.
 constexpr uint32_t kOwnBucketEntries = 1u << 19;
+// The reduced string is sorted by doubling when more than 1 in this many of
+// its names are distinct.
+constexpr uint64_t kDoublingMinDistinct = 2;
 
 // Sorts the suffixes of s[0..n) (names 0..k-1) into sa[0..n), with
 // sa[n..n+fs) free (fs >= 1) and s outside sa[0..n+fs), on up to `threads`
@@ -95,7 +98,15 @@ void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, u
     if (m <= 1) return;
     const uint32_t names = nameLmsSubstrings(t, sa, n, m, bits, threads);
     const uint32_t free = total - 2 * m;
-    const bool doubling = names < m && names > free && names > kOwnBucketEntries;
+    // Doubling where at least half the names differ (few passes then), and
+    // where the names' bucket table would fit nowhere. (Harness timing of
+    // forwardBwt against divbwt side by side, one thread, fastest of three
+    // runs, three interleaved sessions, against recursion wherever the table
+    // fits: binary.10M 594-645 -> 519-630 ms, text.10M and corpus.blk
+    // unchanged within the noise; the level it changes is the second
+    // reduced string, where half or more of the names are distinct.)
+    const bool doubling = names < m && (uint64_t{names} * kDoublingMinDistinct > m ||
+                                        (names > free && names > kOwnBucketEntries));
     if (doubling) namesToGroupEnds(sa, m);
     gatherReducedString(sa, n, m, total);
     const uint32_t* s = sa + total - m;
