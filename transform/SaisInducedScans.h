@@ -31,9 +31,14 @@ namespace sais {
 enum class Scan { Lms, Sa, Bwt };
 
 // How far ahead of the entry being read the scans ask for the symbols of
-// the suffix that will be read there. (bench_bwt forwardBwt, against no
-// prefetch: see the commit that set it.)
-constexpr uint32_t kPrefetchDistance = 32;
+// the suffix that will be read there. (Harness timing of forwardBwt, one
+// thread, fastest of three runs in each of three interleaved sessions:
+// without the prefetch text.10M 552-920 ms, binary.10M 596-1042 ms; at 32
+// places 395-510 and 557-743 ms; at 64 places 368-514 and 473-590 ms;
+// corpus.blk alike within the noise. Asking also for the bucket counters
+// of the reduced levels, 32 places ahead of their symbols, gained nothing:
+// binary.10M 497-511 ms without against 557-743 ms with.)
+constexpr uint32_t kPrefetchDistance = 64;
 
 template <class Sym>
 MORV_FORCE_INLINE void prefetchSymbolBefore(const Sym* t, uint32_t j) {
@@ -41,15 +46,6 @@ MORV_FORCE_INLINE void prefetchSymbolBefore(const Sym* t, uint32_t j) {
     // place) it points before t, which a prefetch may name but a pointer may not.
     const uintptr_t at = reinterpret_cast<uintptr_t>(t) + (uintptr_t{j & ~kMark} - 1) * sizeof(Sym);
     MORV_PREFETCH_READ(reinterpret_cast<const void*>(at));
-}
-
-// For the reduced strings, whose alphabets run into the millions: the
-// bucket counter of the suffix j that will be read kPrefetchDistance places
-// ahead (its symbol was asked for twice as far ahead). Nothing for an empty
-// or finished entry.
-template <class Sym>
-MORV_FORCE_INLINE void prefetchBucketOf(const Sym* t, const uint32_t* bkt, uint32_t j) {
-    if (static_cast<int32_t>(j) > 0) MORV_PREFETCH_WRITE(bkt + t[j - 1]);
 }
 
 // Bit 30 of a symbol from symbolForS: the predecessor p = j-1 placed by the
@@ -124,15 +120,7 @@ uint32_t induceL(const Sym* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
         if (static_cast<int32_t>(j) > 0) placeL<mode>(sa, bkt, i, j, symbolForL(t, j), primary);
     };
     uint32_t i = 0;
-    if constexpr (sizeof(Sym) > 1) {
-        if (n > 2 * kPrefetchDistance) {
-            for (; i < n - 2 * kPrefetchDistance; ++i) {
-                prefetchSymbolBefore(t, sa[i + 2 * kPrefetchDistance]);
-                prefetchBucketOf(t, bkt, sa[i + kPrefetchDistance]);
-                step(i);
-            }
-        }
-    } else if (n > kPrefetchDistance) {
+    if (n > kPrefetchDistance) {
         for (; i < n - kPrefetchDistance; ++i) {
             prefetchSymbolBefore(t, sa[i + kPrefetchDistance]);
             step(i);
@@ -156,17 +144,9 @@ uint32_t induceS(const Sym* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
         }
     };
     uint32_t i = n;
-    if constexpr (sizeof(Sym) > 1) {
-        for (; i > 2 * kPrefetchDistance; --i) {
-            prefetchSymbolBefore(t, sa[i - 1 - 2 * kPrefetchDistance]);
-            prefetchBucketOf(t, bkt, sa[i - 1 - kPrefetchDistance]);
-            step(i - 1);
-        }
-    } else {
-        for (; i > kPrefetchDistance; --i) {
-            prefetchSymbolBefore(t, sa[i - 1 - kPrefetchDistance]);
-            step(i - 1);
-        }
+    for (; i > kPrefetchDistance; --i) {
+        prefetchSymbolBefore(t, sa[i - 1 - kPrefetchDistance]);
+        step(i - 1);
     }
     for (; i > 0; --i) step(i - 1);
     return primary;

@@ -26,7 +26,10 @@ namespace sais {
 // How far ahead the passes over the sorted LMS positions (naming, turning
 // the reduced order into positions, placing) ask for what they will read:
 // their positions are all known beforehand, so the distance is limited only
-// by how many reads can be under way.
+// by how many reads can be under way. (Harness timing of forwardBwt, one
+// thread, fastest of three runs in three interleaved sessions: without
+// these prefetches text.10M 504-694 ms, binary.10M 646-743 ms; at 32
+// places 473-560 and 516-662 ms; at 256 places 399-433 and 531-585 ms.)
 constexpr uint32_t kGatherPrefetchDistance = 256;
 
 // The bucket bounds of one string: from counts kept in cnt[0..k), or, where
