@@ -75,9 +75,16 @@ void sortByDoubling(uint32_t* sa, uint32_t m, uint32_t total) {
     // first place on; the last member placed takes the counter's place.
     std::memset(order + 1, 0, sizeof(uint32_t) * m);
     for (uint32_t r = 0; r < m; ++r) ++order[group[r] - 1];
+    // A group of one member is a sorted place already: it gets the marker
+    // of one sorted place, which the doubling passes skip without reading
+    // the member's group number.
+    for (uint32_t i = 1; i <= m; ++i) {
+        if (order[i] == 1) order[i] = PrefixDoubling::SortedRun + 1;
+    }
     for (uint32_t r = 0; r < m; ++r) {
         const uint32_t end = group[r];
         const uint32_t left = order[end - 1];
+        if (left & PrefixDoubling::SortedRun) continue;
         if (left > 1) {
             order[end - 1] = left - 1;
             order[end - left] = r;
