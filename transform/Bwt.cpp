@@ -1,6 +1,7 @@
-// Forward and inverse Burrows–Wheeler transform. The forward transform reads
-// the result straight from the suffix sort's group numbers unless a suffix
-// listing is wanted, in which case the suffix array is built and listed first.
+// Forward and inverse Burrows–Wheeler transform. The forward transform takes
+// the result straight from the suffix sorter's last induced scan unless a
+// suffix listing is wanted, in which case the suffix array is built and
+// listed first.
 //
 // The inverse is an LF-mapping walk from the end of the block backwards. The
 // byte at the first suffix index stands for the end symbol's row and is

@@ -132,7 +132,7 @@ MORV_FORCE_INLINE bool sameSymbols(const Sym* t, uint32_t n, uint32_t p, uint32_
 // Names the sorted LMS substrings in sa[0..m), m >= 2: equal substrings
 // (same length, same symbols; the types then agree too) get the same name,
 // 1 for the smallest. Leaves the names in the slots sa[m + p/2] (the rest
-// of sa[m..n) zero) and returns how many there are. The substring of the
+// of sa[m..m+n/2) zero) and returns how many there are. The substring of the
 // last LMS position runs into the end of the string and equals no other.
 // With `bits` (the LMS positions) the lengths come from there; without, they
 // are first put into the slots. Two passes, each shared among up to
@@ -143,7 +143,7 @@ template <class Sym>
 uint32_t nameLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsBits* bits,
                            unsigned threads) {
     uint32_t* slot = sa + m;
-    std::memset(slot, 0, sizeof(uint32_t) * (n - m));
+    std::memset(slot, 0, sizeof(uint32_t) * (n >> 1));
     if (bits == nullptr) {
         uint32_t next = n;
         forEachLmsFromRight(t, n, [&](uint32_t p) {

@@ -97,7 +97,9 @@ uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads) {
     const uint32_t primary = fromL < n ? fromL : fromS;
     // Suffix 0's row stands for the end of the block: it takes the last byte.
     const uint8_t last = text[n - 1];
-    for (uint32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(sa[i]);
+    runParts(partsFor(threads, n), n, [text, sa](unsigned, uint32_t lo, uint32_t hi) {
+        for (uint32_t i = lo; i < hi; ++i) text[i] = static_cast<uint8_t>(sa[i]);
+    });
     text[primary] = last;
     return primary;
 }
