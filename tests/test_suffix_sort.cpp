@@ -389,7 +389,7 @@ TEST(SuffixArrayLarge, GroupsWithKeysInOrder) {
 // suffix (nearly half the positions), and almost all LMS substrings differ,
 // so the reduced string has more distinct names than the array has free
 // room and than the sorter's own bucket table holds: it is sorted by prefix
-// doubling. The block sizes straddle that limit (2^19 names).
+// doubling, on blocks large enough for the passes shared among threads.
 TEST(SuffixArrayLarge, ReducedStringTooLargeForBucketTables) {
     for (const size_t n : {size_t{1} << 20, size_t{1500000}, size_t{1500001}}) {
         const Bytes t = blockOfKind("alternating", n, n);

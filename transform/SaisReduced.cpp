@@ -17,8 +17,10 @@ namespace sais {
 namespace {
 
 // The largest reduced alphabet whose bucket table the sorter allocates on its
-// own when the array has no room for it: 2 MiB.
-constexpr uint32_t kOwnBucketEntries = 1u << 19;
+// own when the array has no room for it: 256 KiB, so that with the block's
+// bit per byte (1.25 MiB for 10 MiB) and the doubling's working copy (256
+// KiB) the tables stay under 2 MiB.
+constexpr uint32_t kOwnBucketEntries = 1u << 16;
 // The reduced string is sorted by doubling when more than 1 in this many of
 // its names are distinct.
 constexpr uint64_t kDoublingMinDistinct = 2;

@@ -21,6 +21,8 @@ std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned th
 // Replaces text[0..n) in place by its Burrows–Wheeler transform and returns
 // the first suffix index (0 <= index < n). Requires 1 <= n < 2^31. No suffix
 // array is kept: the last induced scan writes the transform. Memory: one
-// array of n+2 32-bit entries and tables of at most 2 MiB. `threads` as for
-// suffixArrayOf. Throws only std::bad_alloc.
+// array of n+2 32-bit entries, a bit per byte of the block (n/8 bytes) and
+// at most 512 KiB of other tables (under 2 MiB in all for the program's
+// largest block, 10 MiB). `threads` as for suffixArrayOf. Throws only
+// std::bad_alloc.
 uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads = 1);
