@@ -1,6 +1,7 @@
 // Throughput of the forward and inverse Burrows–Wheeler transform on every
-// corpus file, on full-size blocks of real data (the corpus files back to
-// back, Python library sources, the C++ compiler's binary; the last two are
+// corpus file, on the corpus files back to back once (corpus_blk, about 2.9
+// MB), on full-size blocks of real data (the corpus files back to back
+// repeated, Python library sources, the C++ compiler's binary; the last two are
 // read from this machine at run time and skipped when absent), and on
 // generated worst cases (one repeated byte, "ab" repeated, a random
 // 1000-byte string repeated). When libdivsufsort is installed its divbwt is
