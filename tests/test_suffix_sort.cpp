@@ -1,7 +1,8 @@
 // Suffix sorter: suffix arrays against plain reference sorts and a linear
-// order checker, the worked edge cases, the doubling refinement on reduced
-// strings of its own, and adversarial blocks (long repeats, short periods)
-// that drive the substring sort and the refinement deep.
+// order checker (on 1, 2 and 5 threads), the worked edge cases, the doubling
+// refinement on reduced strings of its own, and adversarial blocks (long
+// repeats, short periods, reduced strings too large for bucket tables) that
+// drive the recursion and the refinement deep.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/DataGen.h"
+#include "transform/PrefixDoubling.h"
 #include "transform/SuffixSorter.h"
 
 namespace {
@@ -20,9 +22,12 @@ constexpr uint32_t kRun = 0x80000000u;
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-std::vector<uint32_t> sortedSuffixes(const Bytes& t) {
-    return suffixArrayOf(t.data(), static_cast<uint32_t>(t.size()));
+std::vector<uint32_t> sortedSuffixes(const Bytes& t, unsigned threads = 1) {
+    return suffixArrayOf(t.data(), static_cast<uint32_t>(t.size()), threads);
 }
+
+// The thread counts every reference comparison runs with.
+constexpr unsigned kThreadCounts[] = {1, 2, 5};
 
 // Plain reference: compare suffixes byte by byte as unsigned values; a suffix
 // that is a prefix of another sorts first (the end counts below every byte).
@@ -103,6 +108,17 @@ Bytes blockOfKind(const std::string& kind, uint64_t seed, size_t n) {
     if (kind == "text") return testdata::textLike(seed, n);
     if (kind == "fibonacci") return testdata::fibonacciString(n);
     if (kind == "ab") return testdata::repeatedPattern(Bytes{'a', 'b'}, n);
+    if (kind == "alternating" || kind == "alternating16") {
+        // A high byte, then a low one, and so on: every low byte but the
+        // last starts an LMS suffix, so the reduced string leaves no free
+        // room in the array. Over all 256 values nearly all of its names
+        // differ; over 16 low and 16 high values there are at most 4096.
+        const uint8_t keep = kind == "alternating" ? 0x7F : 0x0F;
+        Bytes t = testdata::randomBytes(seed, n);
+        for (size_t i = 0; i < n; ++i)
+            t[i] = static_cast<uint8_t>((t[i] & keep) | (i % 2 == 0 ? 0x80 : 0));
+        return t;
+    }
     ADD_FAILURE() << "no block kind " << kind;
     return {};
 }
@@ -176,7 +192,11 @@ TEST(SuffixArrayReference, EveryShortBlockOverTwoSymbols) {
         for (uint32_t bits = 0; bits < (1u << n); ++bits) {
             Bytes t(n);
             for (uint32_t i = 0; i < n; ++i) t[i] = (bits >> i) & 1 ? 'b' : 'a';
-            ASSERT_EQ(sortedSuffixes(t), referenceSuffixArray(t)) << "n=" << n << " bits=" << bits;
+            const std::vector<uint32_t> ref = referenceSuffixArray(t);
+            for (const unsigned threads : kThreadCounts) {
+                ASSERT_EQ(sortedSuffixes(t, threads), ref)
+                    << "n=" << n << " bits=" << bits << " threads=" << threads;
+            }
         }
     }
 }
@@ -226,20 +246,26 @@ TEST(SuffixArrayReference, PeriodicAndFibonacciBlocks) {
 
 TEST(SuffixArrayReference, LongBlocksAgainstDoublingReference) {
     // Random, skewed, periodic and run-heavy blocks up to 100000 bytes: long
-    // B* substrings, many equal ones, and reduced strings that need the
-    // doubling refinement.
+    // LMS substrings, many equal ones, reduced strings sorted by recursion,
+    // by the doubling refinement, and with their bucket table outside the
+    // array (alternating16).
     struct Row {
         const char* kind;
         size_t n;
     };
-    const Row rows[] = {{"random", 100000},   {"skewed2", 100000}, {"skewed5", 65537},
-                        {"periodic", 100000}, {"periodic", 99999}, {"runs", 100000},
-                        {"runs", 77777},      {"text", 100000},    {"fibonacci", 100000},
-                        {"random", 12345},    {"periodic", 4097}};
+    const Row rows[] = {{"random", 100000},        {"skewed2", 100000},  {"skewed5", 65537},
+                        {"periodic", 100000},      {"periodic", 99999},  {"runs", 100000},
+                        {"runs", 77777},           {"text", 100000},     {"fibonacci", 100000},
+                        {"random", 12345},         {"periodic", 4097},   {"alternating", 100000},
+                        {"alternating16", 100000}, {"alternating16", 77}};
     uint64_t seed = 900;
     for (const Row& row : rows) {
         const Bytes t = blockOfKind(row.kind, seed++, row.n);
-        ASSERT_EQ(sortedSuffixes(t), doublingReference(t)) << row.kind << " n=" << row.n;
+        const std::vector<uint32_t> ref = doublingReference(t);
+        for (const unsigned threads : kThreadCounts) {
+            ASSERT_EQ(sortedSuffixes(t, threads), ref)
+                << row.kind << " n=" << row.n << " threads=" << threads;
+        }
     }
 }
 
@@ -359,6 +385,21 @@ TEST(SuffixArrayLarge, GroupsWithKeysInOrder) {
     expectRefinedLargeBlock(testdata::repeatedPattern(bytesOf("ab"), 300001), "ab");
 }
 
+// Bytes from 128..255 and 0..127 in turn: every low byte starts an LMS
+// suffix (nearly half the positions), and almost all LMS substrings differ,
+// so the reduced string has more distinct names than the array has free
+// room and than the sorter's own bucket table holds: it is sorted by prefix
+// doubling, on blocks large enough for the passes shared among threads.
+TEST(SuffixArrayLarge, ReducedStringTooLargeForBucketTables) {
+    for (const size_t n : {size_t{1} << 20, size_t{1500000}, size_t{1500001}}) {
+        const Bytes t = blockOfKind("alternating", n, n);
+        for (const unsigned threads : {1u, 2u}) {
+            EXPECT_TRUE(isSuffixArrayOf(t, suffixArrayOf(t.data(), static_cast<uint32_t>(n), threads)))
+                << "n=" << n << " threads=" << threads;
+        }
+    }
+}
+
 TEST(SuffixArrayLarge, TextSplitsIntoManyParts) {
     expectRefinedLargeBlock(testdata::textLike(14, 400000), "text");
     expectRefinedLargeBlock(testdata::skewedBytes(15, 400000, 3), "skewed over 3 symbols");
@@ -367,7 +408,7 @@ TEST(SuffixArrayLarge, TextSplitsIntoManyParts) {
 
 // The refinement on a reduced string of its own: symbols 0..alphabet-1,
 // order grouped by the first symbol, group numbers the bucket ends.
-TEST(SuffixSorterRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
+TEST(PrefixDoublingRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
     for (uint64_t seed = 0; seed < 60; ++seed) {
         const uint32_t alphabet = 1 + seed % 5;
         const uint32_t n = static_cast<uint32_t>(1 + seed * 97 % 5000);
@@ -390,7 +431,7 @@ TEST(SuffixSorterRefine, ReducedStringsEndWithOneMarkerAndFinalRanks) {
         }
         order[0] = n;
         group[n] = 1;
-        SuffixSorter sorter;
+        PrefixDoubling sorter;
         sorter.attach(order.data(), group.data(), n + 1);
         sorter.refine(1);
         ASSERT_EQ(order[0], kRun + n + 1) << "seed " << seed;
@@ -417,23 +458,27 @@ TEST(SuffixSorterTake, TransformMatchesSuffixArray) {
     }
 }
 
-// The substring sort shared by several threads gives the same suffix array
-// and transform as one thread: on blocks whose B* suffixes spread over many
-// pairs, crowd into a few ("ab": all in one, so most threads get nothing),
-// tie (periodic: the reduced string is sorted after the threads end), and
-// with more threads asked for than the block has work for.
+// The passes shared by several threads give the same suffix array and
+// transform as one thread: on blocks whose LMS substrings are mostly
+// distinct (random), mostly equal (periodic, "ab": one name, so every part
+// but the first names nothing new), with runs, and with more threads asked
+// for than there are parts.
 TEST(SuffixSorterThreads, SameResultForAnyThreadCount) {
     struct Row {
         const char* kind;
         size_t n;
         unsigned threads;
     };
-    // From 1 MiB on (the smallest block that shares the work), the first row
-    // just at it.
+    // Blocks of 1 MiB and more, whose passes over the LMS suffixes (over
+    // 2^16 of them) are shared.
     constexpr size_t kShared = size_t{1} << 20;
-    const Row rows[] = {{"text", kShared, 2},          {"random", kShared + 100000, 3},
-                        {"skewed5", kShared + 50000, 4}, {"periodic", kShared + 7, 2},
-                        {"ab", kShared, 2},              {"runs", kShared + 20000, 64},
+    const Row rows[] = {{"text", kShared, 2},
+                        {"text", kShared + 3, 5},
+                        {"random", kShared + 100000, 3},
+                        {"skewed5", kShared + 50000, 4},
+                        {"periodic", kShared + 7, 2},
+                        {"ab", kShared, 2},
+                        {"runs", kShared + 20000, 64},
                         {"text", kShared + 250000, 2}};
     uint64_t seed = 40;
     for (const Row& row : rows) {

@@ -1,6 +1,7 @@
-// Forward and inverse Burrows–Wheeler transform. The forward transform reads
-// the result straight from the suffix sort; a caller that wants the suffix
-// array as well (for a listing) builds it and takes the transform from it.
+// Forward and inverse Burrows–Wheeler transform. The forward transform takes
+// the result straight from the suffix sorter's last induced scan; a caller
+// that wants the suffix array as well (for a listing) builds it and takes the
+// transform from it.
 //
 // The inverse is an LF-mapping walk from the end of the block backwards. The
 // byte at the first suffix index stands for the end symbol's row and is

@@ -15,7 +15,8 @@
 //
 // threads: how many threads the sort of one block may use (the caller's
 // share of the cores; 0 counts as 1). The transform and index are the same
-// for any number; blocks below 1 MiB, and builds without std::thread, use
+// for any number. The sorter shares only passes of 2^16 entries or more
+// (so a block of a few hundred KB or more); builds without std::thread use
 // the calling thread alone.
 uint32_t forwardBwt(uint8_t* data, uint32_t n, unsigned threads);
 inline uint32_t forwardBwt(uint8_t* data, uint32_t n) { return forwardBwt(data, n, 1); }

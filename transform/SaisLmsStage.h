@@ -1,0 +1,276 @@
+// The LMS stage of SA-IS on one string t[0..n) (bytes, or the names of a
+// reduced string): the LMS substrings sorted by two induced scans, named,
+// their names gathered into the reduced string, the reduced string's order
+// turned back into the order of the LMS suffixes, and those placed at the
+// ends of their buckets for the final scans.
+//
+// Layout in the working array sa[0..total), total >= n+1: the sorted LMS
+// positions in sa[0..m); while naming, one slot per LMS position p at
+// sa[m + p/2]; the reduced string (m names in text order) at the very end,
+// sa[total-m..total), so that sa[m..total-m) is free for its sort.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "base/Compiler.h"
+#include "transform/SaisClassify.h"
+#include "transform/SaisInducedScans.h"
+#include "transform/SaisThreads.h"
+
+namespace sais {
+
+// How far ahead the passes over the sorted LMS positions (naming, turning
+// the reduced order into positions, placing) ask for what they will read:
+// their positions are all known beforehand, so the distance is limited only
+// by how many reads can be under way. (Harness timing of forwardBwt, one
+// thread, fastest of three runs in three interleaved sessions: without
+// these prefetches text.10M 504-694 ms, binary.10M 646-743 ms; at 32
+// places 473-560 and 516-662 ms; at 256 places 399-433 and 531-585 ms.)
+constexpr uint32_t kGatherPrefetchDistance = 256;
+
+// The bucket bounds of one string: from counts kept in cnt[0..k), or, where
+// there is no room for them (cnt null), counted again at each use.
+template <class Sym>
+struct BucketTable {
+    const Sym* t;
+    uint32_t n;
+    uint32_t k;
+    uint32_t* cnt;
+    uint32_t* bkt;
+
+    uint32_t* starts() {
+        if (cnt != nullptr) {
+            bucketStarts(cnt, bkt, k);
+        } else {
+            countSymbols(t, n, bkt, k);
+            uint32_t sum = 0;
+            for (uint32_t c = 0; c < k; ++c) sum += std::exchange(bkt[c], sum);
+        }
+        return bkt;
+    }
+    uint32_t* ends() {
+        if (cnt != nullptr) {
+            bucketEnds(cnt, bkt, k);
+        } else {
+            countSymbols(t, n, bkt, k);
+            uint32_t sum = 0;
+            for (uint32_t c = 0; c < k; ++c) bkt[c] = sum += bkt[c];
+        }
+        return bkt;
+    }
+};
+
+// Stage one: leaves the LMS positions of t sorted by their LMS substrings in
+// sa[0..m) and returns m. sa[0..n) is overwritten. When given, `bits` (all
+// clear) gets the LMS positions.
+template <class Sym>
+uint32_t sortLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, BucketTable<Sym>& b,
+                           LmsBits* bits = nullptr) {
+    std::memset(sa, 0, sizeof(uint32_t) * n);
+    uint32_t* bkt = b.ends();
+    uint32_t m = 0;
+    uint32_t last = 0;
+    forEachLmsFromRight(t, n, [&](uint32_t p) {
+        sa[--bkt[t[p]]] = p;
+        if (bits != nullptr) bits->set(p);
+        last = p;
+        ++m;
+    });
+    if (m <= 1) {
+        sa[0] = last;
+        return m;
+    }
+    induceL<Scan::Lms>(t, sa, n, b.starts());
+    induceS<Scan::Lms>(t, sa, n, b.ends());
+    uint32_t k = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t v = sa[i];
+        if (v & kMark) sa[k++] = v & ~kMark;
+    }
+    return m;
+}
+
+// Whether t[p..p+len) equals t[q..q+len), both inside t[0..n). Compared a
+// word at a time: most LMS substrings are a few bytes long, and a call to
+// memcmp costs more than the comparison itself.
+template <class Sym>
+MORV_FORCE_INLINE bool sameSymbols(const Sym* t, uint32_t n, uint32_t p, uint32_t q, uint32_t len) {
+    constexpr uint32_t kPerWord = 8 / sizeof(Sym);
+    const uint32_t far = p > q ? p : q;
+    uint32_t k = 0;
+    if (far + kPerWord <= n) {
+        // Whole words while both stay inside t; the last one may reach past
+        // the substrings, whose extra symbols are masked off.
+        for (;;) {
+            uint64_t x;
+            uint64_t y;
+            std::memcpy(&x, t + p + k, 8);
+            std::memcpy(&y, t + q + k, 8);
+            const uint64_t diff = x ^ y;
+            if (len - k <= kPerWord) {
+                const uint32_t bits = (len - k) * 8 * sizeof(Sym);
+                if (bits == 64) return diff == 0;
+                if constexpr (std::endian::native == std::endian::little)
+                    return (diff << (64 - bits)) == 0;
+                return (diff >> (64 - bits)) == 0;
+            }
+            if (diff != 0) return false;
+            k += kPerWord;
+            if (far + k + kPerWord > n) break;
+        }
+    }
+    for (; k < len; ++k) {
+        if (t[p + k] != t[q + k]) return false;
+    }
+    return true;
+}
+
+// Names the sorted LMS substrings in sa[0..m), m >= 2: equal substrings
+// (same length, same symbols; the types then agree too) get the same name,
+// 1 for the smallest. Leaves the names in the slots sa[m + p/2] (the rest
+// of sa[m..m+n/2) zero) and returns how many there are. The substring of the
+// last LMS position runs into the end of the string and equals no other.
+// With `bits` (the LMS positions) the lengths come from there; without, they
+// are first put into the slots. Two passes, each shared among up to
+// `threads` threads: the first marks (kMark) each LMS position whose
+// substring differs from the one before it and counts them per part, the
+// second writes the names.
+template <class Sym>
+uint32_t nameLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsBits* bits,
+                           unsigned threads) {
+    uint32_t* slot = sa + m;
+    std::memset(slot, 0, sizeof(uint32_t) * (n >> 1));
+    if (bits == nullptr) {
+        uint32_t next = n;
+        forEachLmsFromRight(t, n, [&](uint32_t p) {
+            slot[p >> 1] = next - p + 1;
+            next = p;
+        });
+    }
+    auto lengthAt = [&](uint32_t p) { return bits != nullptr ? bits->next(p) - p + 1 : slot[p >> 1]; };
+    const unsigned parts = partsFor(threads, m);
+    // The last position before each part, read before any part marks it.
+    uint32_t before[kMaxPassThreads];
+    for (unsigned k = 1; k < parts; ++k) before[k] = sa[partStart(m, parts, k) - 1];
+    uint32_t newNames[kMaxPassThreads + 1] = {};
+    runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
+        uint32_t prevP = k == 0 ? 0 : before[k];
+        uint32_t prevLen = k == 0 ? 0 : lengthAt(prevP);
+        uint32_t count = 0;
+        for (uint32_t i = lo; i < hi; ++i) {
+            if (i + kGatherPrefetchDistance < hi) {
+                const uint32_t ahead = sa[i + kGatherPrefetchDistance];
+                MORV_PREFETCH_READ(t + ahead);
+                if (bits != nullptr) {
+                    MORV_PREFETCH_READ(bits->words + (ahead >> 6));
+                } else {
+                    MORV_PREFETCH_READ(slot + (ahead >> 1));
+                }
+            }
+            const uint32_t p = sa[i];
+            const uint32_t len = lengthAt(p);
+            const bool same =
+                len == prevLen && p + len <= n && prevP + len <= n && sameSymbols(t, n, p, prevP, len);
+            if (!same) {
+                sa[i] = p | kMark;
+                ++count;
+            }
+            prevP = p;
+            prevLen = len;
+        }
+        newNames[k + 1] = count;
+    });
+    for (unsigned k = 1; k <= parts; ++k) newNames[k] += newNames[k - 1];
+    runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
+        uint32_t name = newNames[k];
+        for (uint32_t i = lo; i < hi; ++i) {
+            const uint32_t v = sa[i];
+            const uint32_t p = v & ~kMark;
+            name += v >> 31;
+            sa[i] = p;
+            slot[p >> 1] = name;
+        }
+    });
+    return newNames[parts];
+}
+
+// For the sort by doubling: turns the names in the slots into the place just
+// past each name's group in the order 1..m (place 0 is the end of the
+// reduced string), plus one.
+inline void namesToGroupEnds(uint32_t* sa, uint32_t m) {
+    uint32_t* slot = sa + m;
+    uint32_t current = 0;
+    uint32_t end = 0;
+    for (uint32_t i = m; i-- > 0;) {
+        const uint32_t p = sa[i];
+        const uint32_t name = slot[p >> 1];
+        if (name != current) {
+            current = name;
+            end = i + 2;
+        }
+        slot[p >> 1] = end + 1;
+    }
+}
+
+// Gathers the names from the slots into the reduced string at
+// sa[total-m..total), in text order and from 0.
+inline void gatherReducedString(uint32_t* sa, uint32_t n, uint32_t m, uint32_t total) {
+    uint32_t j = total;
+    for (uint32_t i = m + (n >> 1); i-- > m;) {
+        const uint32_t v = sa[i];
+        if (v != 0) sa[--j] = v - 1;
+    }
+}
+
+// Turns sa[0..m), the order of the reduced string's suffixes, into the
+// order of the LMS suffixes of t, with list[0..m) (outside sa[0..m)) as room
+// for the LMS positions in text order (read from `bits` when given). The
+// lookups are shared among up to `threads` threads.
+template <class Sym>
+void reducedOrderToPositions(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, uint32_t* list,
+                             const LmsBits* bits, unsigned threads) {
+    if (bits != nullptr) {
+        uint32_t j = 0;
+        bits->forEachFromLeft([&](uint32_t p) { list[j++] = p; });
+    } else {
+        uint32_t j = m;
+        forEachLmsFromRight(t, n, [&](uint32_t p) { list[--j] = p; });
+    }
+    runParts(partsFor(threads, m), m, [sa, list](unsigned, uint32_t lo, uint32_t hi) {
+        for (uint32_t i = lo; i < hi; ++i) {
+            if (i + kGatherPrefetchDistance < hi)
+                MORV_PREFETCH_READ(list + sa[i + kGatherPrefetchDistance]);
+            sa[i] = list[sa[i]];
+        }
+    });
+}
+
+// Places the sorted LMS suffixes sa[0..m) at the ends of their buckets, the
+// largest last, and clears every other place of sa[0..n).
+template <class Sym>
+void placeSortedLms(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, BucketTable<Sym>& b) {
+    uint32_t* bkt = b.ends();
+    std::memset(sa + m, 0, sizeof(uint32_t) * (n - m));
+    // Each suffix's place is at least its index, so no suffix is overwritten
+    // before it is moved.
+    for (uint32_t i = m; i-- > 0;) {
+        if (i >= kGatherPrefetchDistance) MORV_PREFETCH_READ(t + sa[i - kGatherPrefetchDistance]);
+        const uint32_t p = sa[i];
+        sa[i] = 0;
+        sa[--bkt[t[p]]] = p;
+    }
+}
+
+// The reduced problem: sorts sa[0..m) (LMS positions sorted by substring)
+// into the order of their suffixes, using sa[0..total) (total >= n+1) and
+// up to `threads` threads; `bits`, when given, holds the LMS positions of t.
+void sortLmsSuffixes(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
+                     unsigned threads, const LmsBits* bits);
+void sortLmsSuffixes(const uint32_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
+                     unsigned threads);
+
+}  // namespace sais
