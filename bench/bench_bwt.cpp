@@ -80,13 +80,16 @@ void runDivbwt(benchmark::State& state, const Block* block) {
 }
 #endif
 
-Bytes concatenatedCorpus(const std::vector<std::string>& files) {
+// The corpus files back to back, once (about 2.9 MB: the size of blocks where
+// the table no longer fits the caches but is still small), or repeated up to
+// a full block when `full`.
+Bytes concatenatedCorpus(const std::vector<std::string>& files, bool full) {
     Bytes all;
     for (const auto& file : files) {
         const Bytes b = testdata::readFile(file);
         all.insert(all.end(), b.begin(), b.end());
     }
-    if (all.empty()) return all;
+    if (all.empty() || !full || all.size() >= kFullBlock) return all;
     Bytes block;
     block.reserve(kFullBlock);
     while (block.size() < kFullBlock) {
@@ -158,7 +161,16 @@ std::vector<std::unique_ptr<Block>> makeBlocks() {
         if (data.empty()) continue;
         add(file.substr(file.find_last_of("/\\") + 1), std::move(data));
     }
-    if (!files.empty()) add("corpus_10MiB", concatenatedCorpus(files));
+    if (!files.empty()) {
+        Bytes all = concatenatedCorpus(files, false);
+        for (const size_t kib : {768u, 1024u, 1536u, 2048u}) {
+            if (all.size() > kib * 1024)
+                add("corpus_" + std::to_string(kib) + "KiB",
+                    Bytes(all.begin(), all.begin() + kib * 1024));
+        }
+        add("corpus_all", std::move(all));
+        add("corpus_10MiB", concatenatedCorpus(files, true));
+    }
     if (Bytes py = pythonSources(); !py.empty()) add("python_10MiB", std::move(py));
     if (Bytes bin = compilerBinary(); !bin.empty()) add("cc1plus_10MiB", std::move(bin));
     add("one_byte_10MiB", Bytes(kFullBlock, 'a'));
