@@ -51,8 +51,9 @@ void runForward(benchmark::State& state, const Block* block, unsigned threads) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
-// kernel: the walk to time (Automatic: the one inverseBwt picks).
-void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel) {
+// kernel: the walk to time (Automatic: the one inverseBwt picks); threads:
+// as many as inverseBwt may use.
+void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel, unsigned threads) {
     if (block->column.size() != block->data.size()) {  // made once, outside the timing
         block->column = block->data;
         block->index = forwardBwt(block->column.data(), static_cast<uint32_t>(block->column.size()));
@@ -60,7 +61,7 @@ void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel) 
     Bytes out(block->column.size());
     const uint32_t n = static_cast<uint32_t>(out.size());
     for (auto _ : state) {
-        inverseBwt(out.data(), block->column.data(), n, block->index, kernel);
+        inverseBwt(out.data(), block->column.data(), n, block->index, threads, kernel);
         benchmark::ClobberMemory();
     }
     if (out != block->data) state.SkipWithError("inverse does not give the block back");
@@ -204,14 +205,22 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
 #endif
         benchmark::RegisterBenchmark(("inverseBwt/" + block->name).c_str(), runInverse, block,
-                                     InverseBwtKernel::Automatic)
+                                     InverseBwtKernel::Automatic, 1u)
             ->Unit(benchmark::kMillisecond);
+        // One block on one and on two threads, in wall time.
+        for (const unsigned threads : {1u, 2u}) {
+            benchmark::RegisterBenchmark(
+                ("inverseBwtThreads/" + block->name + "/threads:" + std::to_string(threads)).c_str(),
+                runInverse, block, InverseBwtKernel::Automatic, threads)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
         for (const auto& [name, kernel] : {std::pair{"Plain", InverseBwtKernel::Plain},
                                            std::pair{"WordTable", InverseBwtKernel::WordTable},
                                            std::pair{"WordTableLanes", InverseBwtKernel::WordTableLanes},
                                            std::pair{"PackedRows", InverseBwtKernel::PackedRows}}) {
             benchmark::RegisterBenchmark(("inverseBwt" + std::string(name) + "/" + block->name).c_str(),
-                                         runInverse, block, kernel)
+                                         runInverse, block, kernel, 1u)
                 ->Unit(benchmark::kMillisecond);
         }
     }

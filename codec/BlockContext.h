@@ -18,4 +18,7 @@ struct BlockContext {
     // Threads the suffix sort of this block may use (the result is the same
     // for any number).
     unsigned sortThreads = 1;
+    // Threads the inverse transform of this block may use when it is
+    // extracted (the result is the same for any number).
+    unsigned inverseThreads = 1;
 };

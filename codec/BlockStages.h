@@ -22,7 +22,8 @@ struct StageClock {
 // Records the input histogram when asked, transforms block[0..L) in place
 // and writes the transform dump when asked. Returns the first suffix index
 // and the clock readings around the transform.
-inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock, const BlockContext& context) {
+inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock,
+                               const BlockContext& context) {
     const Settings& s = settings();
     if (s.inputHistogram) recordInputHistogram(block, L);
     if (s.verbose) context.console << "   Performing BWT..." << std::endl;
@@ -38,9 +39,9 @@ inline uint32_t transformBlock(uint8_t* block, uint32_t L, StageClock& clock, co
 // the verbose line that announces the next stage (nextStage, without its
 // line end).
 struct TransformedBlock {
-    int32_t start = 0;  // clock reading before the transform
-    StageClock bwt;     // clock readings around it
-    uint32_t index = 0; // first suffix index
+    int32_t start = 0;   // clock reading before the transform
+    StageClock bwt;      // clock readings around it
+    uint32_t index = 0;  // first suffix index
 };
 inline TransformedBlock beginBlockCompression(uint8_t* block, uint32_t L, const char* nextStage,
                                               const BlockContext& context) {
@@ -52,14 +53,15 @@ inline TransformedBlock beginBlockCompression(uint8_t* block, uint32_t L, const 
 }
 
 // Rebuilds out[0..L) from the transform column[0..L) (which may be out
-// itself) and first suffix index `index`. Returns the clock readings
+// itself) and first suffix index `index`, on as many threads as the context
+// gives the inverse transform. Returns the clock readings
 // around the inverse transform.
 inline StageClock untransformBlock(uint8_t* out, const uint8_t* column, uint32_t L, uint32_t index,
                                    const BlockContext& context) {
     if (settings().verbose) context.console << "   Performing iBWT..." << std::endl;
     StageClock clock;
     clock.start = clockMs();
-    inverseBwt(out, column, L, index);
+    inverseBwt(out, column, L, index, context.inverseThreads);
     clock.end = clockMs();
     return clock;
 }

@@ -119,7 +119,7 @@ constexpr uint32_t kLaneBlock = 1u << 14;
 constexpr uint32_t kPackedRowsBlock = 1u << 20;
 #endif
 
-void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
                 InverseBwtKernel kernel) {
     if (n == 0) return;
     if (firstIndex >= n) throw Exception("Error in compressed file (first suffix index out of range)");
@@ -140,7 +140,7 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
             break;
         case InverseBwtKernel::PackedRows:
             if (n <= kPackedRowsLimit) {
-                inverseBwtPackedRows(out, in, n, firstIndex);
+                inverseBwtPackedRows(out, in, n, firstIndex, threads);
                 return;
             }
             break;
@@ -149,6 +149,7 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
     }
 #else
     (void)kernel;
+    (void)threads;
 #endif
     inverseBwtPlain(out, in, n, firstIndex);
 }
