@@ -21,14 +21,18 @@
 #include <vector>
 
 #include "app/CpuFeatures.h"
+#include "base/Settings.h"
 #include "codec/DcCodec.h"
 #include "codec/DcValueCoding.h"
+#include "codec/MtfAdaptiveCodec.h"
+#include "codec/MtfStaticCodec.h"
 #include "coder/AdaptiveCoder.h"
 #include "coder/StaticCoder.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
 #include "transform/Bwt.h"
 #include "transform/DistanceCoding.h"
+#include "transform/Mtf.h"
 
 namespace {
 
@@ -236,7 +240,8 @@ void runDcForward(benchmark::State& state, const testdata::Bytes* file) {
         dc.encode(column.data(), column.data() + column.size());
         benchmark::DoNotOptimize(dc.count());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file->size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(file->size()));
 }
 
 // The value coding of compression alone: the DC values of the file's BWT
@@ -341,6 +346,66 @@ void runInverseDcKernel(benchmark::State& state, const testdata::Bytes* file, Dc
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
 }
 
+// The MTF inverse alone, from the move-to-front indices of the file's BWT
+// column, with the table's plain kernel or its fast move.
+void runInverseMtf(benchmark::State& state, const testdata::Bytes* file, bool plain) {
+    testdata::Bytes indices = bwtColumn(*file);
+    const uint32_t L = static_cast<uint32_t>(indices.size());
+    forwardMtf(indices.data(), L, [](uint32_t) {});
+    testdata::Bytes out(L);
+    for (auto _ : state) {
+        MtfTable table;
+        if (plain) {
+            for (uint32_t i = 0; i < L; ++i) out[i] = table.decodePlain(indices[i]);
+        } else {
+            for (uint32_t i = 0; i < L; ++i) out[i] = table.decode(indices[i]);
+        }
+        benchmark::ClobberMemory();
+    }
+    if (out != bwtColumn(*file)) state.SkipWithError("the inverse does not give the column back");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+}
+
+// The MTF methods: how a file is packed and extracted.
+struct MtfMethod {
+    const char* name;
+    bool rle0;
+    bool adaptive;
+};
+constexpr MtfMethod kMtfMethods[] = {
+    {"MtfExtract", true, true}, {"MtfNoRle0Extract", false, true}, {"MtfStaticExtract", true, false}};
+
+// One corpus file's MTF block extracted whole (decoding, MTF and RLE0
+// inverse, inverse BWT), as the -m methods do.
+void runMtfExtract(benchmark::State& state, const testdata::Bytes* file, MtfMethod method) {
+    testdata::Bytes block(*file);
+    const uint32_t L = static_cast<uint32_t>(block.size());
+    StringBuf buf;
+    {
+        resetSettings();
+        settings().rle0 = method.rle0;
+        std::ostream out(&buf);
+        if (method.adaptive) {
+            compressMtfAdaptive(out, block.data(), L, BlockContext{std::cout});
+        } else {
+            compressMtfStatic(out, block.data(), L, BlockContext{std::cout});
+        }
+        resetSettings();
+    }
+    for (auto _ : state) {
+        ViewBuf view(buf.data);
+        std::istream in(&view);
+        if (method.adaptive) {
+            decompressMtfAdaptive(in, block.data(), L, method.rle0, BlockContext{std::cout});
+        } else {
+            decompressMtfStatic(in, block.data(), L, method.rle0, BlockContext{std::cout});
+        }
+        benchmark::ClobberMemory();
+    }
+    if (block != *file) state.SkipWithError("extraction does not give the file back");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -378,6 +443,17 @@ int main(int argc, char** argv) {
               std::tuple{"BitMapDeposit", DcInverseKernel::BitMap, deposit}}) {
             benchmark::RegisterBenchmark(("InverseDc" + std::string(name) + "/" + shortName).c_str(),
                                          runInverseDcKernel, data.get(), kernel, features)
+                ->Unit(benchmark::kMillisecond);
+        }
+        for (const bool plain : {true, false}) {
+            benchmark::RegisterBenchmark(
+                ((plain ? "InverseMtfPlain/" : "InverseMtf/") + shortName).c_str(), runInverseMtf,
+                data.get(), plain)
+                ->Unit(benchmark::kMillisecond);
+        }
+        for (const MtfMethod& method : kMtfMethods) {
+            benchmark::RegisterBenchmark((std::string(method.name) + "/" + shortName).c_str(),
+                                         runMtfExtract, data.get(), method)
                 ->Unit(benchmark::kMillisecond);
         }
         files.push_back(std::move(data));
