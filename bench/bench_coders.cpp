@@ -101,6 +101,7 @@ const std::string& adaptiveEncode(const std::vector<uint32_t>& symbols, uint32_t
     return buf.data;
 }
 
+template <bool FrontSearch>
 uint32_t adaptiveDecode(const std::string& code, uint32_t n, size_t count) {
     ViewBuf view(code);
     std::istream in(&view);
@@ -109,12 +110,8 @@ uint32_t adaptiveDecode(const std::string& code, uint32_t n, size_t count) {
     ArithmeticDecoder decoder(bits);
     decoder.start();
     uint32_t checksum = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t s = model.findSymbol(decoder.target(model.total()));
-        const SymbolInterval iv = model.update(s, kLimit);
-        decoder.update(iv.lowCount, iv.highCount, iv.total);
-        checksum += s;
-    }
+    for (size_t i = 0; i < count; ++i)
+        checksum += decodeAdaptiveSymbolWith<FrontSearch>(model, decoder, kLimit);
     return checksum;
 }
 
@@ -161,11 +158,14 @@ void BM_AdaptiveEncodeMtfLike(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
+// The plain kernel and the search of the small symbols first.
+template <bool FrontSearch>
 void BM_AdaptiveDecodeMtfLike(benchmark::State& state) {
     const std::vector<uint32_t> symbols = mtfLikeSymbols();
     StringBuf buf;
     const std::string code = adaptiveEncode(symbols, 257, buf);
-    for (auto _ : state) benchmark::DoNotOptimize(adaptiveDecode(code, 257, symbols.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(adaptiveDecode<FrontSearch>(code, 257, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -180,11 +180,13 @@ void BM_AdaptiveEncodeUniformBytes(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
+template <bool FrontSearch>
 void BM_AdaptiveDecodeUniformBytes(benchmark::State& state) {
     const std::vector<uint32_t> symbols = uniformByteSymbols();
     StringBuf buf;
     const std::string code = adaptiveEncode(symbols, 256, buf);
-    for (auto _ : state) benchmark::DoNotOptimize(adaptiveDecode(code, 256, symbols.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(adaptiveDecode<FrontSearch>(code, 256, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -464,8 +466,18 @@ int main(int argc, char** argv) {
 }
 
 BENCHMARK(BM_AdaptiveEncodeMtfLike)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeMtfLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeMtfLike<false>)
+    ->Name("AdaptiveDecodeMtfLike/Plain")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeMtfLike<true>)
+    ->Name("AdaptiveDecodeMtfLike/FrontSearch")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AdaptiveEncodeUniformBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeUniformBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeUniformBytes<false>)
+    ->Name("AdaptiveDecodeUniformBytes/Plain")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeUniformBytes<true>)
+    ->Name("AdaptiveDecodeUniformBytes/FrontSearch")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticEncodeMtfLike)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticDecodeMtfLike)->Unit(benchmark::kMillisecond);

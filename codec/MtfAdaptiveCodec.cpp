@@ -62,12 +62,7 @@ public:
     AdaptiveSymbolDecoder(uint32_t alphabetSize, InBitStream& bits)
         : model(alphabetSize), decoder(bits) {}
     void begin() { decoder.start(); }
-    uint32_t decodeSymbol() {
-        const uint32_t symbol = model.findSymbol(decoder.target(model.total()));
-        const SymbolInterval i = model.update(symbol, kRescaleLimit);
-        decoder.update(i.lowCount, i.highCount, i.total);
-        return symbol;
-    }
+    uint32_t decodeSymbol() { return decodeAdaptiveSymbol(model, decoder, kRescaleLimit); }
     uint64_t codeEnd() const { return decoder.codeEnd(); }
 
 private:
@@ -78,6 +73,6 @@ private:
 }  // namespace
 
 uint64_t decompressMtfAdaptive(std::istream& in, uint8_t* out, uint32_t L, bool rle0,
-                         const BlockContext& context) {
+                               const BlockContext& context) {
     return decompressMtfBlock<AdaptiveSymbolDecoder>(in, out, L, rle0, "adaptive", context);
 }
