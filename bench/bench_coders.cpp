@@ -130,6 +130,7 @@ const std::string& staticEncode(const std::vector<uint32_t>& symbols, uint32_t n
     return buf.data;
 }
 
+template <bool FrontSearch>
 uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     ViewBuf view(code);
     std::istream in(&view);
@@ -138,7 +139,7 @@ uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     decoder.readTable();
     decoder.start();
     uint32_t checksum = 0;
-    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbol();
+    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbolWith<FrontSearch>();
     return checksum;
 }
 
@@ -201,11 +202,13 @@ void BM_StaticEncodeMtfLike(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
+// The plain kernel and the search of the small symbols first.
+template <bool FrontSearch>
 void BM_StaticDecodeMtfLike(benchmark::State& state) {
     const std::vector<uint32_t> symbols = mtfLikeSymbols();
     StringBuf buf;
     const std::string code = staticEncode(symbols, 257, buf);
-    for (auto _ : state) benchmark::DoNotOptimize(staticDecode(code, 257, symbols.size()));
+    for (auto _ : state) benchmark::DoNotOptimize(staticDecode<FrontSearch>(code, 257, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -480,4 +483,9 @@ BENCHMARK(BM_AdaptiveDecodeUniformBytes<true>)
     ->Name("AdaptiveDecodeUniformBytes/FrontSearch")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticEncodeMtfLike)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StaticDecodeMtfLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLike<false>)
+    ->Name("StaticDecodeMtfLike/Plain")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLike<true>)
+    ->Name("StaticDecodeMtfLike/FrontSearch")
+    ->Unit(benchmark::kMillisecond);

@@ -146,7 +146,14 @@ public:
     }
 
     // Decodes one symbol: always below n and with a non-zero frequency.
-    uint32_t decodeSymbol() {
+    // The plain kernel bisects all n + 1 cumulative counts; with FrontSearch
+    // the kFront smallest symbols are looked at first: one comparison tells
+    // whether the symbol is among them, and then it is the count of their
+    // cumulative counts at or below the target, a loop without jumps (after
+    // move-to-front nearly every symbol is a small one); otherwise the rest
+    // are bisected. The same symbol either way.
+    template <bool FrontSearch>
+    uint32_t decodeSymbolWith() {
         const uint32_t t = frequencies[symbolCount];
         assert(t >= 1 && t <= kMaxStaticTotal);
         const uint64_t range = high - low + 1;
@@ -154,6 +161,16 @@ public:
             static_cast<uint32_t>((static_cast<uint64_t>(value - low + 1) * t - 1) / range);
         uint32_t lo = 0;
         uint32_t hi = symbolCount;
+        if (FrontSearch && symbolCount > kFront) {
+            if (target < frequencies[kFront]) {
+                uint32_t atOrBelow = 0;
+                for (uint32_t k = 1; k < kFront; ++k) atOrBelow += frequencies[k] <= target ? 1u : 0u;
+                lo = atOrBelow;
+                hi = lo + 1;
+            } else {
+                lo = kFront;
+            }
+        }
         while (hi - lo > 1) {
             const uint32_t mid = (lo + hi) / 2;
             if (target < frequencies[mid]) {
@@ -179,6 +196,18 @@ public:
         return lo;
     }
 
+    // The search extraction takes: the plain kernel where only those are
+    // built. Measured side by side (bench_coders StaticDecodeMtfLike/Plain
+    // against /FrontSearch, median of 3, one run, processor time): 45.3 ->
+    // 32.1 ms (29% less).
+    uint32_t decodeSymbol() {
+#ifndef MORV_PLAIN_KERNELS
+        return decodeSymbolWith<true>();
+#else
+        return decodeSymbolWith<false>();
+#endif
+    }
+
     // After the last symbol: the position, in bits from the start of the
     // stream, just past the closing bits StaticEncoder::finish wrote, or
     // kNoCodeEnd when the bits there are not what finish and the flush to a
@@ -195,6 +224,8 @@ public:
     }
 
 private:
+    static constexpr uint32_t kFront = 16;
+
     uint32_t value = 0;
     InBitStream& input;
     uint32_t symbolCount;
