@@ -10,6 +10,7 @@
 #include "transform/BwtInverseFast.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cassert>
@@ -711,26 +712,86 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
     checkWalkEnd(t, j, firstIndex);
 }
 
+namespace {
+
+// Fills the packed table as the serial loop in inverseBwtPackedRows does,
+// the column cut into `parts` stretches counted and then filled on a thread
+// each: row k of byte c gets starts[c], plus 1 when c is the first suffix
+// index's byte (its row comes first), plus the occurrences of c before k
+// other than the first suffix index's. Returns the bucket ends.
+std::array<uint32_t, 256> fillRowsInParts(PackedRows& rows, const uint8_t* in, uint32_t n,
+                                          uint32_t firstIndex, uint32_t parts) {
+    std::vector<std::array<uint32_t, 256>> counts(parts);
+    auto from = [n, parts](uint32_t t) { return static_cast<uint32_t>(uint64_t{n} * t / parts); };
+    runTasks(parts, [&](uint32_t t) {
+        // Four tables, so that a run of one byte does not make every count
+        // wait for the one before.
+        uint32_t c4[4][256] = {};
+        const uint32_t begin = from(t);
+        const uint32_t end = from(t + 1);
+        uint32_t k = begin;
+        for (; k + 4 <= end; k += 4) {
+            ++c4[0][in[k]];
+            ++c4[1][in[k + 1]];
+            ++c4[2][in[k + 2]];
+            ++c4[3][in[k + 3]];
+        }
+        for (; k < end; ++k) ++c4[0][in[k]];
+        for (uint32_t c = 0; c < 256; ++c) counts[t][c] = c4[0][c] + c4[1][c] + c4[2][c] + c4[3][c];
+    });
+    const uint8_t last = in[firstIndex];
+    uint32_t owner = 0;
+    while (from(owner + 1) <= firstIndex) ++owner;
+    --counts[owner][last];
+    std::array<uint32_t, 256> ends{};
+    std::vector<std::array<uint32_t, 256>> next(parts);
+    uint32_t sum = 0;
+    for (uint32_t c = 0; c < 256; ++c) {
+        const uint32_t start = sum;
+        uint32_t row = start + (c == last ? 1 : 0);
+        for (uint32_t t = 0; t < parts; ++t) {
+            next[t][c] = row;
+            row += counts[t][c];
+        }
+        sum = row;
+        ends[c] = sum;
+        if (c == last) rows.set(firstIndex, start);
+    }
+    runTasks(parts, [&](uint32_t t) {
+        std::array<uint32_t, 256>& mine = next[t];
+        const uint32_t end = from(t + 1);
+        for (uint32_t k = from(t); k < end; ++k) {
+            if (k != firstIndex) rows.set(k, mine[in[k]]++);
+        }
+    });
+    return ends;
+}
+
+}  // namespace
+
 void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
                           unsigned threads) {
     assert(n >= 1 && n <= kPackedRowsLimit && firstIndex < n);
-    ColumnCounts k = countColumn(in, n, firstIndex);
-    uint32_t* starts = k.starts;
-    const uint32_t* ends = k.ends;
-    const uint8_t last = k.last;
-    PackedRows rows(n);
-    rows.setBuckets(ends);
-    rows.set(firstIndex, starts[last]++);
-    for (uint32_t k = 0; k < firstIndex; ++k) rows.set(k, starts[in[k]]++);
-    for (uint32_t k = firstIndex + 1; k < n; ++k) rows.set(k, starts[in[k]]++);
     // The lanes' streams fit the table's storage from 2^16 rows on; the
     // dispatch sends only blocks far above that here.
     constexpr uint32_t kLaneMinimum = 1u << 16;
+    const uint32_t walkers = n >= kLaneMinimum ? std::clamp(threads, 1u, kMaxWalkThreads) : 1;
+    PackedRows rows(n);
+    if (walkers > 1) {
+        rows.setBuckets(fillRowsInParts(rows, in, n, firstIndex, walkers).data());
+    } else {
+        ColumnCounts k = countColumn(in, n, firstIndex);
+        uint32_t* starts = k.starts;
+        const uint8_t last = k.last;
+        rows.setBuckets(k.ends);
+        rows.set(firstIndex, starts[last]++);
+        for (uint32_t k = 0; k < firstIndex; ++k) rows.set(k, starts[in[k]]++);
+        for (uint32_t k = firstIndex + 1; k < n; ++k) rows.set(k, starts[in[k]]++);
+    }
     if (n >= kLaneMinimum) {
         // About 4096 segments, at least 64 rows apart.
         uint32_t shift = 6;
         while (shift < 20 && (n >> (shift + 1)) >= 4096) ++shift;
-        const uint32_t walkers = std::clamp(threads, 1u, kMaxWalkThreads);
         if (walkInLanes(out, rows, n, firstIndex, shift, walkers)) return;
         // Not one cycle through all n rows: the serial walk refuses it.
     }
