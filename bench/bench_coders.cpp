@@ -130,7 +130,7 @@ const std::string& staticEncode(const std::vector<uint32_t>& symbols, uint32_t n
     return buf.data;
 }
 
-template <bool FrontSearch>
+template <bool FrontSearch, bool CountedShifts>
 uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     ViewBuf view(code);
     std::istream in(&view);
@@ -139,7 +139,8 @@ uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     decoder.readTable();
     decoder.start();
     uint32_t checksum = 0;
-    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbolWith<FrontSearch>();
+    for (size_t i = 0; i < count; ++i)
+        checksum += decoder.decodeSymbolWith<FrontSearch, CountedShifts>();
     return checksum;
 }
 
@@ -202,13 +203,15 @@ void BM_StaticEncodeMtfLike(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
-// The plain kernel and the search of the small symbols first.
-template <bool FrontSearch>
+// The plain kernel, the search of the small symbols first, and that with
+// the shifts counted.
+template <bool FrontSearch, bool CountedShifts>
 void BM_StaticDecodeMtfLike(benchmark::State& state) {
     const std::vector<uint32_t> symbols = mtfLikeSymbols();
     StringBuf buf;
     const std::string code = staticEncode(symbols, 257, buf);
-    for (auto _ : state) benchmark::DoNotOptimize(staticDecode<FrontSearch>(code, 257, symbols.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(staticDecode<FrontSearch, CountedShifts>(code, 257, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -483,9 +486,12 @@ BENCHMARK(BM_AdaptiveDecodeUniformBytes<true>)
     ->Name("AdaptiveDecodeUniformBytes/FrontSearch")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticEncodeMtfLike)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StaticDecodeMtfLike<false>)
+BENCHMARK(BM_StaticDecodeMtfLike<false, false>)
     ->Name("StaticDecodeMtfLike/Plain")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StaticDecodeMtfLike<true>)
+BENCHMARK(BM_StaticDecodeMtfLike<true, false>)
     ->Name("StaticDecodeMtfLike/FrontSearch")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLike<true, true>)
+    ->Name("StaticDecodeMtfLike/FrontSearchCountedShifts")
     ->Unit(benchmark::kMillisecond);
