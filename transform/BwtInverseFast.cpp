@@ -775,7 +775,7 @@ void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t 
     // The lanes' streams fit the table's storage from 2^16 rows on; the
     // dispatch sends only blocks far above that here.
     constexpr uint32_t kLaneMinimum = 1u << 16;
-    const uint32_t walkers = n >= kLaneMinimum ? std::clamp(threads, 1u, kMaxWalkThreads) : 1;
+    const uint32_t walkers = n >= kLaneMinimum ? std::clamp<uint32_t>(threads, 1, kMaxWalkThreads) : 1;
     PackedRows rows(n);
     if (walkers > 1) {
         rows.setBuckets(fillRowsInParts(rows, in, n, firstIndex, walkers).data());

@@ -84,6 +84,9 @@ public:
 #ifndef MORV_PLAIN_KERNELS
         if constexpr (std::endian::native == std::endian::little) {
             assert(j < size);
+            // j is below 256 (every decoder's symbols are); the mask says so
+            // to the compiler, which cannot see it through the decoders.
+            j &= size - 1;
             const uint8_t b = symbols[j];
             if (j == 0) return b;
             if (j < 8) {
