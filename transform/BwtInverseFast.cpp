@@ -440,7 +440,12 @@ bool placeSegments(uint8_t* out, PackedRows& rows, const LaneStreams& streams,
 // Returns false when the cycle through the first suffix index does not cover
 // all n rows (a damaged column); out is then to be rewritten by the serial
 // walk, and the table is still intact. The result does not depend on the
-// number of threads or on which thread walks which segment.
+// number of threads or on which thread walks which segment. Measured (bench_bwt
+// inverseBwtThreads/<block>/threads:1 and :2, median of 5, on a machine
+// shared with other work, so wall time gives no figure): the calling
+// thread's processor time falls from 173 to 98 ms on python_10MiB, 155 to 91
+// on cc1plus_10MiB and 23 to 18 on corpus_all, the rest going to the second
+// thread.
 bool walkInLanes(uint8_t* out, PackedRows& rows, uint32_t n, uint32_t firstIndex, uint32_t shift,
                  uint32_t threads) {
     const PackedMarkers markers(n, firstIndex, shift);
