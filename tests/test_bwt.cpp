@@ -319,8 +319,11 @@ TEST_F(BwtTest, LargerColumnsMatchAPlainWalkOrAreRefused) {
     };
     testdata::Rng rng(8080);
     uint32_t refused = 0;
-    for (uint64_t seed = 0; seed < 24; ++seed) {
-        const uint32_t n = (1u << 14) + rng.below(seed % 4 == 0 ? 300000 : 40000);
+    for (uint64_t seed = 0; seed < 27; ++seed) {
+        // The last three are long enough for the packed table's walk to
+        // take more than one thread (2^18 rows each).
+        const uint32_t n = seed >= 24 ? (5u << 17) + rng.below(40000)
+                                      : (1u << 14) + rng.below(seed % 4 == 0 ? 300000 : 40000);
         Bytes column;
         uint32_t index;
         if (seed % 3 == 0) {

@@ -142,8 +142,12 @@ bool chainSegments(const uint32_t* lengths, const uint32_t* links, uint32_t coun
 // read from a table far larger than the caches.
 constexpr uint32_t kPackedLanes = 64;
 
-// Most threads one walk takes (their streams are numbered in 16 bits).
+// Most threads one walk takes (their streams are numbered in 16 bits), and
+// the fewest rows each thread walks: 2^18 rows a thread keep the chunks of
+// every stream (n + 2^18 bytes per thread at most) within the table's 3n
+// bytes, where placeSegments gathers them, and are worth a thread's start.
 constexpr uint32_t kMaxWalkThreads = 64;
+constexpr uint32_t kRowsPerWalkThread = 1u << 18;
 
 // The marker rows of the packed table's walk: every multiple of 2^shift below
 // n (ids 0 .. regular-1 in row order) and the first suffix index (id
@@ -780,7 +784,8 @@ void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t 
     // The lanes' streams fit the table's storage from 2^16 rows on; the
     // dispatch sends only blocks far above that here.
     constexpr uint32_t kLaneMinimum = 1u << 16;
-    const uint32_t walkers = n >= kLaneMinimum ? std::clamp<uint32_t>(threads, 1, kMaxWalkThreads) : 1;
+    const uint32_t walkers =
+        std::clamp<uint32_t>(std::min<uint32_t>(threads, n / kRowsPerWalkThread), 1, kMaxWalkThreads);
     PackedRows rows(n);
     if (walkers > 1) {
         rows.setBuckets(fillRowsInParts(rows, in, n, firstIndex, walkers).data());
