@@ -52,8 +52,9 @@ void runForward(benchmark::State& state, const Block* block, unsigned threads) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
-// kernel: the walk to time (Automatic: the one inverseBwt picks).
-void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel) {
+// kernel: the walk to time (Automatic: the one inverseBwt picks); threads:
+// as many as inverseBwt may use.
+void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel, unsigned threads) {
     if (block->column.size() != block->data.size()) {  // made once, outside the timing
         block->column = block->data;
         block->index = forwardBwt(block->column.data(), static_cast<uint32_t>(block->column.size()));
@@ -61,7 +62,7 @@ void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel) 
     Bytes out(block->column.size());
     const uint32_t n = static_cast<uint32_t>(out.size());
     for (auto _ : state) {
-        inverseBwt(out.data(), block->column.data(), n, block->index, kernel);
+        inverseBwt(out.data(), block->column.data(), n, block->index, threads, kernel);
         benchmark::ClobberMemory();
     }
     if (out != block->data) state.SkipWithError("inverse does not give the block back");
@@ -81,23 +82,16 @@ void runDivbwt(benchmark::State& state, const Block* block) {
 }
 #endif
 
-// The corpus files back to back, once (a block of about 2.9 MB).
-Bytes corpusOnce(const std::vector<std::string>& files) {
+// The corpus files back to back, once (about 2.9 MB: the size of blocks where
+// the table no longer fits the caches but is still small), or repeated up to
+// a full block when `full`.
+Bytes concatenatedCorpus(const std::vector<std::string>& files, bool full) {
     Bytes all;
     for (const auto& file : files) {
         const Bytes b = testdata::readFile(file);
         all.insert(all.end(), b.begin(), b.end());
     }
-    return all;
-}
-
-Bytes concatenatedCorpus(const std::vector<std::string>& files) {
-    Bytes all;
-    for (const auto& file : files) {
-        const Bytes b = testdata::readFile(file);
-        all.insert(all.end(), b.begin(), b.end());
-    }
-    if (all.empty()) return all;
+    if (all.empty() || !full || all.size() >= kFullBlock) return all;
     Bytes block;
     block.reserve(kFullBlock);
     while (block.size() < kFullBlock) {
@@ -170,8 +164,14 @@ std::vector<std::unique_ptr<Block>> makeBlocks() {
         add(file.substr(file.find_last_of("/\\") + 1), std::move(data));
     }
     if (!files.empty()) {
-        add("corpus_blk", corpusOnce(files));
-        add("corpus_10MiB", concatenatedCorpus(files));
+        Bytes all = concatenatedCorpus(files, false);
+        for (const size_t kib : {768u, 1024u, 1536u, 2048u}) {
+            if (all.size() > kib * 1024)
+                add("corpus_" + std::to_string(kib) + "KiB",
+                    Bytes(all.begin(), all.begin() + kib * 1024));
+        }
+        add("corpus_blk", std::move(all));
+        add("corpus_10MiB", concatenatedCorpus(files, true));
     }
     if (Bytes py = pythonSources(); !py.empty()) add("python_10MiB", std::move(py));
     if (Bytes bin = compilerBinary(); !bin.empty()) add("cc1plus_10MiB", std::move(bin));
@@ -206,14 +206,22 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
 #endif
         benchmark::RegisterBenchmark(("inverseBwt/" + block->name).c_str(), runInverse, block,
-                                     InverseBwtKernel::Automatic)
+                                     InverseBwtKernel::Automatic, 1u)
             ->Unit(benchmark::kMillisecond);
+        // One block on one and on two threads, in wall time.
+        for (const unsigned threads : {1u, 2u}) {
+            benchmark::RegisterBenchmark(
+                ("inverseBwtThreads/" + block->name + "/threads:" + std::to_string(threads)).c_str(),
+                runInverse, block, InverseBwtKernel::Automatic, threads)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
         for (const auto& [name, kernel] : {std::pair{"Plain", InverseBwtKernel::Plain},
                                            std::pair{"WordTable", InverseBwtKernel::WordTable},
                                            std::pair{"WordTableLanes", InverseBwtKernel::WordTableLanes},
                                            std::pair{"PackedRows", InverseBwtKernel::PackedRows}}) {
             benchmark::RegisterBenchmark(("inverseBwt" + std::string(name) + "/" + block->name).c_str(),
-                                         runInverse, block, kernel)
+                                         runInverse, block, kernel, 1u)
                 ->Unit(benchmark::kMillisecond);
         }
     }

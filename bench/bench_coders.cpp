@@ -23,12 +23,15 @@
 #include "base/CpuFeatures.h"
 #include "codec/DcCodec.h"
 #include "codec/DcValueCoding.h"
+#include "codec/MtfAdaptiveCodec.h"
+#include "codec/MtfStaticCodec.h"
 #include "coder/AdaptiveCoder.h"
 #include "coder/StaticCoder.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
 #include "transform/Bwt.h"
 #include "transform/DistanceCoding.h"
+#include "transform/Mtf.h"
 
 namespace {
 
@@ -97,6 +100,7 @@ const std::string& adaptiveEncode(const std::vector<uint32_t>& symbols, uint32_t
     return buf.data;
 }
 
+template <bool FrontSearch>
 uint32_t adaptiveDecode(const std::string& code, uint32_t n, size_t count) {
     ViewBuf view(code);
     std::istream in(&view);
@@ -105,12 +109,8 @@ uint32_t adaptiveDecode(const std::string& code, uint32_t n, size_t count) {
     ArithmeticDecoder decoder(bits);
     decoder.start();
     uint32_t checksum = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t s = model.findSymbol(decoder.target(model.total()));
-        const SymbolInterval iv = model.update(s, kLimit);
-        decoder.update(iv.lowCount, iv.highCount, iv.total);
-        checksum += s;
-    }
+    for (size_t i = 0; i < count; ++i)
+        checksum += decodeAdaptiveSymbolWith<FrontSearch>(model, decoder, kLimit);
     return checksum;
 }
 
@@ -129,6 +129,7 @@ const std::string& staticEncode(const std::vector<uint32_t>& symbols, uint32_t n
     return buf.data;
 }
 
+template <bool FrontSearch, bool CountedShifts>
 uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     ViewBuf view(code);
     std::istream in(&view);
@@ -137,7 +138,8 @@ uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     decoder.readTable();
     decoder.start();
     uint32_t checksum = 0;
-    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbol();
+    for (size_t i = 0; i < count; ++i)
+        checksum += decoder.decodeSymbolWith<FrontSearch, CountedShifts>();
     return checksum;
 }
 
@@ -157,11 +159,14 @@ void BM_AdaptiveEncodeMtfLike(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
+// The plain kernel and the search of the small symbols first.
+template <bool FrontSearch>
 void BM_AdaptiveDecodeMtfLike(benchmark::State& state) {
     const std::vector<uint32_t> symbols = mtfLikeSymbols();
     StringBuf buf;
     const std::string code = adaptiveEncode(symbols, 257, buf);
-    for (auto _ : state) benchmark::DoNotOptimize(adaptiveDecode(code, 257, symbols.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(adaptiveDecode<FrontSearch>(code, 257, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -176,11 +181,13 @@ void BM_AdaptiveEncodeUniformBytes(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
+template <bool FrontSearch>
 void BM_AdaptiveDecodeUniformBytes(benchmark::State& state) {
     const std::vector<uint32_t> symbols = uniformByteSymbols();
     StringBuf buf;
     const std::string code = adaptiveEncode(symbols, 256, buf);
-    for (auto _ : state) benchmark::DoNotOptimize(adaptiveDecode(code, 256, symbols.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(adaptiveDecode<FrontSearch>(code, 256, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -195,11 +202,15 @@ void BM_StaticEncodeMtfLike(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
+// The plain kernel, the search of the small symbols first, and that with
+// the shifts counted.
+template <bool FrontSearch, bool CountedShifts>
 void BM_StaticDecodeMtfLike(benchmark::State& state) {
     const std::vector<uint32_t> symbols = mtfLikeSymbols();
     StringBuf buf;
     const std::string code = staticEncode(symbols, 257, buf);
-    for (auto _ : state) benchmark::DoNotOptimize(staticDecode(code, 257, symbols.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(staticDecode<FrontSearch, CountedShifts>(code, 257, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -236,7 +247,8 @@ void runDcForward(benchmark::State& state, const testdata::Bytes* file) {
         dc.encode(column.data(), column.data() + column.size());
         benchmark::DoNotOptimize(dc.count());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file->size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(file->size()));
 }
 
 // The value coding of compression alone: the DC values of the file's BWT
@@ -341,6 +353,68 @@ void runInverseDcKernel(benchmark::State& state, const testdata::Bytes* file, Dc
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
 }
 
+// The MTF inverse alone, from the move-to-front indices of the file's BWT
+// column, with the table's plain kernel or its fast move.
+void runInverseMtf(benchmark::State& state, const testdata::Bytes* file, bool plain) {
+    testdata::Bytes indices = bwtColumn(*file);
+    const uint32_t L = static_cast<uint32_t>(indices.size());
+    forwardMtf(indices.data(), L, [](uint32_t) {});
+    testdata::Bytes out(L);
+    for (auto _ : state) {
+        MtfTable table;
+        if (plain) {
+            for (uint32_t i = 0; i < L; ++i) out[i] = table.decodePlain(indices[i]);
+        } else {
+            for (uint32_t i = 0; i < L; ++i) out[i] = table.decode(indices[i]);
+        }
+        benchmark::ClobberMemory();
+    }
+    if (out != bwtColumn(*file)) state.SkipWithError("the inverse does not give the column back");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+}
+
+// The MTF methods: how a file is packed and extracted.
+struct MtfMethod {
+    const char* name;
+    bool rle0;
+    bool adaptive;
+};
+constexpr MtfMethod kMtfMethods[] = {
+    {"MtfExtract", true, true}, {"MtfNoRle0Extract", false, true}, {"MtfStaticExtract", true, false}};
+
+// One corpus file's MTF block extracted whole (decoding, MTF and RLE0
+// inverse, inverse BWT), as the -m methods do.
+void runMtfExtract(benchmark::State& state, const testdata::Bytes* file, MtfMethod method) {
+    testdata::Bytes block(*file);
+    const uint32_t L = static_cast<uint32_t>(block.size());
+    StringBuf buf;
+    BlockPlan plan;
+    plan.method = CodingMethod::Mtf;
+    plan.rle0 = method.rle0;
+    plan.staticCoder = !method.adaptive;
+    const BlockContext context{std::cout, kPortableCpuFeatures, 1, plan};
+    {
+        std::ostream out(&buf);
+        if (method.adaptive) {
+            compressMtfAdaptive(out, block.data(), L, context);
+        } else {
+            compressMtfStatic(out, block.data(), L, context);
+        }
+    }
+    for (auto _ : state) {
+        ViewBuf view(buf.data);
+        std::istream in(&view);
+        if (method.adaptive) {
+            decompressMtfAdaptive(in, block.data(), L, context);
+        } else {
+            decompressMtfStatic(in, block.data(), L, context);
+        }
+        benchmark::ClobberMemory();
+    }
+    if (block != *file) state.SkipWithError("extraction does not give the file back");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -380,6 +454,17 @@ int main(int argc, char** argv) {
                                          runInverseDcKernel, data.get(), kernel, features)
                 ->Unit(benchmark::kMillisecond);
         }
+        for (const bool plain : {true, false}) {
+            benchmark::RegisterBenchmark(
+                ((plain ? "InverseMtfPlain/" : "InverseMtf/") + shortName).c_str(), runInverseMtf,
+                data.get(), plain)
+                ->Unit(benchmark::kMillisecond);
+        }
+        for (const MtfMethod& method : kMtfMethods) {
+            benchmark::RegisterBenchmark((std::string(method.name) + "/" + shortName).c_str(),
+                                         runMtfExtract, data.get(), method)
+                ->Unit(benchmark::kMillisecond);
+        }
         files.push_back(std::move(data));
     }
     benchmark::RunSpecifiedBenchmarks();
@@ -388,8 +473,26 @@ int main(int argc, char** argv) {
 }
 
 BENCHMARK(BM_AdaptiveEncodeMtfLike)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeMtfLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeMtfLike<false>)
+    ->Name("AdaptiveDecodeMtfLike/Plain")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeMtfLike<true>)
+    ->Name("AdaptiveDecodeMtfLike/FrontSearch")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AdaptiveEncodeUniformBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeUniformBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeUniformBytes<false>)
+    ->Name("AdaptiveDecodeUniformBytes/Plain")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeUniformBytes<true>)
+    ->Name("AdaptiveDecodeUniformBytes/FrontSearch")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticEncodeMtfLike)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StaticDecodeMtfLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLike<false, false>)
+    ->Name("StaticDecodeMtfLike/Plain")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLike<true, false>)
+    ->Name("StaticDecodeMtfLike/FrontSearch")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLike<true, true>)
+    ->Name("StaticDecodeMtfLike/FrontSearchCountedShifts")
+    ->Unit(benchmark::kMillisecond);

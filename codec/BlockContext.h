@@ -27,4 +27,7 @@ struct BlockContext {
     // The dumps and histograms to write while compressing; null: none. The
     // drivers code one block at a time while there is one.
     const DiagnosticsSink* diagnostics = nullptr;
+    // Threads the inverse transform of this block may use when it is
+    // extracted (the result is the same for any number).
+    unsigned inverseThreads = 1;
 };

@@ -65,14 +65,15 @@ inline TransformedBlock beginBlockCompression(uint8_t* block, uint32_t L, const 
 }
 
 // Rebuilds out[0..L) from the transform column[0..L) (which may be out
-// itself) and first suffix index `index`. Returns the clock readings
+// itself) and first suffix index `index`, on as many threads as the context
+// gives the inverse transform. Returns the clock readings
 // around the inverse transform.
 inline StageClock untransformBlock(uint8_t* out, const uint8_t* column, uint32_t L, uint32_t index,
                                    const BlockContext& context) {
     if (context.plan.verbose) context.console << "   Performing iBWT..." << std::endl;
     StageClock clock;
     clock.start = clockMs();
-    inverseBwt(out, column, L, index);
+    inverseBwt(out, column, L, index, context.inverseThreads);
     clock.end = clockMs();
     return clock;
 }

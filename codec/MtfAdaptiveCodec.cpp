@@ -61,12 +61,7 @@ public:
     AdaptiveSymbolDecoder(uint32_t alphabetSize, InBitStream& bits)
         : model(alphabetSize), decoder(bits) {}
     void begin() { decoder.start(); }
-    uint32_t decodeSymbol() {
-        const uint32_t symbol = model.findSymbol(decoder.target(model.total()));
-        const SymbolInterval i = model.update(symbol, kRescaleLimit);
-        decoder.update(i.lowCount, i.highCount, i.total);
-        return symbol;
-    }
+    uint32_t decodeSymbol() { return decodeAdaptiveSymbol(model, decoder, kRescaleLimit); }
     uint64_t codeEnd() const { return decoder.codeEnd(); }
 
 private:

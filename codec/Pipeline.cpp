@@ -417,11 +417,12 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
     } catch (const Exception&) {
         firstError = std::current_exception();
     }
-    unsigned atOnce = 1;
+    // Threads that no block takes go to the blocks' inverse transforms: all
+    // of them to a one-block file.
+    ThreadPlan threads;
     if (haveFirst) {
         const uint64_t blocks = (reader.firstPartSize() - 1) / first.blockLength + 1;
-        atOnce = planThreads(plan.threads, blocks, first.blockLength, false, currentMemoryLimits())
-                     .blocksAtOnce;
+        threads = planThreads(plan.threads, blocks, first.blockLength, false, currentMemoryLimits());
     }
     struct Slot {
         BlockHeader header;
@@ -432,7 +433,7 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
     bool firstTaken = false;
     uint64_t bytesDone = 0;
     runInOrder<Slot>(
-        console, atOnce,
+        console, threads.blocksAtOnce,
         [&](Slot& slot, std::ostream& console) {
             if (!firstTaken) {
                 firstTaken = true;
@@ -457,8 +458,9 @@ void decompressStream(std::istream& in, std::ostream& out, const std::string& ou
             blockPlan.rle0 = slot.codec->rle0;
             // A block's payload is exactly what its encoder wrote, so a decoder
             // that finds its code ending elsewhere was given damaged data.
-            if (slot.codec->decompress(payload, slot.block.data(), slot.header.blockLength,
-                                       BlockContext{console, features, 1, blockPlan, nullptr}) !=
+            if (slot.codec->decompress(
+                    payload, slot.block.data(), slot.header.blockLength,
+                    BlockContext{console, features, 1, blockPlan, nullptr, threads.threadsPerBlock}) !=
                 slot.header.payloadSize) {
                 throw Exception(kPayloadSizeMismatchMessage);
             }

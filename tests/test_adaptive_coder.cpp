@@ -238,20 +238,27 @@ TEST(AdaptiveModelTest, MatchesReferenceUnderSmallLimit) {
 }
 
 TEST(AdaptiveModelTest, FindSymbolMatchesLinearSearchForEveryTarget) {
-    AdaptiveModel model(257);
-    ReferenceModel reference(257);
-    const std::vector<uint32_t> symbols = geometricSymbols(5, 20000, 257, 85);
-    for (size_t i = 0; i < symbols.size(); ++i) {
-        if (i % 5000 == 0) {
-            for (uint32_t t = 0; t < model.total(); ++t) {
-                ASSERT_EQ(model.findSymbol(t), reference.symbolAt(t)) << i << " " << t;
+    // The bisection and the search of the small symbols first, at alphabet
+    // sizes around the front's width and the MTF alphabets.
+    for (const uint32_t n : {2u, 15u, 16u, 17u, 40u, 256u, 257u}) {
+        AdaptiveModel model(n);
+        ReferenceModel reference(n);
+        const std::vector<uint32_t> symbols = geometricSymbols(5 + n, 20000, n, 85);
+        for (size_t i = 0; i < symbols.size(); ++i) {
+            if (i % 5000 == 0 || i % 997 == 1) {
+                for (uint32_t t = 0; t < model.total(); ++t) {
+                    ASSERT_EQ(model.findSymbol(t), reference.symbolAt(t)) << n << " " << i << " " << t;
+                    ASSERT_EQ(model.findSymbolFront(t), reference.symbolAt(t))
+                        << n << " " << i << " " << t;
+                }
             }
+            model.update(symbols[i], 16384);
+            reference.update(symbols[i], 16384);
         }
-        model.update(symbols[i], 16384);
-        reference.update(symbols[i], 16384);
     }
     AdaptiveModel single(1);
     EXPECT_EQ(single.findSymbol(0), 0u);
+    EXPECT_EQ(single.findSymbolFront(0), 0u);
 }
 
 TEST(ReciprocalTest, DividesExactlyUpToTwoToThe30) {

@@ -34,32 +34,40 @@ Transformed forward(const Bytes& t) {
     return r;
 }
 
-// The plain kernel first (the reference), then every faster walk.
-constexpr InverseBwtKernel kInverseKernels[] = {
-    InverseBwtKernel::Plain, InverseBwtKernel::Automatic, InverseBwtKernel::WordTable,
-    InverseBwtKernel::WordTableLanes, InverseBwtKernel::PackedRows};
+// The plain kernel first (the reference), then every faster walk, the lane
+// walks of the packed table also spread over several threads.
+struct InverseWalk {
+    InverseBwtKernel kernel;
+    unsigned threads;
+};
+constexpr InverseWalk kInverseWalks[] = {
+    {InverseBwtKernel::Plain, 1},          {InverseBwtKernel::Automatic, 1},
+    {InverseBwtKernel::Automatic, 2},      {InverseBwtKernel::WordTable, 1},
+    {InverseBwtKernel::WordTableLanes, 1}, {InverseBwtKernel::PackedRows, 1},
+    {InverseBwtKernel::PackedRows, 2},     {InverseBwtKernel::PackedRows, 5}};
 
 // Inverts with every walk inverseBwt can be told to run: each must give the
 // plain kernel's bytes, or throw its message, which is thrown on.
 Bytes inverse(const Bytes& column, uint32_t index) {
     Bytes plain;
     std::string plainError;
-    for (const InverseBwtKernel kernel : kInverseKernels) {
+    for (const InverseWalk walk : kInverseWalks) {
         Bytes out(column.size());
         std::string error;
         try {
-            inverseBwt(out.data(), column.data(), static_cast<uint32_t>(column.size()), index, kernel);
+            inverseBwt(out.data(), column.data(), static_cast<uint32_t>(column.size()), index,
+                       walk.threads, walk.kernel);
         } catch (const Exception& e) {
             error = e.what();
         }
-        if (kernel == InverseBwtKernel::Plain) {
+        if (walk.kernel == InverseBwtKernel::Plain) {
             plain = std::move(out);
             plainError = error;
             continue;
         }
-        EXPECT_EQ(error, plainError) << static_cast<int>(kernel);
+        EXPECT_EQ(error, plainError) << static_cast<int>(walk.kernel) << " threads " << walk.threads;
         if (error.empty()) {
-            EXPECT_TRUE(out == plain) << static_cast<int>(kernel);
+            EXPECT_TRUE(out == plain) << static_cast<int>(walk.kernel) << " threads " << walk.threads;
         }
     }
     if (!plainError.empty()) throw Exception(plainError);
@@ -303,8 +311,11 @@ TEST_F(BwtTest, LargerColumnsMatchAPlainWalkOrAreRefused) {
     };
     testdata::Rng rng(8080);
     uint32_t refused = 0;
-    for (uint64_t seed = 0; seed < 24; ++seed) {
-        const uint32_t n = (1u << 14) + rng.below(seed % 4 == 0 ? 300000 : 40000);
+    for (uint64_t seed = 0; seed < 27; ++seed) {
+        // The last three are long enough for the packed table's walk to
+        // take more than one thread (2^18 rows each).
+        const uint32_t n = seed >= 24 ? (5u << 17) + rng.below(40000)
+                                      : (1u << 14) + rng.below(seed % 4 == 0 ? 300000 : 40000);
         Bytes column;
         uint32_t index;
         if (seed % 3 == 0) {

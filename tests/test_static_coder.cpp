@@ -385,15 +385,25 @@ TEST(StaticDecoderDamage, ArbitraryBitsNeverDecodeAnEmptySymbol) {
             code = std::string(2000, '\0');
         else
             code = randomString(1000 + round, 2000);
+        // The decoder as extraction runs it, and its plain kernel beside it
+        // on the same bits: the same symbols and the same code end.
         std::istringstream in(tableStream(table, code));
         StreamInBitStream bits(in, 64);
         StaticDecoder decoder(n, bits);
         ASSERT_NO_THROW(decoder.readTable());
         decoder.start();
+        std::istringstream plainIn(tableStream(table, code));
+        StreamInBitStream plainBits(plainIn, 64);
+        StaticDecoder plain(n, plainBits);
+        plain.readTable();
+        plain.start();
         for (int i = 0; i < 20000; ++i) {
             const uint32_t s = decoder.decodeSymbol();
             ASSERT_LT(s, n);
             ASSERT_GT(table[s], 0u) << round << " " << i;
+            const uint32_t reference = plain.decodeSymbolWith<false, false>();
+            ASSERT_EQ(s, reference) << round << " " << i;
         }
+        EXPECT_EQ(decoder.codeEnd(), plain.codeEnd()) << round;
     }
 }

@@ -87,7 +87,7 @@ void inverseBwtPlain(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t first
 
 #ifndef MORV_PLAIN_KERNELS
 // Which walk runs by default, by block length: the word table walked
-// serially below kLaneBlock bytes, in lanes up to kWordTableRowLimit (4 MiB),
+// serially below kLaneBlock bytes, in lanes below kPackedRowsBlock (1 MiB),
 // the packed table in lanes up to 2^24 - 1 bytes, the plain kernel beyond
 // (blocks the program never makes). Measured side by side (bench_bwt
 // inverseBwt<Kernel>/<block>, median of 3, one run, times in ms):
@@ -96,25 +96,34 @@ void inverseBwtPlain(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t first
 //   html              0.85       0.56            0.49        1.28
 //   kppkn.gtb         1.65       1.20            0.96        2.25
 //   urls.10K          16.5       8.95            5.56        8.42
+//   corpus_768KiB        -          -            4.90        5.51
+//   corpus_1024KiB       -          -            7.41        7.12
+//   corpus_1536KiB       -          -            14.8        10.1
+//   corpus_2048KiB       -          -            24.1        13.6
+//   corpus_all (2.9 MB) 102       80.8            54.9        24.6
 //   corpus_10MiB      1225          -               -         138
 //   cc1plus_10MiB     1201          -               -         136
-// ("-": the block is too large for the word table, which then runs Plain.)
-// The serial word table gains 27 to 46% over Plain; below 16 KiB, where the
-// table stays in the second-level cache, the lanes' bookkeeping outweighs
-// the reads they overlap.
+// ("-": not measured, or the block is too large for the word table, which
+// then runs Plain.) The serial word table gains 27 to 46% over Plain; below
+// 16 KiB, where the table stays in the second-level cache, the lanes'
+// bookkeeping outweighs the reads they overlap. From 1 MiB on the word
+// table (4 bytes a row, walked twice by 8 lanes) no longer fits that cache,
+// and the packed table's single walk with 64 lanes takes half the time or
+// less.
 constexpr uint32_t kLaneBlock = 1u << 14;
+constexpr uint32_t kPackedRowsBlock = 1u << 20;
 #endif
 
-void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
                 InverseBwtKernel kernel) {
     if (n == 0) return;
     if (firstIndex >= n) throw Exception(kFirstIndexMessage);
 #ifndef MORV_PLAIN_KERNELS
     if (kernel == InverseBwtKernel::Automatic) {
-        kernel = n < kLaneBlock            ? InverseBwtKernel::WordTable
-                 : n <= kWordTableRowLimit ? InverseBwtKernel::WordTableLanes
-                 : n <= kPackedRowsLimit   ? InverseBwtKernel::PackedRows
-                                           : InverseBwtKernel::Plain;
+        kernel = n < kLaneBlock          ? InverseBwtKernel::WordTable
+                 : n < kPackedRowsBlock  ? InverseBwtKernel::WordTableLanes
+                 : n <= kPackedRowsLimit ? InverseBwtKernel::PackedRows
+                                         : InverseBwtKernel::Plain;
     }
     switch (kernel) {
         case InverseBwtKernel::WordTable:
@@ -126,7 +135,7 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
             break;
         case InverseBwtKernel::PackedRows:
             if (n <= kPackedRowsLimit) {
-                inverseBwtPackedRows(out, in, n, firstIndex);
+                inverseBwtPackedRows(out, in, n, firstIndex, threads);
                 return;
             }
             break;
@@ -135,6 +144,7 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
     }
 #else
     (void)kernel;
+    (void)threads;
 #endif
     inverseBwtPlain(out, in, n, firstIndex);
 }

@@ -38,11 +38,21 @@ uint32_t bwtFromSuffixArray(uint8_t* data, uint32_t n, const uint32_t* sa);
 // left partly written. std::bad_alloc for the working tables (4n bytes, and
 // an n-byte copy of the column in place).
 //
+// threads: how many threads the walk of one block may use (the caller's
+// share of the cores; 0 counts as 1). Blocks from 1 MiB on spread their lane
+// walk over them; smaller blocks, and builds without std::thread, use the
+// calling thread alone. The bytes written and the exceptions thrown are the
+// same for any number.
+//
 // kernel: which walk runs. Automatic picks the fastest for n; the others
 // force one (tests compare them with Plain, benchmarks time them), falling
 // back to Plain for a block too large for their tables. Where only the plain
 // kernels are built, every choice runs Plain. All give the same bytes and
 // the same exceptions.
 enum class InverseBwtKernel { Automatic, Plain, WordTable, WordTableLanes, PackedRows };
-void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
                 InverseBwtKernel kernel = InverseBwtKernel::Automatic);
+inline void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
+                       InverseBwtKernel kernel = InverseBwtKernel::Automatic) {
+    inverseBwt(out, in, n, firstIndex, 1, kernel);
+}

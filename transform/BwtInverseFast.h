@@ -15,5 +15,8 @@ inline constexpr uint32_t kPackedRowsLimit = (1u << 24) - 1;
 // One word per row; walked serially, or in interleaved lanes when `lanes`.
 void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, bool lanes);
 
-// 3 bytes per row, walked in lanes (from 2^16 rows on, serially below).
-void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex);
+// 3 bytes per row, walked in lanes (from 2^16 rows on, serially below), the
+// lanes spread over `threads` threads (0 counts as 1; at most 64 are used,
+// and one for every 2^18 rows).
+void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
+                          unsigned threads);

@@ -61,12 +61,47 @@ public:
     }
 
     // Returns the byte at position j (0..255) and moves it to the front.
-    uint8_t decode(uint32_t j) {
+    // The plain kernel: one byte at a time.
+    uint8_t decodePlain(uint32_t j) {
         assert(j < size);
         const uint8_t b = symbols[j];
         for (; j > 0; --j) symbols[j] = symbols[j - 1];
         symbols[0] = b;
         return b;
+    }
+
+    // decodePlain(j), the bytes moved as words. Below 8 places (most
+    // non-zero indices after a BWT) the first eight bytes are one word: the
+    // bytes up to j move up by one byte, the others stay. Further back the
+    // library's block move. The byte loop waits on each byte it has just
+    // written. Measured side by side (bench_coders InverseMtfPlain against
+    // InverseMtf, median of 3, one run): 32% less time on alice29.txt and
+    // lcet10.txt, 35% on plrabn12.txt, 42% on urls.10K, 56% on html_x_4, 84
+    // to 87% on fireworks.jpeg and paper-100k.pdf.
+    uint8_t decode(uint32_t j) {
+#ifndef MORV_PLAIN_KERNELS
+        if constexpr (std::endian::native == std::endian::little) {
+            assert(j < size);
+            // j is below 256 (every decoder's symbols are); the mask says so
+            // to the compiler, which cannot see it through the decoders.
+            j &= size - 1;
+            const uint8_t b = symbols[j];
+            if (j == 0) return b;
+            if (j < 8) {
+                uint64_t w;
+                std::memcpy(&w, symbols.data(), 8);
+                // Bytes 0..j: 8j + 8 low bits (all 64 for j = 7).
+                const uint64_t moved = (uint64_t{2} << (8 * j + 7)) - 1;
+                w = (w & ~moved) | ((w << 8) & moved) | b;
+                std::memcpy(symbols.data(), &w, 8);
+            } else {
+                std::memmove(symbols.data() + 1, symbols.data(), j);
+                symbols[0] = b;
+            }
+            return b;
+        }
+#endif
+        return decodePlain(j);
     }
 
     // The byte that index 0 stands for (what a run of zero indices repeats).
