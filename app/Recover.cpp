@@ -229,9 +229,11 @@ struct Region {
     bool exact = true;
     bool decoded = false;   // the block passes every check
     bool repaired = false;  // its payload size was damaged; it decodes up to the next header
-    bool reachesEnd =
-        false;           // a stretch that runs to the end of the file: what the file lost is unbounded
-    std::string reason;  // why the block (or the first lost one in a gap) cannot be recovered
+    // A stretch that runs to the end of the file: the blocks a file cut short
+    // lost are not bounded by the bytes it holds.
+    bool reachesEnd = false;
+    bool oneBlock = false;  // a gap that is one block whose header is damaged
+    std::string reason;     // why the block (or the first lost one in a gap) cannot be recovered
 };
 
 // One packed file of a concatenation.
@@ -353,6 +355,16 @@ private:
         r.exact = false;
         r.reachesEnd = to == file_.size();
         r.reason = file_.headerMessageAt(from);
+        // A damaged header whose payload size still spans the gap exactly:
+        // the gap is that one block.
+        uint8_t bytes[kBlockHeaderSize];
+        if (to - from >= kBlockHeaderSize &&
+            file_.readAt(from, reinterpret_cast<char*>(bytes), sizeof bytes) == sizeof bytes &&
+            getLE32(bytes + 4) == to - from - kBlockHeaderSize) {
+            r.exact = true;
+            r.oneBlock = true;
+            r.header.blockLength = getLE32(bytes + 8);
+        }
         part.regions.push_back(std::move(r));
     }
 
@@ -437,6 +449,13 @@ PartLayout placePart(const Part& part) {
     }
     for (size_t i = 0; i < m; ++i) {
         const Region& r = regions[i];
+        if (r.oneBlock) {
+            // Its length field may be damaged with the rest of the header.
+            own[i] = i + 1 == m && r.header.blockLength > 0 && r.header.blockLength <= B
+                         ? r.header.blockLength
+                         : B;
+            continue;
+        }
         if (r.isBlock && !r.decoded && own[i] != B && (i != lastBlock || own[i] > B)) own[i] = B;
     }
     size_t first = m;  // the first and last regions whose count of blocks is open
@@ -519,7 +538,7 @@ PartLayout placePart(const Part& part) {
             lose(own[i], r.reason);
             lose(lost[i], kHeaderIdMessage);
         } else {
-            lose(lost[i], r.reason);
+            lose(own[i] + lost[i], r.reason);
         }
     }
     layout.length = offset;
