@@ -498,10 +498,13 @@ PartLayout placePart(const Part& part) {
                 openBytes += regions[i].end - regions[i].start;
                 unbounded = unbounded || regions[i].reachesEnd;
             }
-            // A file cut short may have lost any number of blocks; anywhere
-            // else each lost block left some of its bytes.
+            // Each lost block left some of its bytes, except at the end of a
+            // file cut short: there the size is trusted for at most four
+            // times what was found (at least a block), so that a damaged size
+            // never has us write gigabytes of zeros after a few blocks.
             const uint64_t lostBlocks = (extra + B - 1) / B;
-            fits = unbounded || lostBlocks <= openBytes / kSmallestPackedBlock;
+            fits = lostBlocks <= openBytes / kSmallestPackedBlock ||
+                   (unbounded && extra <= std::max<uint64_t>(4 * minTotal, B));
             // Blocks lost before the last one are whole blocks.
             if (first == last && last + 1 < m && extra % B != 0) fits = false;
         }
@@ -578,7 +581,8 @@ RecoverSummary recoverPacked(std::istream& in, std::ostream& out, const std::str
                        << std::endl;
             }
         }
-        const uint64_t B = layout.blockLength;
+        // A part without blocks has no pieces; 1 only keeps the division defined.
+        const uint64_t B = std::max<uint64_t>(layout.blockLength, 1);
         for (const Piece& piece : layout.pieces) {
             if (piece.block != nullptr) {
                 ++summary.recoveredBlocks;
@@ -598,7 +602,7 @@ RecoverSummary recoverPacked(std::istream& in, std::ostream& out, const std::str
                 from = to;
             }
         }
-        const uint64_t blocks = B == 0 ? 0 : (layout.length + B - 1) / B;
+        const uint64_t blocks = (layout.length + B - 1) / B;
         summary.blocks += blocks;
         summary.bytes += layout.length;
         base += layout.length;
