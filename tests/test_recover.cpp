@@ -376,6 +376,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  {8, 9, 10, 11},
                                  kSmallLength,
                                  false},
+                      // More than four times what was found is lost: the size is not
+                      // trusted, the blocks found are the file.
+                      DamageCase{"cut_short_early",
+                                 [](std::string& d, const std::vector<BlockSpot>& s) {
+                                     d.resize(s[2].header + 40);
+                                 },
+                                 {2},
+                                 3 * kSmallBlock,
+                                 true},
                       DamageCase{"cut_short_in_a_header",
                                  [](std::string& d, const std::vector<BlockSpot>& s) {
                                      d.resize(s[8].header + 7);
