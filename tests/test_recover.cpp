@@ -380,10 +380,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // trusted, the blocks found are the file.
                       DamageCase{"cut_short_early",
                                  [](std::string& d, const std::vector<BlockSpot>& s) {
-                                     d.resize(s[2].header + 40);
+                                     d.resize(s[1].header + 40);
                                  },
-                                 {2},
-                                 3 * kSmallBlock,
+                                 {1},
+                                 2 * kSmallBlock,
                                  true},
                       DamageCase{"cut_short_in_a_header",
                                  [](std::string& d, const std::vector<BlockSpot>& s) {
