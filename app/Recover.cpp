@@ -499,12 +499,12 @@ PartLayout placePart(const Part& part) {
                 unbounded = unbounded || regions[i].reachesEnd;
             }
             // Each lost block left some of its bytes, except at the end of a
-            // file cut short: there the size is trusted for at most four
-            // times what was found (at least a block), so that a damaged size
-            // never has us write gigabytes of zeros after a few blocks.
+            // file cut short. And the size is trusted for at most four times
+            // what was found (at least a block), so that a damaged size never
+            // has us write gigabytes of zeros after a few blocks.
             const uint64_t lostBlocks = (extra + B - 1) / B;
-            fits = lostBlocks <= openBytes / kSmallestPackedBlock ||
-                   (unbounded && extra <= std::max<uint64_t>(4 * minTotal, B));
+            fits = (unbounded || lostBlocks <= openBytes / kSmallestPackedBlock) &&
+                   extra <= std::max<uint64_t>(4 * minTotal, B);
             // Blocks lost before the last one are whole blocks.
             if (first == last && last + 1 < m && extra % B != 0) fits = false;
         }

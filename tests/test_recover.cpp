@@ -435,6 +435,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  {3},
                                  kSmallLength,
                                  true},
+                      DamageCase{"unpacked_size_larger_and_a_cut",
+                                 [](std::string& d, const std::vector<BlockSpot>& s) {
+                                     setLE32(d, 8,
+                                             static_cast<uint32_t>(kSmallLength + 60 * kSmallBlock));
+                                     d.erase(s[3].header + 100, 50);
+                                 },
+                                 {3},
+                                 kSmallLength,
+                                 true},
                       DamageCase{
                           "unpacked_size_smaller",
                           [](std::string& d, const std::vector<BlockSpot>&) { setLE32(d, 8, 5000); },
