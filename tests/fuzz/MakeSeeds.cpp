@@ -103,6 +103,47 @@ void makeExtractSeeds(const fs::path& dir) {
         std::string(1, '\0') + std::string(reinterpret_cast<char*>(header), sizeof header) + blocks);
 }
 
+// fuzz_recover: the flag byte (-p) and a damaged packed file of several
+// blocks, one kind of damage each, and one intact file per method.
+void makeRecoverSeeds(const fs::path& dir) {
+    const std::string data = asString(testdata::mixedBlock(11, 2000));
+    for (const Method m : fuzzinput::kAllMethods) {
+        const std::string flag(1, m == Method::DcPrefixCode ? '\1' : '\0');
+        const std::string packed = pack(data, m, 400);
+        // The header positions and payload sizes of the five blocks.
+        std::vector<size_t> headers;
+        for (size_t pos = kFileHeaderSize; pos + kBlockHeaderSize <= packed.size();) {
+            headers.push_back(pos);
+            pos += kBlockHeaderSize + getLE32(reinterpret_cast<const uint8_t*>(packed.data()) + pos + 4);
+        }
+        const auto payloadMiddle = [&](size_t k) {
+            return headers[k] + kBlockHeaderSize +
+                   getLE32(reinterpret_cast<const uint8_t*>(packed.data()) + headers[k] + 4) / 2;
+        };
+        const std::string name = std::string("-") + fuzzinput::methodName(m);
+        put(dir, "intact" + name, flag + packed);
+        std::string d = packed;
+        d[payloadMiddle(1)] ^= 0x5A;
+        put(dir, "flipped" + name, flag + d);
+        d = packed;
+        d[headers[2] + 5] ^= 0x01;
+        put(dir, "payload-size" + name, flag + d);
+        d = packed;
+        d.erase(payloadMiddle(3), 20);
+        put(dir, "cut" + name, flag + d);
+        d = packed;
+        d[headers[2]] = 'X';
+        put(dir, "block-magic" + name, flag + d);
+        d = packed;
+        d[10] ^= 0x40;
+        put(dir, "unpacked-size" + name, flag + d);
+        put(dir, "cut-short" + name, flag + packed.substr(0, payloadMiddle(3)));
+        d = packed;
+        d[payloadMiddle(4)] ^= 0x21;
+        put(dir, "concatenated" + name, flag + packed + d);
+    }
+}
+
 // fuzz_block_decoders: selector, L - 1, and the payload of a one-block file.
 void makeBlockSeeds(const fs::path& dir) {
     std::vector<Source> sources = tinySources();
@@ -155,6 +196,7 @@ int main(int argc, char** argv) {
     makeExtractSeeds(root / "fuzz_extract");
     makeBlockSeeds(root / "fuzz_block_decoders");
     makeRoundTripSeeds(root / "fuzz_roundtrip");
+    makeRecoverSeeds(root / "fuzz_recover");
     std::cout << "seeds written under " << root.string() << std::endl;
     return 0;
 }

@@ -9,7 +9,7 @@
 #   tests/fuzz/run-fuzzers.sh [SECONDS] [HARNESS...]
 #
 # SECONDS: per harness, default 60. HARNESS: fuzz_extract, fuzz_block_decoders,
-# fuzz_roundtrip (default: all three, one after the other).
+# fuzz_roundtrip, fuzz_recover (default: all four, one after the other).
 # Environment:
 #   MORV_FUZZ_BUILD       build folder (default: build-fuzz in the source tree)
 #   MORV_FUZZ_WORK        where corpora, logs and findings go (default: $MORV_FUZZ_BUILD/runs);
@@ -22,7 +22,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_extract fuzz_block_decoders fuzz_roundtrip)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_extract fuzz_block_decoders fuzz_roundtrip fuzz_recover)
 build=${MORV_FUZZ_BUILD:-$root/build-fuzz}
 work=${MORV_FUZZ_WORK:-$build/runs}
 cxx=${CXX:-clang++}
