@@ -164,6 +164,28 @@ PipelineHooks hooksFor(morv_progress_callback progress, void* user) {
     return hooks;
 }
 
+// Runs run(in, out, console) from src to dst, printing nothing. An Exception
+// is a full destination (MORV_ERROR_ROOM with roomText) when a write went
+// past dst's end, else `errorCode` with its message.
+template <typename Run>
+int streamBetween(const void* src, size_t srcSize, void* dst, size_t capacity, size_t* dstSize,
+                  int errorCode, const char* roomText, Run&& run) {
+    MemoryReader reader(src, srcSize);
+    std::istream in(&reader);
+    MemoryWriter writer(dst, capacity);
+    std::ostream out(&writer);
+    NullBuffer nothing;
+    std::ostream console(&nothing);
+    try {
+        run(in, out, console);
+    } catch (const Exception& e) {
+        if (writer.overflowed()) return fail(MORV_ERROR_ROOM, roomText);
+        return fail(errorCode, e.what());
+    }
+    *dstSize = writer.written();
+    return MORV_OK;
+}
+
 size_t toSize(uint64_t bound) {
     return bound > static_cast<uint64_t>(SIZE_MAX) ? SIZE_MAX : static_cast<size_t>(bound);
 }
@@ -218,23 +240,12 @@ int morv_compress_progress(const void* src, size_t src_size, void* dst, size_t d
         if (static_cast<uint64_t>(src_size) > kMaxInput) {
             return fail(MORV_ERROR_TOO_LARGE, "Cannot compress file larger than 4294967295 bytes");
         }
-        MemoryReader reader(src, src_size);
-        std::istream in(&reader);
-        MemoryWriter writer(dst, dst_capacity);
-        std::ostream out(&writer);
-        NullBuffer nothing;
-        std::ostream console(&nothing);
-        try {
-            compressStream(in, src_size, out, "input", "output", plan, console, nullptr,
-                           hooksFor(progress, user));
-        } catch (const Exception& e) {
-            if (writer.overflowed()) {
-                return fail(MORV_ERROR_ROOM, "Destination buffer too small for the packed data");
-            }
-            return fail(MORV_ERROR_PARAMS, e.what());
-        }
-        *dst_size = writer.written();
-        return MORV_OK;
+        return streamBetween(src, src_size, dst, dst_capacity, dst_size, MORV_ERROR_PARAMS,
+                             "Destination buffer too small for the packed data",
+                             [&](std::istream& in, std::ostream& out, std::ostream& console) {
+                                 compressStream(in, src_size, out, "input", "output", plan, console,
+                                                nullptr, hooksFor(progress, user));
+                             });
     });
 }
 
@@ -279,23 +290,12 @@ int morv_extract_progress(const void* src, size_t src_size, void* dst, size_t ds
         BlockPlan plan;
         plan.prefixCode = prefix_code != 0;
         plan.threads = threadsFor(threads);
-        MemoryReader reader(src, src_size);
-        std::istream in(&reader);
-        MemoryWriter writer(dst, dst_capacity);
-        std::ostream out(&writer);
-        NullBuffer nothing;
-        std::ostream console(&nothing);
-        try {
-            decompressStream(in, out, "output", detectCpuFeatures(), plan, console,
-                             hooksFor(progress, user));
-        } catch (const Exception& e) {
-            if (writer.overflowed()) {
-                return fail(MORV_ERROR_ROOM, "Destination buffer too small for the unpacked data");
-            }
-            return fail(MORV_ERROR_DAMAGED, e.what());
-        }
-        *dst_size = writer.written();
-        return MORV_OK;
+        return streamBetween(src, src_size, dst, dst_capacity, dst_size, MORV_ERROR_DAMAGED,
+                             "Destination buffer too small for the unpacked data",
+                             [&](std::istream& in, std::ostream& out, std::ostream& console) {
+                                 decompressStream(in, out, "output", detectCpuFeatures(), plan, console,
+                                                  hooksFor(progress, user));
+                             });
     });
 }
 
