@@ -10,16 +10,13 @@
 #include <string>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <io.h>
-#include <windows.h>
 #else
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
+
+#include "base/WindowsApi.h"
 
 namespace {
 

@@ -9,13 +9,7 @@
 #include <cstdlib>
 #include <limits>
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -23,6 +17,7 @@
 #include <fstream>
 #endif
 
+#include "base/WindowsApi.h"
 #include "base/WorkerPool.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "base/CpuFeatures.h"
 #include "app/Drivers.h"
+#include "base/CpuFeatures.h"
 #include "base/Exception.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"

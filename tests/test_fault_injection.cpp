@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "base/CpuFeatures.h"
 #include "app/Drivers.h"
+#include "base/CpuFeatures.h"
 #include "base/Exception.h"
 #include "io/ByteOrder.h"
 #include "io/PackedHeaders.h"

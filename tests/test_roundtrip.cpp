@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "base/CpuFeatures.h"
 #include "app/Drivers.h"
+#include "base/CpuFeatures.h"
 #include "base/Exception.h"
 #include "base/Platform.h"
 #include "io/ByteOrder.h"

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "base/CpuFeatures.h"
 #include "app/Drivers.h"
+#include "base/CpuFeatures.h"
 #include "tests/fuzz/FuzzInputs.h"
 
 namespace {
