@@ -129,21 +129,17 @@ MORV_FORCE_INLINE bool sameSymbols(const Sym* t, uint32_t n, uint32_t p, uint32_
     return true;
 }
 
-// Names the sorted LMS substrings in sa[0..m), m >= 2: equal substrings
-// (same length, same symbols; the types then agree too) get the same name,
-// 1 for the smallest. Leaves the names in the slots sa[m + p/2] (the rest
-// of sa[m..m+n/2) zero) and returns how many there are. The substring of the
-// last LMS position runs into the end of the string and equals no other.
-// With `bits` (the LMS positions) the lengths come from there; without, they
-// are first put into the slots. Two passes, each shared among up to
-// `threads` threads: the first marks (kMark) each LMS position whose
-// substring differs from the one before it and counts them per part, the
-// second writes the names.
+// Marks (kMark) each of the sorted LMS substrings in sa[0..m), m >= 2, that
+// differs from the one before it (the first always): equal substrings (same
+// length, same symbols; the types then agree too) will share a name. The
+// substring of the last LMS position runs into the end of the string and
+// equals no other. With `bits` (the LMS positions) the lengths come from
+// there; without, they are first put into the slots sa[m + p/2]. Shared among
+// up to `threads` threads.
 template <class Sym>
-uint32_t nameLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsBits* bits,
-                           unsigned threads) {
+void markNewNames(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsBits* bits,
+                  unsigned threads) {
     uint32_t* slot = sa + m;
-    std::memset(slot, 0, sizeof(uint32_t) * (n >> 1));
     if (bits == nullptr) {
         uint32_t next = n;
         forEachLmsFromRight(t, n, [&](uint32_t p) {
@@ -156,11 +152,9 @@ uint32_t nameLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, c
     // The last position before each part, read before any part marks it.
     uint32_t before[kMaxPassThreads];
     for (unsigned k = 1; k < parts; ++k) before[k] = sa[partStart(m, parts, k) - 1];
-    uint32_t newNames[kMaxPassThreads + 1] = {};
     runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
         uint32_t prevP = k == 0 ? 0 : before[k];
         uint32_t prevLen = k == 0 ? 0 : lengthAt(prevP);
-        uint32_t count = 0;
         for (uint32_t i = lo; i < hi; ++i) {
             if (i + kGatherPrefetchDistance < hi) {
                 const uint32_t ahead = sa[i + kGatherPrefetchDistance];
@@ -175,16 +169,31 @@ uint32_t nameLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, c
             const uint32_t len = lengthAt(p);
             const bool same =
                 len == prevLen && p + len <= n && prevP + len <= n && sameSymbols(t, n, p, prevP, len);
-            if (!same) {
-                sa[i] = p | kMark;
-                ++count;
-            }
+            if (!same) sa[i] = p | kMark;
             prevP = p;
             prevLen = len;
         }
-        newNames[k + 1] = count;
     });
-    for (unsigned k = 1; k <= parts; ++k) newNames[k] += newNames[k - 1];
+}
+
+// Names the sorted LMS positions in sa[0..m), those with kMark starting a new
+// name (1 for the smallest): leaves the names in the slots sa[m + p/2] (the
+// rest of sa[m..m+n/2) zero), the marks taken off, and returns how many
+// names there are. Two passes, each shared among up to `threads` threads:
+// the first counts the new names per part, the second writes them.
+inline uint32_t writeNames(uint32_t* sa, uint32_t n, uint32_t m, unsigned threads) {
+    uint32_t* slot = sa + m;
+    std::memset(slot, 0, sizeof(uint32_t) * (n >> 1));
+    const unsigned parts = partsFor(threads, m);
+    uint32_t newNames[kMaxPassThreads + 1] = {};
+    if (parts > 1) {
+        runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
+            uint32_t count = 0;
+            for (uint32_t i = lo; i < hi; ++i) count += sa[i] >> 31;
+            newNames[k + 1] = count;
+        });
+        for (unsigned k = 1; k <= parts; ++k) newNames[k] += newNames[k - 1];
+    }
     runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
         uint32_t name = newNames[k];
         for (uint32_t i = lo; i < hi; ++i) {
@@ -194,6 +203,7 @@ uint32_t nameLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, c
             sa[i] = p;
             slot[p >> 1] = name;
         }
+        if (k + 1 == parts) newNames[parts] = name;
     });
     return newNames[parts];
 }
@@ -268,8 +278,10 @@ void placeSortedLms(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, BucketTa
 // The reduced problem: sorts sa[0..m) (LMS positions sorted by substring)
 // into the order of their suffixes, using sa[0..total) (total >= n+1) and
 // up to `threads` threads; `bits`, when given, holds the LMS positions of t.
+// With namesMarked, each entry of sa[0..m) whose substring differs from the
+// one before it already carries kMark.
 void sortLmsSuffixes(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                     unsigned threads, const LmsBits* bits);
+                     unsigned threads, const LmsBits* bits, bool namesMarked);
 void sortLmsSuffixes(const uint32_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
                      unsigned threads);
 

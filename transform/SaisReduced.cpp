@@ -103,9 +103,10 @@ void sortByDoubling(uint32_t* sa, uint32_t m, uint32_t total) {
 
 template <class Sym>
 void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                       unsigned threads, const LmsBits* bits) {
+                       unsigned threads, const LmsBits* bits, bool namesMarked) {
     if (m <= 1) return;
-    const uint32_t names = nameLmsSubstrings(t, sa, n, m, bits, threads);
+    if (!namesMarked) markNewNames(t, sa, n, m, bits, threads);
+    const uint32_t names = writeNames(sa, n, m, threads);
     const uint32_t free = total - 2 * m;
     // Doubling where at least half the names differ (few passes then), and
     // where the names' bucket table would fit nowhere. (Harness timing of
@@ -132,13 +133,13 @@ void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, u
 }  // namespace
 
 void sortLmsSuffixes(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                     unsigned threads, const LmsBits* bits) {
-    sortLmsSuffixesOf(t, sa, n, total, m, threads, bits);
+                     unsigned threads, const LmsBits* bits, bool namesMarked) {
+    sortLmsSuffixesOf(t, sa, n, total, m, threads, bits, namesMarked);
 }
 
 void sortLmsSuffixes(const uint32_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
                      unsigned threads) {
-    sortLmsSuffixesOf(t, sa, n, total, m, threads, nullptr);
+    sortLmsSuffixesOf(t, sa, n, total, m, threads, nullptr, false);
 }
 
 }  // namespace sais

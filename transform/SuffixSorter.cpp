@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "transform/SaisByteLmsStage.h"
 #include "transform/SaisLmsStage.h"
 
 #if defined(__linux__)
@@ -54,14 +55,22 @@ Array allocateArray(size_t entries) {
 // Sorts the LMS suffixes of text[0..n), n >= 2, and places them at the ends
 // of their buckets in sa[0..n+2), ready for the final scans; b then holds
 // the block's counts. The LMS positions are kept as a bit per byte (n/8
-// bytes) while the reduced problem is sorted.
+// bytes) while the reduced problem is sorted. Blocks under 2^30 bytes name
+// their LMS substrings while sorting them; larger ones compare them after.
 void prepareFinalScans(const uint8_t* text, uint32_t* sa, uint32_t n, BucketTable<uint8_t>& b,
                        unsigned threads) {
-    countSymbols(text, n, b.cnt, 256);
     const auto words = std::make_unique<uint64_t[]>((size_t{n} + 63) / 64);
     LmsBits bits{words.get(), n};
-    const uint32_t m = sortLmsSubstrings(text, sa, n, b, &bits);
-    sortLmsSuffixes(text, sa, n, n + 2, m, threads, &bits);
+    uint32_t m;
+    bool named = n < kNamedScanMaxLength;
+    if (named) {
+        countBytes(text, n, b.cnt);
+        m = sortAndMarkLmsSubstrings(text, sa, n, b.cnt, b.bkt, bits);
+    } else {
+        countSymbols(text, n, b.cnt, 256);
+        m = sortLmsSubstrings(text, sa, n, b, &bits);
+    }
+    sortLmsSuffixes(text, sa, n, n + 2, m, threads, &bits, named);
     placeSortedLms(text, sa, n, m, b);
 }
 
