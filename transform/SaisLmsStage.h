@@ -236,6 +236,82 @@ inline void gatherReducedString(uint32_t* sa, uint32_t n, uint32_t m, uint32_t t
     }
 }
 
+// Writes the reduced string straight into s[0..m) (outside sa[0..m)) in
+// text order, from the sorted LMS positions in sa[0..m), those with kMark
+// starting a new name, which it takes off: the text-order index of LMS
+// position p is its rank among the bits. Each symbol is its name from 0
+// or, with groupEnds (for the sort by doubling), the place just past its
+// group in the order 1..m, plus one. Returns the number of names. The rank
+// table (a 32-bit count per 64 positions) lives only while this runs.
+// Shared among up to `threads` threads.
+inline uint32_t writeReducedStringByRank(uint32_t* sa, uint32_t m, uint32_t* s, const LmsBits& bits,
+                                         bool groupEnds, unsigned threads) {
+    const uint32_t words = (bits.n + 63) >> 6;
+    const auto before = std::make_unique_for_overwrite<uint32_t[]>(words);
+    uint32_t sum = 0;
+    for (uint32_t w = 0; w < words; ++w) {
+        before[w] = sum;
+        sum += static_cast<uint32_t>(std::popcount(bits.words[w]));
+    }
+    auto rankOf = [&](uint32_t p) {
+        const uint64_t below = bits.words[p >> 6] & ((uint64_t{1} << (p & 63)) - 1);
+        return before[p >> 6] + static_cast<uint32_t>(std::popcount(below));
+    };
+    const unsigned parts = partsFor(threads, m);
+    // Per part: the new names in it (from index 1, summed up to the part)
+    // and where its first new name starts (hi when none does).
+    uint32_t newNames[kMaxPassThreads + 1] = {};
+    uint32_t firstStart[kMaxPassThreads + 1];
+    runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
+        uint32_t count = 0;
+        uint32_t first = hi;
+        for (uint32_t i = lo; i < hi; ++i) {
+            const uint32_t isNew = sa[i] >> 31;
+            if (isNew && first == hi) first = i;
+            count += isNew;
+        }
+        newNames[k + 1] = count;
+        firstStart[k] = first;
+    });
+    for (unsigned k = 1; k <= parts; ++k) newNames[k] += newNames[k - 1];
+    // The start of the group after each part's last one.
+    uint32_t nextStart[kMaxPassThreads];
+    uint32_t following = m;
+    for (unsigned k = parts; k-- > 0;) {
+        nextStart[k] = following;
+        if (firstStart[k] != partStart(m, parts, k + 1)) following = firstStart[k];
+    }
+    runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
+        auto prefetchAhead = [&](uint32_t i) {
+            const uint32_t ahead = sa[i] & ~kMark;
+            MORV_PREFETCH_READ(bits.words + (ahead >> 6));
+            MORV_PREFETCH_READ(&before[ahead >> 6]);
+        };
+        if (groupEnds) {
+            uint32_t end = nextStart[k] + 1;  // the group's last place + 2
+            for (uint32_t i = hi; i-- > lo;) {
+                if (i >= lo + kGatherPrefetchDistance) prefetchAhead(i - kGatherPrefetchDistance);
+                const uint32_t v = sa[i];
+                const uint32_t p = v & ~kMark;
+                sa[i] = p;
+                s[rankOf(p)] = end;
+                if (v & kMark) end = i + 1;
+            }
+        } else {
+            uint32_t name = newNames[k];
+            for (uint32_t i = lo; i < hi; ++i) {
+                if (i + kGatherPrefetchDistance < hi) prefetchAhead(i + kGatherPrefetchDistance);
+                const uint32_t v = sa[i];
+                const uint32_t p = v & ~kMark;
+                name += v >> 31;
+                sa[i] = p;
+                s[rankOf(p)] = name - 1;
+            }
+        }
+    });
+    return newNames[parts];
+}
+
 // Turns sa[0..m), the order of the reduced string's suffixes, into the
 // order of the LMS suffixes of t, with list[0..m) (outside sa[0..m)) as room
 // for the LMS positions in text order (read from `bits` when given). The

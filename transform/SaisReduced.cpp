@@ -106,8 +106,14 @@ void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, u
                        unsigned threads, const LmsBits* bits, bool namesMarked) {
     if (m <= 1) return;
     if (!namesMarked) markNewNames(t, sa, n, m, bits, threads);
-    const uint32_t names = writeNames(sa, n, m, threads);
     const uint32_t free = total - 2 * m;
+    uint32_t names;
+    if (bits != nullptr) {
+        names = 0;
+        for (uint32_t i = 0; i < m; ++i) names += sa[i] >> 31;
+    } else {
+        names = writeNames(sa, n, m, threads);
+    }
     // Doubling where at least half the names differ (few passes then), and
     // where the names' bucket table would fit nowhere. (Harness timing of
     // forwardBwt against divbwt side by side, one thread, fastest of three
@@ -117,8 +123,12 @@ void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, u
     // reduced string, where half or more of the names are distinct.)
     const bool doubling = names < m && (uint64_t{names} * kDoublingMinDistinct > m ||
                                         (names > free && names > kOwnBucketEntries));
-    if (doubling) namesToGroupEnds(sa, m);
-    gatherReducedString(sa, n, m, total);
+    if (bits != nullptr) {
+        writeReducedStringByRank(sa, m, sa + total - m, *bits, doubling, threads);
+    } else {
+        if (doubling) namesToGroupEnds(sa, m);
+        gatherReducedString(sa, n, m, total);
+    }
     const uint32_t* s = sa + total - m;
     if (names == m) {
         for (uint32_t r = 0; r < m; ++r) sa[s[r]] = r;
