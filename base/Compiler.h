@@ -9,6 +9,9 @@
 
 #if defined(__GNUC__) || defined(__clang__)
 #define MORV_FORCE_INLINE inline __attribute__((always_inline))
+// A type so marked may be read and written over storage of another type
+// (the suffix sorter keeps some tables in free parts of its 32-bit array).
+#define MORV_MAY_ALIAS __attribute__((may_alias))
 #define MORV_COLD __attribute__((cold, noinline))
 // Asks for the cache line at p ahead of a read or a write; no effect on
 // results, and none at all where the compiler has no such hint.
@@ -16,6 +19,7 @@
 #define MORV_PREFETCH_WRITE(p) __builtin_prefetch((p), 1)
 #else
 #define MORV_FORCE_INLINE inline
+#define MORV_MAY_ALIAS
 #define MORV_COLD
 #define MORV_PREFETCH_READ(p) ((void)(p))
 #define MORV_PREFETCH_WRITE(p) ((void)(p))

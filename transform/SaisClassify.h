@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/Compiler.h"
+
 namespace sais {
 
 // Bit 31 of an array entry: a mark (the entry is finished, or an LMS suffix).
@@ -63,8 +65,12 @@ void forEachLmsFromRight(const Sym* t, uint32_t n, F&& f) {
 // The LMS positions of a string as one bit per position (words[p/64], bit
 // p%64), so that the passes after the first find them, and the end of each
 // LMS substring, without working out the types again.
+// A word of the bits; it may stand in a free part of the sorter's 32-bit
+// array.
+typedef uint64_t LmsWord MORV_MAY_ALIAS;
+
 struct LmsBits {
-    uint64_t* words;  // (n + 63) / 64 words, zero before the first set()
+    LmsWord* words;  // (n + 63) / 64 words, zero before the first set()
     uint32_t n;
 
     void set(uint32_t p) { words[p >> 6] |= uint64_t{1} << (p & 63); }

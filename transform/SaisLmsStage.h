@@ -5,9 +5,10 @@
 // ends of their buckets for the final scans.
 //
 // Layout in the working array sa[0..total), total >= n+1: the sorted LMS
-// positions in sa[0..m); while naming, one slot per LMS position p at
-// sa[m + p/2]; the reduced string (m names in text order) at the very end,
-// sa[total-m..total), so that sa[m..total-m) is free for its sort.
+// positions in sa[0..m); the reduced string (m names in text order) at the
+// very end, sa[total-m..total), so that sa[m..total-m) is free for its sort.
+// The LMS positions are kept as a bit per symbol beside the array: they
+// give each substring's length and each position's index in text order.
 #pragma once
 
 #include <bit>
@@ -65,18 +66,17 @@ struct BucketTable {
 };
 
 // Stage one: leaves the LMS positions of t sorted by their LMS substrings in
-// sa[0..m) and returns m. sa[0..n) is overwritten. When given, `bits` (all
-// clear) gets the LMS positions.
+// sa[0..m) and returns m. sa[0..n) is overwritten; `bits` (all clear) gets
+// the LMS positions.
 template <class Sym>
-uint32_t sortLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, BucketTable<Sym>& b,
-                           LmsBits* bits = nullptr) {
+uint32_t sortLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, BucketTable<Sym>& b, LmsBits& bits) {
     std::memset(sa, 0, sizeof(uint32_t) * n);
     uint32_t* bkt = b.ends();
     uint32_t m = 0;
     uint32_t last = 0;
     forEachLmsFromRight(t, n, [&](uint32_t p) {
         sa[--bkt[t[p]]] = p;
-        if (bits != nullptr) bits->set(p);
+        bits.set(p);
         last = p;
         ++m;
     });
@@ -133,21 +133,12 @@ MORV_FORCE_INLINE bool sameSymbols(const Sym* t, uint32_t n, uint32_t p, uint32_
 // differs from the one before it (the first always): equal substrings (same
 // length, same symbols; the types then agree too) will share a name. The
 // substring of the last LMS position runs into the end of the string and
-// equals no other. With `bits` (the LMS positions) the lengths come from
-// there; without, they are first put into the slots sa[m + p/2]. Shared among
-// up to `threads` threads.
+// equals no other. The lengths come from `bits`, the LMS positions. Shared
+// among up to `threads` threads.
 template <class Sym>
-void markNewNames(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsBits* bits,
+void markNewNames(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsBits& bits,
                   unsigned threads) {
-    uint32_t* slot = sa + m;
-    if (bits == nullptr) {
-        uint32_t next = n;
-        forEachLmsFromRight(t, n, [&](uint32_t p) {
-            slot[p >> 1] = next - p + 1;
-            next = p;
-        });
-    }
-    auto lengthAt = [&](uint32_t p) { return bits != nullptr ? bits->next(p) - p + 1 : slot[p >> 1]; };
+    auto lengthAt = [&](uint32_t p) { return bits.next(p) - p + 1; };
     const unsigned parts = partsFor(threads, m);
     // The last position before each part, read before any part marks it.
     uint32_t before[kMaxPassThreads];
@@ -159,11 +150,7 @@ void markNewNames(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsB
             if (i + kGatherPrefetchDistance < hi) {
                 const uint32_t ahead = sa[i + kGatherPrefetchDistance];
                 MORV_PREFETCH_READ(t + ahead);
-                if (bits != nullptr) {
-                    MORV_PREFETCH_READ(bits->words + (ahead >> 6));
-                } else {
-                    MORV_PREFETCH_READ(slot + (ahead >> 1));
-                }
+                MORV_PREFETCH_READ(bits.words + (ahead >> 6));
             }
             const uint32_t p = sa[i];
             const uint32_t len = lengthAt(p);
@@ -176,78 +163,26 @@ void markNewNames(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsB
     });
 }
 
-// Names the sorted LMS positions in sa[0..m), those with kMark starting a new
-// name (1 for the smallest): leaves the names in the slots sa[m + p/2] (the
-// rest of sa[m..m+n/2) zero), the marks taken off, and returns how many
-// names there are. Two passes, each shared among up to `threads` threads:
-// the first counts the new names per part, the second writes them.
-inline uint32_t writeNames(uint32_t* sa, uint32_t n, uint32_t m, unsigned threads) {
-    uint32_t* slot = sa + m;
-    std::memset(slot, 0, sizeof(uint32_t) * (n >> 1));
-    const unsigned parts = partsFor(threads, m);
-    uint32_t newNames[kMaxPassThreads + 1] = {};
-    if (parts > 1) {
-        runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
-            uint32_t count = 0;
-            for (uint32_t i = lo; i < hi; ++i) count += sa[i] >> 31;
-            newNames[k + 1] = count;
-        });
-        for (unsigned k = 1; k <= parts; ++k) newNames[k] += newNames[k - 1];
-    }
-    runParts(parts, m, [&](unsigned k, uint32_t lo, uint32_t hi) {
-        uint32_t name = newNames[k];
-        for (uint32_t i = lo; i < hi; ++i) {
-            const uint32_t v = sa[i];
-            const uint32_t p = v & ~kMark;
-            name += v >> 31;
-            sa[i] = p;
-            slot[p >> 1] = name;
-        }
-        if (k + 1 == parts) newNames[parts] = name;
-    });
-    return newNames[parts];
-}
-
-// For the sort by doubling: turns the names in the slots into the place just
-// past each name's group in the order 1..m (place 0 is the end of the
-// reduced string), plus one.
-inline void namesToGroupEnds(uint32_t* sa, uint32_t m) {
-    uint32_t* slot = sa + m;
-    uint32_t current = 0;
-    uint32_t end = 0;
-    for (uint32_t i = m; i-- > 0;) {
-        const uint32_t p = sa[i];
-        const uint32_t name = slot[p >> 1];
-        if (name != current) {
-            current = name;
-            end = i + 2;
-        }
-        slot[p >> 1] = end + 1;
-    }
-}
-
-// Gathers the names from the slots into the reduced string at
-// sa[total-m..total), in text order and from 0.
-inline void gatherReducedString(uint32_t* sa, uint32_t n, uint32_t m, uint32_t total) {
-    uint32_t j = total;
-    for (uint32_t i = m + (n >> 1); i-- > m;) {
-        const uint32_t v = sa[i];
-        if (v != 0) sa[--j] = v - 1;
-    }
-}
-
 // Writes the reduced string straight into s[0..m) (outside sa[0..m)) in
 // text order, from the sorted LMS positions in sa[0..m), those with kMark
 // starting a new name, which it takes off: the text-order index of LMS
 // position p is its rank among the bits. Each symbol is its name from 0
 // or, with groupEnds (for the sort by doubling), the place just past its
-// group in the order 1..m, plus one. Returns the number of names. The rank
-// table (a 32-bit count per 64 positions) lives only while this runs.
+// group when the sorted positions take places 1..m (place 0 is the end of
+// the reduced string). Returns the number of names. The rank table (a
+// 32-bit count per 64 positions) lives only while this runs, in the free
+// part between sa[0..m) and s where it fits.
 // Shared among up to `threads` threads.
 inline uint32_t writeReducedStringByRank(uint32_t* sa, uint32_t m, uint32_t* s, const LmsBits& bits,
                                          bool groupEnds, unsigned threads) {
     const uint32_t words = (bits.n + 63) >> 6;
-    const auto before = std::make_unique_for_overwrite<uint32_t[]>(words);
+    // The rank table stands between sa[0..m) and s where there is room.
+    std::unique_ptr<uint32_t[]> own;
+    uint32_t* before = sa + m;
+    if (static_cast<size_t>(s - before) < words) {
+        own = std::make_unique_for_overwrite<uint32_t[]>(words);
+        before = own.get();
+    }
     uint32_t sum = 0;
     for (uint32_t w = 0; w < words; ++w) {
         before[w] = sum;
@@ -313,19 +248,13 @@ inline uint32_t writeReducedStringByRank(uint32_t* sa, uint32_t m, uint32_t* s, 
 }
 
 // Turns sa[0..m), the order of the reduced string's suffixes, into the
-// order of the LMS suffixes of t, with list[0..m) (outside sa[0..m)) as room
-// for the LMS positions in text order (read from `bits` when given). The
-// lookups are shared among up to `threads` threads.
-template <class Sym>
-void reducedOrderToPositions(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, uint32_t* list,
-                             const LmsBits* bits, unsigned threads) {
-    if (bits != nullptr) {
-        uint32_t j = 0;
-        bits->forEachFromLeft([&](uint32_t p) { list[j++] = p; });
-    } else {
-        uint32_t j = m;
-        forEachLmsFromRight(t, n, [&](uint32_t p) { list[--j] = p; });
-    }
+// order of the LMS suffixes, with list[0..m) (outside sa[0..m)) as room for
+// the LMS positions in text order, read from `bits`. The lookups are shared
+// among up to `threads` threads.
+inline void reducedOrderToPositions(uint32_t* sa, uint32_t m, uint32_t* list, const LmsBits& bits,
+                                    unsigned threads) {
+    uint32_t j = 0;
+    bits.forEachFromLeft([&](uint32_t p) { list[j++] = p; });
     runParts(partsFor(threads, m), m, [sa, list](unsigned, uint32_t lo, uint32_t hi) {
         for (uint32_t i = lo; i < hi; ++i) {
             if (i + kGatherPrefetchDistance < hi)
@@ -357,8 +286,8 @@ void placeSortedLms(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, BucketTa
 // With namesMarked, each entry of sa[0..m) whose substring differs from the
 // one before it already carries kMark.
 void sortLmsSuffixes(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                     unsigned threads, const LmsBits* bits, bool namesMarked);
+                     unsigned threads, const LmsBits& bits, bool namesMarked);
 void sortLmsSuffixes(const uint32_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                     unsigned threads);
+                     unsigned threads, const LmsBits& bits);
 
 }  // namespace sais

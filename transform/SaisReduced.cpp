@@ -34,6 +34,26 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
         sa[0] = 0;
         return;
     }
+    // The LMS positions as a bit per symbol: at the end of the free part,
+    // which the rest of this level then does without, when it leaves at
+    // least one entry free (nearly always: the part is small only where the
+    // string above has an LMS position at every other symbol); otherwise
+    // allocated.
+    const size_t words = (size_t{n} + 63) / 64;
+    std::unique_ptr<uint64_t[]> ownBits;
+    LmsWord* bitWords;
+    if (fs > 2 * words + 2) {
+        uint32_t* at = sa + n + fs - 2 * words;
+        // Words of the bits start at an even entry (8-byte aligned).
+        if (reinterpret_cast<uintptr_t>(at) % alignof(LmsWord) != 0) --at;
+        fs = static_cast<uint32_t>(at - (sa + n));
+        bitWords = reinterpret_cast<LmsWord*>(at);
+        std::memset(bitWords, 0, words * sizeof(LmsWord));
+    } else {
+        ownBits = std::make_unique<uint64_t[]>(words);
+        bitWords = ownBits.get();
+    }
+    LmsBits bits{bitWords, n};
     std::unique_ptr<uint32_t[]> own;
     uint32_t* cnt = nullptr;
     uint32_t* bkt;
@@ -51,11 +71,11 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
     };
     bucketRoom();
     BucketTable<uint32_t> b{s, n, k, cnt, bkt};
-    const uint32_t m = sortLmsSubstrings(s, sa, n, b);
+    const uint32_t m = sortLmsSubstrings(s, sa, n, b, bits);
     // The reduced problem of this level takes the free part, the bucket
     // table's room included; the table is made again afterwards.
     own.reset();
-    sortLmsSuffixes(s, sa, n, n + fs, m, threads);
+    sortLmsSuffixes(s, sa, n, n + fs, m, threads, bits);
     cnt = nullptr;
     bucketRoom();
     b = BucketTable<uint32_t>{s, n, k, cnt, bkt};
@@ -65,7 +85,7 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
 }
 
 // Sorts the reduced string s = sa[total-m..total), whose names are the
-// places just past their groups plus one (see namesToGroupEnds), by prefix
+// places just past their groups (see writeReducedStringByRank), by prefix
 // doubling: the order in sa[0..m+1) (place 0 for the end), the group numbers
 // in sa[m+1..2m+2). Leaves the suffix array of s in sa[0..m).
 void sortByDoubling(uint32_t* sa, uint32_t m, uint32_t total) {
@@ -103,17 +123,12 @@ void sortByDoubling(uint32_t* sa, uint32_t m, uint32_t total) {
 
 template <class Sym>
 void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                       unsigned threads, const LmsBits* bits, bool namesMarked) {
+                       unsigned threads, const LmsBits& bits, bool namesMarked) {
     if (m <= 1) return;
     if (!namesMarked) markNewNames(t, sa, n, m, bits, threads);
+    uint32_t names = 0;
+    for (uint32_t i = 0; i < m; ++i) names += sa[i] >> 31;
     const uint32_t free = total - 2 * m;
-    uint32_t names;
-    if (bits != nullptr) {
-        names = 0;
-        for (uint32_t i = 0; i < m; ++i) names += sa[i] >> 31;
-    } else {
-        names = writeNames(sa, n, m, threads);
-    }
     // Doubling where at least half the names differ (few passes then), and
     // where the names' bucket table would fit nowhere. (Harness timing of
     // forwardBwt against divbwt side by side, one thread, fastest of three
@@ -123,13 +138,8 @@ void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, u
     // reduced string, where half or more of the names are distinct.)
     const bool doubling = names < m && (uint64_t{names} * kDoublingMinDistinct > m ||
                                         (names > free && names > kOwnBucketEntries));
-    if (bits != nullptr) {
-        writeReducedStringByRank(sa, m, sa + total - m, *bits, doubling, threads);
-    } else {
-        if (doubling) namesToGroupEnds(sa, m);
-        gatherReducedString(sa, n, m, total);
-    }
-    const uint32_t* s = sa + total - m;
+    uint32_t* const s = sa + total - m;
+    writeReducedStringByRank(sa, m, s, bits, doubling, threads);
     if (names == m) {
         for (uint32_t r = 0; r < m; ++r) sa[s[r]] = r;
     } else if (doubling) {
@@ -137,19 +147,19 @@ void sortLmsSuffixesOf(const Sym* t, uint32_t* sa, uint32_t n, uint32_t total, u
     } else {
         sortReducedString(s, sa, m, names, free, threads);
     }
-    reducedOrderToPositions(t, sa, n, m, sa + total - m, bits, threads);
+    reducedOrderToPositions(sa, m, s, bits, threads);
 }
 
 }  // namespace
 
 void sortLmsSuffixes(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                     unsigned threads, const LmsBits* bits, bool namesMarked) {
+                     unsigned threads, const LmsBits& bits, bool namesMarked) {
     sortLmsSuffixesOf(t, sa, n, total, m, threads, bits, namesMarked);
 }
 
 void sortLmsSuffixes(const uint32_t* t, uint32_t* sa, uint32_t n, uint32_t total, uint32_t m,
-                     unsigned threads) {
-    sortLmsSuffixesOf(t, sa, n, total, m, threads, nullptr, false);
+                     unsigned threads, const LmsBits& bits) {
+    sortLmsSuffixesOf(t, sa, n, total, m, threads, bits, false);
 }
 
 }  // namespace sais

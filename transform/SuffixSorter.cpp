@@ -68,9 +68,9 @@ void prepareFinalScans(const uint8_t* text, uint32_t* sa, uint32_t n, BucketTabl
         m = sortAndMarkLmsSubstrings(text, sa, n, b.cnt, b.bkt, bits);
     } else {
         countSymbols(text, n, b.cnt, 256);
-        m = sortLmsSubstrings(text, sa, n, b, &bits);
+        m = sortLmsSubstrings(text, sa, n, b, bits);
     }
-    sortLmsSuffixes(text, sa, n, n + 2, m, threads, &bits, named);
+    sortLmsSuffixes(text, sa, n, n + 2, m, threads, bits, named);
     placeSortedLms(text, sa, n, m, b);
 }
 
