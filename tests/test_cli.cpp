@@ -714,16 +714,24 @@ TEST_F(CliSafetyTest, InterruptedRunsLeaveNothingBehind) {
 
 // On a terminal a run of more than a second shows one line on standard
 // error, redrawn in place, with the share done; the printed lines stay whole.
-// Without a terminal nothing of it appears (every other test runs so).
+// Without a terminal nothing of it appears (every other test runs so). The
+// run is stopped for a while early on, so that it lasts past the second
+// however fast the machine codes.
 TEST_F(CliSafetyTest, ProgressLineOnATerminal) {
     if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+    if (std::system("command -v pkill >/dev/null 2>&1") != 0) GTEST_SKIP() << "no pkill(1)";
     const testdata::Bytes big = largeInput(80, 30, 1000000);
     writeFile("big.bin", big);
     const std::string exe = "'" + exePath() + "'";
-    ASSERT_EQ(
-        shellIn(work.path(), "script -qec \"" + exe +
-                                 " -c big.bin -o big.p -b 1000000\" typescript </dev/null >/dev/null"),
-        0);
+    // The program's own command line, not script's, which holds it quoted.
+    // script(1) stops itself when its child stops, so it is continued too.
+    const std::string own = "'^" + exePath() + " -c big.bin -o big.p '";
+    ASSERT_EQ(shellIn(work.path(), "script -qec \"" + exe +
+                                       " -c big.bin -o big.p -b 1000000\" typescript </dev/null "
+                                       ">/dev/null & run=$!; sleep 0.2; pkill -STOP -f " +
+                                       own + "; sleep 1.2; pkill -CONT -f " + own +
+                                       "; kill -CONT $run; wait $run"),
+              0);
     const std::string screen = readText(work.file("typescript"));
     EXPECT_NE(screen.find("% "), std::string::npos) << screen;
     EXPECT_NE(screen.find(" left"), std::string::npos);
