@@ -57,12 +57,19 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
     std::unique_ptr<uint32_t[]> own;
     uint32_t* cnt = nullptr;
     uint32_t* bkt;
+    // With room for both, the counts stay at the end of the free part while
+    // the reduced problem of this level is sorted in the rest, so that they
+    // are counted once (each count is a scattered access to a table that
+    // can reach megabytes).
+    const bool keepCounts = uint64_t{fs} >= uint64_t{2} * k;
+    if (keepCounts) {
+        cnt = sa + n + fs - k;
+        bkt = cnt - k;
+        countSymbols(s, n, cnt, k);
+    }
     auto bucketRoom = [&] {
-        if (uint64_t{fs} >= uint64_t{2} * k) {
-            cnt = sa + n + fs - 2 * k;
-            bkt = cnt + k;
-            countSymbols(s, n, cnt, k);
-        } else if (fs >= k) {
+        if (keepCounts) return;
+        if (fs >= k) {
             bkt = sa + n + fs - k;
         } else {
             own = std::make_unique_for_overwrite<uint32_t[]>(k);
@@ -72,11 +79,10 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
     bucketRoom();
     BucketTable<uint32_t> b{s, n, k, cnt, bkt};
     const uint32_t m = sortLmsSubstrings(s, sa, n, b, bits);
-    // The reduced problem of this level takes the free part, the bucket
-    // table's room included; the table is made again afterwards.
+    // The reduced problem of this level takes the free part but the counts,
+    // the bucket table's room included; the table is made again afterwards.
     own.reset();
-    sortLmsSuffixes(s, sa, n, n + fs, m, threads, bits);
-    cnt = nullptr;
+    sortLmsSuffixes(s, sa, n, n + fs - (keepCounts ? k : 0), m, threads, bits);
     bucketRoom();
     b = BucketTable<uint32_t>{s, n, k, cnt, bkt};
     placeSortedLms(s, sa, n, m, b);
