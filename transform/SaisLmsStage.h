@@ -165,7 +165,7 @@ void markNewNames(const Sym* t, uint32_t* sa, uint32_t n, uint32_t m, const LmsB
 
 // Writes the reduced string straight into s[0..m) (outside sa[0..m)) in
 // text order, from the sorted LMS positions in sa[0..m), those with kMark
-// starting a new name, which it takes off: the text-order index of LMS
+// starting a new name, which stay as they are: the text-order index of LMS
 // position p is its rank among the bits. Each symbol is its name from 0
 // or, with groupEnds (for the sort by doubling), the place just past its
 // group when the sorted positions take places 1..m (place 0 is the end of
@@ -227,9 +227,7 @@ inline uint32_t writeReducedStringByRank(uint32_t* sa, uint32_t m, uint32_t* s, 
             for (uint32_t i = hi; i-- > lo;) {
                 if (i >= lo + kGatherPrefetchDistance) prefetchAhead(i - kGatherPrefetchDistance);
                 const uint32_t v = sa[i];
-                const uint32_t p = v & ~kMark;
-                sa[i] = p;
-                s[rankOf(p)] = end;
+                s[rankOf(v & ~kMark)] = end;
                 if (v & kMark) end = i + 1;
             }
         } else {
@@ -237,10 +235,8 @@ inline uint32_t writeReducedStringByRank(uint32_t* sa, uint32_t m, uint32_t* s, 
             for (uint32_t i = lo; i < hi; ++i) {
                 if (i + kGatherPrefetchDistance < hi) prefetchAhead(i + kGatherPrefetchDistance);
                 const uint32_t v = sa[i];
-                const uint32_t p = v & ~kMark;
                 name += v >> 31;
-                sa[i] = p;
-                s[rankOf(p)] = name - 1;
+                s[rankOf(v & ~kMark)] = name - 1;
             }
         }
     });

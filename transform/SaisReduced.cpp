@@ -27,7 +27,9 @@ constexpr uint64_t kDoublingMinDistinct = 2;
 
 // Sorts the suffixes of s[0..n) (names 0..k-1) into sa[0..n), with
 // sa[n..n+fs) free (fs >= 1) and s outside sa[0..n+fs), on up to `threads`
-// threads.
+// threads. sa[0..n) comes in as the sorted positions of the level above,
+// kMark on each that starts a new name, so the size of each name's group is
+// the symbol's count.
 void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, uint32_t fs,
                        unsigned threads) {
     if (n == 1) {
@@ -65,7 +67,13 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
     if (keepCounts) {
         cnt = sa + n + fs - k;
         bkt = cnt - k;
-        countSymbols(s, n, cnt, k);
+        // The counts from the groups: written in order, nothing scattered.
+        std::memset(cnt, 0, sizeof(uint32_t) * k);
+        uint32_t* c = cnt - 1;  // the first entry starts a name
+        for (uint32_t i = 0; i < n; ++i) {
+            c += sa[i] >> 31;
+            ++*c;
+        }
     }
     auto bucketRoom = [&] {
         if (keepCounts) return;
