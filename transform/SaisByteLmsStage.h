@@ -149,13 +149,30 @@ inline void markRightBoundaries(uint32_t* sa, const uint32_t* starts, const uint
 // each bucket. An entry's kNewClass now says that it differs from the entry
 // on its right; an entry placed here differs from the one placed before it
 // into the same bucket (its right neighbour) unless both came from one
-// class. LMS suffixes get kMark.
-inline void induceSNamed(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
+// class. The LMS suffixes are placed with kMark; as the scan meets them,
+// in their final places, it lists them from the right end of the array,
+// where it has passed: each listed suffix gets kMark when a class boundary
+// lies between it and the next one listed, which comes before it in order.
+// Returns where the list starts: the LMS positions, sorted by their
+// substrings, are in sa[top..n), marked but for the first. sa[n] is
+// written (n+2 entries).
+inline uint32_t induceSNamed(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t* bkt) {
     uint32_t lastClass[256] = {};
     uint32_t d = 1;
+    uint32_t top = n;
+    uint32_t pending = 0;
     auto step = [&](uint32_t i) __attribute__((always_inline)) {
         const uint32_t v = sa[i];
         d += (v & kNewClass) >> 30;
+        pending |= v;
+        if (v & kMark) {
+            // An LMS suffix: its predecessor is type L. Listing it may
+            // overwrite place i itself, never a place not yet scanned.
+            sa[top] |= (pending & kNewClass) << 1;
+            sa[--top] = v & kPositionBits;
+            pending = 0;
+            return;
+        }
         const uint32_t j = v & kPositionBits;
         if (j == 0) return;
         const uint32_t c = t[j - 1];
@@ -170,28 +187,14 @@ inline void induceSNamed(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_t* b
         step(i - 1);
     }
     for (; i > 0; --i) step(i - 1);
-}
-
-// Gathers the LMS positions, sorted by their substrings, into sa[0..m),
-// each with kMark when its substring differs from the one before it (the
-// first always): when a class boundary lies between the two.
-inline void gatherNamedLms(uint32_t* sa, uint32_t n) {
-    uint32_t k = 0;
-    uint32_t pending = kNewClass;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t v = sa[i];
-        if (v & kMark) {
-            sa[k++] = (v & kPositionBits) | (pending << 1);
-            pending = 0;
-        }
-        pending |= v & kNewClass;
-    }
+    return top;
 }
 
 // Stage one for the block: finds the LMS positions (into bits, all clear),
 // sorts them by their substrings into sa[0..m) with kMark on each that
-// starts a new name, and returns m. cnt holds the byte counts; bkt is room
-// for 256 bucket bounds. Requires 2 <= n < kNamedScanMaxLength.
+// starts a new name, and returns m. sa has n+2 entries; cnt holds the byte
+// counts; bkt is room for 256 bucket bounds. Requires 2 <= n <
+// kNamedScanMaxLength.
 inline uint32_t sortAndMarkLmsSubstrings(const uint8_t* t, uint32_t* sa, uint32_t n, const uint32_t* cnt,
                                          uint32_t* bkt, LmsBits& bits) {
     const uint32_t m = findLmsPositions(t, n, bits);
@@ -207,8 +210,9 @@ inline uint32_t sortAndMarkLmsSubstrings(const uint8_t* t, uint32_t* sa, uint32_
     induceLNamed(t, sa, n, bkt);
     markRightBoundaries(sa, starts, bkt);
     bucketEnds(cnt, bkt, 256);
-    induceSNamed(t, sa, n, bkt);
-    gatherNamedLms(sa, n);
+    const uint32_t top = induceSNamed(t, sa, n, bkt);
+    std::memmove(sa, sa + top, sizeof(uint32_t) * m);
+    sa[0] |= kMark;
     return m;
 }
 
