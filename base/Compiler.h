@@ -34,6 +34,14 @@
 #define MORV_HAVE_BIT_DEPOSIT 0
 #endif
 
+// MORV_HAVE_SSE2 is 1 where SSE2 can be written inline (every x86-64
+// processor has it; 32-bit x86 builds only when the compiler targets it).
+#if defined(__SSE2__) && !defined(MORV_PLAIN_KERNELS)
+#define MORV_HAVE_SSE2 1
+#else
+#define MORV_HAVE_SSE2 0
+#endif
+
 // MORV_HAVE_THREADS is 1 where the standard library offers std::thread and
 // its locks; not in MinGW's win32 thread model before GCC 13, where the
 // worker pool runs its tasks on the caller and a block's suffix sort runs on
