@@ -156,6 +156,23 @@ uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     return checksum;
 }
 
+// The static decoder's search by products, where it is built.
+uint32_t staticDecodeByProducts(const std::string& code, uint32_t n, size_t count) {
+    ViewBuf view(code);
+    std::istream in(&view);
+    StreamInBitStream bits(in, kBitStreamWords);
+    StaticDecoder decoder(n, bits);
+    decoder.readTable();
+    decoder.start();
+    uint32_t checksum = 0;
+#if MORV_HAVE_STATIC_PRODUCTS
+    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbolByProducts();
+#else
+    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbol();
+#endif
+    return checksum;
+}
+
 void reportSize(benchmark::State& state, size_t symbols, size_t bytes) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * symbols));
     state.counters["bits/symbol"] = static_cast<double>(bytes) * 8 / static_cast<double>(symbols);
@@ -179,6 +196,14 @@ void BM_AdaptiveDecodeMtfLike(benchmark::State& state) {
     StringBuf buf;
     const std::string code = adaptiveEncode(symbols, 257, buf);
     for (auto _ : state) benchmark::DoNotOptimize(adaptiveDecode<Variant>(code, 257, symbols.size()));
+    reportSize(state, symbols.size(), code.size());
+}
+
+void BM_StaticDecodeMtfLikeByProducts(benchmark::State& state) {
+    const std::vector<uint32_t> symbols = mtfLikeSymbols();
+    StringBuf buf;
+    const std::string code = staticEncode(symbols, 257, buf);
+    for (auto _ : state) benchmark::DoNotOptimize(staticDecodeByProducts(code, 257, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -548,4 +573,7 @@ BENCHMARK(BM_StaticDecodeMtfLike<true, false>)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticDecodeMtfLike<true, true>)
     ->Name("StaticDecodeMtfLike/FrontSearchCountedShifts")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLikeByProducts)
+    ->Name("StaticDecodeMtfLike/ByProducts")
     ->Unit(benchmark::kMillisecond);
