@@ -130,6 +130,7 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockCon
     // it into the block in place. Every byte of it is written by the inverse
     // transform (or it throws), so the buffer is not cleared first.
     uint8_t* column = out;
+    TableAhead table(L, context);
     uint64_t codeEnd = 0;
     if (s.prefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
@@ -140,7 +141,7 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockCon
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d1 = clockMs();
-    const StageClock ibwt = untransformBlock(out, column, L, idx, context);
+    const StageClock ibwt = untransformBlock(out, column, L, idx, context, table.take());
     const int32_t d4 = clockMs();
 
     if (s.verbose) {

@@ -65,10 +65,10 @@ class PackedRows {
 public:
     static constexpr uint32_t kLimit = 1u << 24;
 
-    explicit PackedRows(uint32_t n)
-        : n_(n), bytes_(std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(n) * 3 + 1)) {
+    // storage: packedRowsBytes(n) bytes, or null to allocate them here.
+    PackedRows(uint32_t n, std::unique_ptr<uint8_t[]> storage)
+        : n_(n), bytes_(storage ? std::move(storage) : allocatePackedRows(n)) {
         bytes_[static_cast<size_t>(n) * 3] = 0;  // lets the last entry be read as 4 bytes
-        adviseLargePages(bytes_.get(), storageSize());
     }
 
     uint8_t* storage() { return bytes_.get(); }
@@ -809,15 +809,21 @@ std::array<uint32_t, 256> fillRowsInParts(PackedRows& rows, const uint8_t* in, u
 
 }  // namespace
 
+std::unique_ptr<uint8_t[]> allocatePackedRows(uint32_t n) {
+    auto bytes = std::make_unique_for_overwrite<uint8_t[]>(packedRowsBytes(n));
+    adviseLargePages(bytes.get(), packedRowsBytes(n));
+    return bytes;
+}
+
 void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
-                          unsigned threads) {
+                          unsigned threads, std::unique_ptr<uint8_t[]> storage) {
     assert(n >= 1 && n <= kPackedRowsLimit && firstIndex < n);
     // The lanes' streams fit the table's storage from 2^16 rows on; the
     // dispatch sends only blocks far above that here.
     constexpr uint32_t kLaneMinimum = 1u << 16;
     const uint32_t walkers =
         std::clamp<uint32_t>(std::min<uint32_t>(threads, n / kRowsPerWalkThread), 1, kMaxWalkThreads);
-    PackedRows rows(n);
+    PackedRows rows(n, std::move(storage));
     if (walkers > 1) {
         rows.setBuckets(fillRowsInParts(rows, in, n, firstIndex, walkers).data());
     } else {
