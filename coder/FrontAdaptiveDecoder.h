@@ -53,10 +53,10 @@ class FrontAdaptiveDecoder {
 public:
     static constexpr uint32_t kFront = 16;
 
-    // n symbols (kFront < n), each with frequency 1; the model rescales when
-    // its total reaches limit (n < limit <= kMaxCodingTotal), as
-    // AdaptiveModel::update(symbol, limit) does. The bit stream is not owned.
-    // Throws std::bad_alloc.
+    // n symbols (kFront < n <= kFront + kRestSlots), each with frequency 1;
+    // the model rescales when its total reaches limit (n < limit <=
+    // kMaxCodingTotal), as AdaptiveModel::update(symbol, limit) does. The bit
+    // stream is not owned.
     FrontAdaptiveDecoder(uint32_t n, uint32_t limit, InBitStream& in);
 
     // Reads the first code bits; call once before the first symbol.
