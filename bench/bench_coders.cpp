@@ -26,6 +26,7 @@
 #include "codec/MtfAdaptiveCodec.h"
 #include "codec/MtfStaticCodec.h"
 #include "coder/AdaptiveCoder.h"
+#include "coder/FrontAdaptiveDecoder.h"
 #include "coder/StaticCoder.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
@@ -100,17 +101,29 @@ const std::string& adaptiveEncode(const std::vector<uint32_t>& symbols, uint32_t
     return buf.data;
 }
 
-template <bool FrontSearch>
+// The adaptive decoders extraction can take: the plain pair, the plain pair
+// searching the small symbols first, and the front decoder.
+enum class AdaptiveVariant { Plain, FrontSearch, FrontDecoder };
+
+template <AdaptiveVariant Variant>
 uint32_t adaptiveDecode(const std::string& code, uint32_t n, size_t count) {
     ViewBuf view(code);
     std::istream in(&view);
     StreamInBitStream bits(in, kBitStreamWords);
+    uint32_t checksum = 0;
+#if MORV_HAVE_FRONT_DECODER
+    if constexpr (Variant == AdaptiveVariant::FrontDecoder) {
+        FrontAdaptiveDecoder decoder(n, kLimit, bits);
+        decoder.start();
+        for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbol();
+        return checksum;
+    }
+#endif
     AdaptiveModel model(n);
     ArithmeticDecoder decoder(bits);
     decoder.start();
-    uint32_t checksum = 0;
     for (size_t i = 0; i < count; ++i)
-        checksum += decodeAdaptiveSymbolWith<FrontSearch>(model, decoder, kLimit);
+        checksum += decodeAdaptiveSymbolWith<Variant != AdaptiveVariant::Plain>(model, decoder, kLimit);
     return checksum;
 }
 
@@ -143,6 +156,23 @@ uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     return checksum;
 }
 
+// The static decoder's search by products, where it is built.
+uint32_t staticDecodeByProducts(const std::string& code, uint32_t n, size_t count) {
+    ViewBuf view(code);
+    std::istream in(&view);
+    StreamInBitStream bits(in, kBitStreamWords);
+    StaticDecoder decoder(n, bits);
+    decoder.readTable();
+    decoder.start();
+    uint32_t checksum = 0;
+#if MORV_HAVE_STATIC_PRODUCTS
+    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbolByProducts();
+#else
+    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbol();
+#endif
+    return checksum;
+}
+
 void reportSize(benchmark::State& state, size_t symbols, size_t bytes) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * symbols));
     state.counters["bits/symbol"] = static_cast<double>(bytes) * 8 / static_cast<double>(symbols);
@@ -159,14 +189,21 @@ void BM_AdaptiveEncodeMtfLike(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
-// The plain kernel and the search of the small symbols first.
-template <bool FrontSearch>
+// The plain kernel, the search of the small symbols first, the front decoder.
+template <AdaptiveVariant Variant>
 void BM_AdaptiveDecodeMtfLike(benchmark::State& state) {
     const std::vector<uint32_t> symbols = mtfLikeSymbols();
     StringBuf buf;
     const std::string code = adaptiveEncode(symbols, 257, buf);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(adaptiveDecode<FrontSearch>(code, 257, symbols.size()));
+    for (auto _ : state) benchmark::DoNotOptimize(adaptiveDecode<Variant>(code, 257, symbols.size()));
+    reportSize(state, symbols.size(), code.size());
+}
+
+void BM_StaticDecodeMtfLikeByProducts(benchmark::State& state) {
+    const std::vector<uint32_t> symbols = mtfLikeSymbols();
+    StringBuf buf;
+    const std::string code = staticEncode(symbols, 257, buf);
+    for (auto _ : state) benchmark::DoNotOptimize(staticDecodeByProducts(code, 257, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -181,13 +218,12 @@ void BM_AdaptiveEncodeUniformBytes(benchmark::State& state) {
     reportSize(state, symbols.size(), bytes);
 }
 
-template <bool FrontSearch>
+template <AdaptiveVariant Variant>
 void BM_AdaptiveDecodeUniformBytes(benchmark::State& state) {
     const std::vector<uint32_t> symbols = uniformByteSymbols();
     StringBuf buf;
     const std::string code = adaptiveEncode(symbols, 256, buf);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(adaptiveDecode<FrontSearch>(code, 256, symbols.size()));
+    for (auto _ : state) benchmark::DoNotOptimize(adaptiveDecode<Variant>(code, 256, symbols.size()));
     reportSize(state, symbols.size(), code.size());
 }
 
@@ -373,6 +409,31 @@ void runInverseMtf(benchmark::State& state, const testdata::Bytes* file, bool pl
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * L);
 }
 
+// A corpus file's move-to-front symbols (zero runs coded or not), coded by
+// the adaptive coder and decoded by each variant: the decoding of the -m
+// methods alone.
+template <AdaptiveVariant Variant>
+void runAdaptiveDecodeMtf(benchmark::State& state, const testdata::Bytes* file, bool rle0) {
+    testdata::Bytes column = bwtColumn(*file);
+    std::vector<uint32_t> symbols;
+    auto append = [&](uint32_t symbol) { symbols.push_back(symbol); };
+    if (rle0) {
+        forwardMtfRle0(column.data(), static_cast<uint32_t>(column.size()), append);
+    } else {
+        forwardMtf(column.data(), static_cast<uint32_t>(column.size()), append);
+    }
+    const uint32_t n = rle0 ? kRle0AlphabetSize : kMtfAlphabetSize;
+    StringBuf buf;
+    const std::string code = adaptiveEncode(symbols, n, buf);
+    uint32_t expected = 0;
+    for (const uint32_t symbol : symbols) expected += symbol;
+    for (auto _ : state) {
+        const uint32_t checksum = adaptiveDecode<Variant>(code, n, symbols.size());
+        if (checksum != expected) state.SkipWithError("the decoded symbols differ");
+    }
+    reportSize(state, symbols.size(), code.size());
+}
+
 // The MTF methods: how a file is packed and extracted.
 struct MtfMethod {
     const char* name;
@@ -460,6 +521,17 @@ int main(int argc, char** argv) {
                 data.get(), plain)
                 ->Unit(benchmark::kMillisecond);
         }
+        for (const bool rle0 : {true, false}) {
+            const std::string kind = rle0 ? "AdaptiveDecodeMtf" : "AdaptiveDecodeMtfNoRle0";
+            benchmark::RegisterBenchmark((kind + "/FrontSearch/" + shortName).c_str(),
+                                         runAdaptiveDecodeMtf<AdaptiveVariant::FrontSearch>, data.get(),
+                                         rle0)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((kind + "/FrontDecoder/" + shortName).c_str(),
+                                         runAdaptiveDecodeMtf<AdaptiveVariant::FrontDecoder>, data.get(),
+                                         rle0)
+                ->Unit(benchmark::kMillisecond);
+        }
         for (const MtfMethod& method : kMtfMethods) {
             benchmark::RegisterBenchmark((std::string(method.name) + "/" + shortName).c_str(),
                                          runMtfExtract, data.get(), method)
@@ -473,18 +545,24 @@ int main(int argc, char** argv) {
 }
 
 BENCHMARK(BM_AdaptiveEncodeMtfLike)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeMtfLike<false>)
+BENCHMARK(BM_AdaptiveDecodeMtfLike<AdaptiveVariant::Plain>)
     ->Name("AdaptiveDecodeMtfLike/Plain")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeMtfLike<true>)
+BENCHMARK(BM_AdaptiveDecodeMtfLike<AdaptiveVariant::FrontSearch>)
     ->Name("AdaptiveDecodeMtfLike/FrontSearch")
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeMtfLike<AdaptiveVariant::FrontDecoder>)
+    ->Name("AdaptiveDecodeMtfLike/FrontDecoder")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AdaptiveEncodeUniformBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeUniformBytes<false>)
+BENCHMARK(BM_AdaptiveDecodeUniformBytes<AdaptiveVariant::Plain>)
     ->Name("AdaptiveDecodeUniformBytes/Plain")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptiveDecodeUniformBytes<true>)
+BENCHMARK(BM_AdaptiveDecodeUniformBytes<AdaptiveVariant::FrontSearch>)
     ->Name("AdaptiveDecodeUniformBytes/FrontSearch")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdaptiveDecodeUniformBytes<AdaptiveVariant::FrontDecoder>)
+    ->Name("AdaptiveDecodeUniformBytes/FrontDecoder")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticEncodeMtfLike)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticDecodeMtfLike<false, false>)
@@ -495,4 +573,7 @@ BENCHMARK(BM_StaticDecodeMtfLike<true, false>)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticDecodeMtfLike<true, true>)
     ->Name("StaticDecodeMtfLike/FrontSearchCountedShifts")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticDecodeMtfLikeByProducts)
+    ->Name("StaticDecodeMtfLike/ByProducts")
     ->Unit(benchmark::kMillisecond);

@@ -10,6 +10,7 @@
 #include "base/Timing.h"
 #include "codec/MtfStages.h"
 #include "coder/AdaptiveCoder.h"
+#include "coder/FrontAdaptiveDecoder.h"
 #include "diag/Dumps.h"
 #include "diag/Histograms.h"
 #include "io/BitStream.h"
@@ -55,7 +56,28 @@ void compressMtfAdaptive(std::ostream& out, uint8_t* block, uint32_t L, const Bl
 
 namespace {
 
-// The adaptive model and the arithmetic decoder, one symbol at a time.
+// The adaptive model and the arithmetic decoder, one symbol at a time: the
+// plain pair, or where SSE2 is built the front decoder, which finds the
+// symbols without dividing. Measured side by side (bench_coders
+// AdaptiveDecodeMtf/FrontSearch against /FrontDecoder, median of 5, one run,
+// interleaved): 29 to 53% less time with zero runs over the corpus files
+// (lcet10.txt 6.70 -> 4.58 ms, fireworks.jpeg 6.04 -> 4.03), 34 to 67%
+// without (AdaptiveDecodeMtfNoRle0: lcet10.txt 10.1 -> 5.65 ms, html_x_4
+// 8.43 -> 2.80); uniform bytes 53.0 -> 34.6 ms. The whole -m --norle0
+// extraction of text.10M: 0.245 -> 0.131 s for decoding and inverse MTF.
+#if MORV_HAVE_FRONT_DECODER
+class AdaptiveSymbolDecoder {
+public:
+    AdaptiveSymbolDecoder(uint32_t alphabetSize, InBitStream& bits)
+        : decoder(alphabetSize, kRescaleLimit, bits) {}
+    void begin() { decoder.start(); }
+    uint32_t decodeSymbol() { return decoder.decodeSymbol(); }
+    uint64_t codeEnd() const { return decoder.codeEnd(); }
+
+private:
+    FrontAdaptiveDecoder decoder;
+};
+#else
 class AdaptiveSymbolDecoder {
 public:
     AdaptiveSymbolDecoder(uint32_t alphabetSize, InBitStream& bits)
@@ -68,6 +90,7 @@ private:
     AdaptiveModel model;
     ArithmeticDecoder decoder;
 };
+#endif
 
 }  // namespace
 

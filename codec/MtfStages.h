@@ -122,6 +122,7 @@ uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const ch
     StreamInBitStream bits(in, kBitStreamWords);
     if (s.verbose) context.console << "   Decoding data from arithmetic stream..." << std::endl;
 
+    TableAhead table(L, context);
     const int32_t d1 = clockMs();
     const uint32_t idx = bits.readBits(32);
     if (s.verbose) context.console << "      First suffix index: " << idx << std::endl;
@@ -135,7 +136,7 @@ uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const ch
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d2 = clockMs();
 
-    const StageClock ibwt = untransformBlock(out, column.data(), L, idx, context);
+    const StageClock ibwt = untransformBlock(out, column.data(), L, idx, context, table.take());
     column = std::vector<uint8_t>();
     const int32_t d5 = clockMs();
 

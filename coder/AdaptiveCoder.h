@@ -360,6 +360,24 @@ public:
         narrow((range * symbol) >> bits, (range * (symbol + 1)) >> bits);
     }
 
+    // The width of the code interval and the code value's place in it
+    // (0 <= offset < width), for decoders that find the symbol by comparing
+    // products with them instead of dividing (coder/FrontAdaptiveDecoder.h).
+    uint32_t intervalWidth() const { return range; }
+    uint32_t codeOffset() const { return offset; }
+
+    // Narrows to [low + from, low + to - 1] and shifts in new code bits, as
+    // update() does once it has divided: from < to <= width, and from <=
+    // offset < to. The reciprocal target() needs is not worked out, so
+    // target() and targetUniform() may not follow, only more of these.
+    void narrowTo(uint32_t from, uint32_t to) {
+        assert(from <= offset && offset < to && to <= range);
+        low += from;
+        range = to - from;
+        offset -= from;
+        renormalize();
+    }
+
     // After the last symbol: the position, in bits from the start of the
     // stream, just past the closing bits ArithmeticEncoder::finish wrote, or
     // kNoCodeEnd when the bits there are not what finish and the flush to a

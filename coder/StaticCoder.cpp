@@ -59,4 +59,17 @@ void StaticDecoder::readTable() {
     }
     if (running == 0) throw Exception(kInvalidTableMessage);
     frequencies[n] = running;
+#if MORV_HAVE_STATIC_PRODUCTS
+    prepareProducts();
+#endif
 }
+
+#if MORV_HAVE_STATIC_PRODUCTS
+void StaticDecoder::prepareProducts() {
+    const uint32_t t = frequencies[symbolCount];
+    for (uint32_t k = 1; k <= kFront; ++k) front[k - 1] = k <= symbolCount ? frequencies[k] : t;
+    totalShift = 34 + static_cast<uint32_t>(std::bit_width(t));
+    totalMultiplier =
+        static_cast<uint64_t>(((static_cast<unsigned __int128>(1) << totalShift) + t - 1) / t);
+}
+#endif

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "coder/AdaptiveCoder.h"
+#include "coder/FrontAdaptiveDecoder.h"
 #include "coder/SmallAdaptiveModel.h"
 #include "io/BitStream.h"
 #include "tests/support/DataGen.h"
@@ -508,3 +509,66 @@ TEST(AdaptiveDecoderDamage, ArbitraryBitsDecodeInRange) {
         }
     }
 }
+
+#if MORV_HAVE_FRONT_DECODER
+// The front decoder against the plain model and decoder: the same symbol at
+// every step and the same code end, over codes of skewed symbols (the front
+// and the rest both taken), over arbitrary bits (every symbol reachable), and
+// with limits low enough that the model rescales often.
+TEST(FrontAdaptiveDecoderTest, MatchesThePlainPairStepByStep) {
+    struct Case {
+        uint32_t n;
+        uint32_t limit;
+        int source;  // 0: skewed symbols coded, 1: random bytes, 2: all ones, 3: all zeros
+    };
+    const Case cases[] = {{256, 16384, 0}, {257, 16384, 0}, {257, 300, 0},   {17, 100, 0},
+                          {40, 16384, 0},  {256, 16384, 1}, {257, 16384, 1}, {257, 1000, 1},
+                          {33, 50, 1},     {18, 16384, 1},  {256, 16384, 2}, {257, 16384, 3}};
+    uint64_t seed = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "n " << c.n << " limit " << c.limit << " source " << c.source);
+        constexpr int kSymbols = 30000;
+        testdata::Rng rng(++seed);
+        std::string code;
+        if (c.source == 0) {
+            std::vector<uint32_t> symbols(kSymbols);
+            for (uint32_t& s : symbols) {
+                s = rng.chance(10) ? rng.below(c.n) : 0;
+                while (s + 1 < c.n && rng.chance(40)) ++s;
+            }
+            std::ostringstream out;
+            StreamOutBitStream bits(out, 64);
+            AdaptiveModel model(c.n);
+            ArithmeticEncoder encoder(bits);
+            for (const uint32_t s : symbols) {
+                const SymbolInterval iv = model.update(s, c.limit);
+                encoder.encode(iv.lowCount, iv.highCount, iv.total);
+            }
+            encoder.finish();
+            bits.flush();
+            code = out.str();
+        } else {
+            code = c.source == 1 ? randomTail(seed, 40000)
+                                 : std::string(40000, c.source == 2 ? '\xFF' : '\0');
+        }
+        std::istringstream plainIn(code);
+        std::istringstream frontIn(code);
+        StreamInBitStream plainBits(plainIn, 64);
+        StreamInBitStream frontBits(frontIn, 64);
+        AdaptiveModel model(c.n);
+        ArithmeticDecoder plain(plainBits);
+        FrontAdaptiveDecoder front(c.n, c.limit, frontBits);
+        plain.start();
+        front.start();
+        for (int i = 0; i < kSymbols; ++i) {
+            const uint32_t expected = decodeAdaptiveSymbolWith<false>(model, plain, c.limit);
+            ASSERT_EQ(front.decodeSymbol(), expected) << "symbol " << i;
+        }
+        EXPECT_EQ(front.codeEnd(), plain.codeEnd());
+        if (c.source == 0) {
+            EXPECT_NE(front.codeEnd(), kNoCodeEnd);
+        }
+    }
+}
+#endif

@@ -35,16 +35,25 @@ Transformed forward(const Bytes& t) {
 }
 
 // The plain kernel first (the reference), then every faster walk, the lane
-// walks of the packed table also spread over several threads.
+// walks of the packed table also spread over several threads, and the
+// automatic choice given working memory set up ahead: for the block's length
+// (used from 1 MiB on), or for another length (to be left aside).
+enum class AheadTable { None, ForBlock, ForOther };
 struct InverseWalk {
     InverseBwtKernel kernel;
     unsigned threads;
+    AheadTable table = AheadTable::None;
 };
-constexpr InverseWalk kInverseWalks[] = {
-    {InverseBwtKernel::Plain, 1},          {InverseBwtKernel::Automatic, 1},
-    {InverseBwtKernel::Automatic, 2},      {InverseBwtKernel::WordTable, 1},
-    {InverseBwtKernel::WordTableLanes, 1}, {InverseBwtKernel::PackedRows, 1},
-    {InverseBwtKernel::PackedRows, 2},     {InverseBwtKernel::PackedRows, 5}};
+constexpr InverseWalk kInverseWalks[] = {{InverseBwtKernel::Plain, 1},
+                                         {InverseBwtKernel::Automatic, 1},
+                                         {InverseBwtKernel::Automatic, 2},
+                                         {InverseBwtKernel::WordTable, 1},
+                                         {InverseBwtKernel::WordTableLanes, 1},
+                                         {InverseBwtKernel::PackedRows, 1},
+                                         {InverseBwtKernel::PackedRows, 2},
+                                         {InverseBwtKernel::PackedRows, 5},
+                                         {InverseBwtKernel::Automatic, 2, AheadTable::ForBlock},
+                                         {InverseBwtKernel::Automatic, 1, AheadTable::ForOther}};
 
 // Inverts with every walk inverseBwt can be told to run: each must give the
 // plain kernel's bytes, or throw its message, which is thrown on.
@@ -54,9 +63,14 @@ Bytes inverse(const Bytes& column, uint32_t index) {
     for (const InverseWalk walk : kInverseWalks) {
         Bytes out(column.size());
         std::string error;
+        const uint32_t n = static_cast<uint32_t>(column.size());
         try {
-            inverseBwt(out.data(), column.data(), static_cast<uint32_t>(column.size()), index,
-                       walk.threads, walk.kernel);
+            if (walk.table == AheadTable::None) {
+                inverseBwt(out.data(), column.data(), n, index, walk.threads, walk.kernel);
+            } else {
+                InverseBwtTable table(walk.table == AheadTable::ForBlock ? n : n + 1);
+                inverseBwt(out.data(), column.data(), n, index, walk.threads, table);
+            }
         } catch (const Exception& e) {
             error = e.what();
         }

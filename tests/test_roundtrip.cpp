@@ -350,6 +350,33 @@ TEST_F(RoundTrip, BlocksCodedSideBySideGiveTheSameBytesLinesAndErrors) {
     }
 }
 
+TEST_F(RoundTrip, OneBlockOnTwoThreadsGivesTheSameBytesLinesAndErrors) {
+    // One block of 1.5 MB: extraction may then spread its own stages over
+    // both threads (the values decoded beside their inverse transform, the
+    // inverse transform's table set up during the decoding). Intact and with
+    // damage early, midway and late in the payload, every method must give
+    // what one thread gives.
+    const Bytes data = testdata::textLike(7, 1500000);
+    for (const Method& m : kMethods) {
+        const std::string packed = pack(data, m, 0, 1);
+        const size_t payload = blockHeaderAt(packed, 0) + kBlockHeaderSize;
+        std::vector<std::string> extracts{packed};
+        for (const double at : {0.01, 0.5, 0.97}) {
+            std::string damaged = packed;
+            damaged[payload + static_cast<size_t>(at * static_cast<double>(packed.size() - payload))] ^=
+                0x24;
+            extracts.push_back(damaged);
+        }
+        for (size_t i = 0; i < extracts.size(); ++i) {
+            const Outcome one = unpackOn(1, extracts[i], m.prefix);
+            if (i == 0) {
+                EXPECT_TRUE(one.bytes == std::string(data.begin(), data.end())) << m.name;
+            }
+            EXPECT_TRUE(unpackOn(2, extracts[i], m.prefix) == one) << m.name << " " << i;
+        }
+    }
+}
+
 TEST_F(RoundTrip, LargerThanOneBlockWithoutBlockSize) {
     // 10485760 + 12345 bytes: a full block and a short one.
     Bytes data = testdata::textLike(99, MaxBlockSize + 12345);

@@ -114,8 +114,10 @@ constexpr uint32_t kLaneBlock = 1u << 14;
 constexpr uint32_t kPackedRowsBlock = 1u << 20;
 #endif
 
-void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
-                InverseBwtKernel kernel) {
+namespace {
+
+void inverseBwtWith(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
+                    InverseBwtKernel kernel, InverseBwtTable* table) {
     if (n == 0) return;
     if (firstIndex >= n) throw Exception(kFirstIndexMessage);
 #ifndef MORV_PLAIN_KERNELS
@@ -135,7 +137,8 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
             break;
         case InverseBwtKernel::PackedRows:
             if (n <= kPackedRowsLimit) {
-                inverseBwtPackedRows(out, in, n, firstIndex, threads);
+                inverseBwtPackedRows(out, in, n, firstIndex, threads,
+                                     table ? table->take(packedRowsBytes(n)) : nullptr);
                 return;
             }
             break;
@@ -145,6 +148,47 @@ void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex
 #else
     (void)kernel;
     (void)threads;
+    (void)table;
 #endif
     inverseBwtPlain(out, in, n, firstIndex);
+}
+
+}  // namespace
+
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
+                InverseBwtKernel kernel) {
+    inverseBwtWith(out, in, n, firstIndex, threads, kernel, nullptr);
+}
+
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
+                InverseBwtTable& table) {
+    inverseBwtWith(out, in, n, firstIndex, threads, InverseBwtKernel::Automatic, &table);
+}
+
+bool InverseBwtTable::wanted(uint32_t n) {
+#ifndef MORV_PLAIN_KERNELS
+    return n >= kPackedRowsBlock && n <= kPackedRowsLimit;
+#else
+    (void)n;
+    return false;
+#endif
+}
+
+InverseBwtTable::InverseBwtTable(uint32_t n) {
+#ifndef MORV_PLAIN_KERNELS
+    if (!wanted(n)) return;
+    size = packedRowsBytes(n);
+    storage = allocatePackedRows(n);
+    // The first touch of each page is what costs (the system clears it):
+    // done here, it is off the transform's way.
+    for (size_t k = 0; k < size; k += 4096) storage[k] = 0;
+#else
+    (void)n;
+#endif
+}
+
+std::unique_ptr<uint8_t[]> InverseBwtTable::take(size_t bytes) {
+    if (bytes != size) return nullptr;
+    size = 0;
+    return std::move(storage);
 }

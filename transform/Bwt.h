@@ -4,7 +4,9 @@
 // last byte, so the transformed block has exactly N bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "base/DamageMessages.h"
 
@@ -56,3 +58,31 @@ inline void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t fir
                        InverseBwtKernel kernel = InverseBwtKernel::Automatic) {
     inverseBwt(out, in, n, firstIndex, 1, kernel);
 }
+
+// Working memory of the inverse transform of one n-byte block, set up ahead
+// of inverseBwt: allocated with its pages touched, so that a caller can have
+// that done on another thread while it still decodes the column. It holds
+// memory only where the walk for n takes a table of its own (the packed
+// table, blocks from 1 MiB on: see wanted); otherwise it is empty and the
+// transform allocates as usual. Throws std::bad_alloc.
+class InverseBwtTable {
+public:
+    InverseBwtTable() = default;
+    explicit InverseBwtTable(uint32_t n);
+
+    // Whether a table for n bytes holds anything.
+    static bool wanted(uint32_t n);
+
+    // The memory, handed over when it is bytes long (and the table left
+    // empty); null otherwise.
+    std::unique_ptr<uint8_t[]> take(size_t bytes);
+
+private:
+    std::unique_ptr<uint8_t[]> storage;
+    size_t size = 0;
+};
+
+// inverseBwt with its working memory taken from `table` where it fits (the
+// bytes and exceptions are the same).
+void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
+                InverseBwtTable& table);

@@ -21,6 +21,15 @@
 #include "base/Compiler.h"
 #include "transform/BwtWalkCheck.h"
 
+// Asking the system for large pages under the packed table (see
+// adviseLargePages) is a Linux call.
+#if defined(__linux__)
+#include <sys/mman.h>
+#define MORV_HAVE_LARGE_PAGE_ADVICE 1
+#else
+#define MORV_HAVE_LARGE_PAGE_ADVICE 0
+#endif
+
 #if MORV_HAVE_THREADS
 #include <exception>
 #include <system_error>
@@ -29,14 +38,36 @@
 
 namespace {
 
+// Asks for the whole 2 MiB pages inside [p, p + size) to be backed by large
+// pages: the walks read the packed table at random, and with 4 KiB pages
+// nearly every read of a 10 MiB block's table also misses the address
+// translation caches. Only a hint (where the system does not take it,
+// nothing changes), and no memory is added: the ends stay on small pages.
+// Measured against the walk without it (bench_bwt inverseBwt/<block>, the two
+// builds alternated six times, median of the medians of 3, one processor):
+// python_10MiB 118.5 -> 109 ms, cc1plus_10MiB 119.5 -> 110.5 (7 to 8% less);
+// corpus_blk unchanged (20.1 ms).
+void adviseLargePages(void* p, size_t size) {
+#if MORV_HAVE_LARGE_PAGE_ADVICE
+    constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + size) & ~(kLargePage - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)size;
+#endif
+}
+
 // LF images of n < 2^24 rows, 3 bytes each, and the bucket bounds that give
 // back a row's byte: in[j] is the byte c with starts[c] <= LF(j) < ends[c].
 class PackedRows {
 public:
     static constexpr uint32_t kLimit = 1u << 24;
 
-    explicit PackedRows(uint32_t n)
-        : n_(n), bytes_(std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(n) * 3 + 1)) {
+    // storage: packedRowsBytes(n) bytes, or null to allocate them here.
+    PackedRows(uint32_t n, std::unique_ptr<uint8_t[]> storage)
+        : n_(n), bytes_(storage ? std::move(storage) : allocatePackedRows(n)) {
         bytes_[static_cast<size_t>(n) * 3] = 0;  // lets the last entry be read as 4 bytes
     }
 
@@ -778,15 +809,21 @@ std::array<uint32_t, 256> fillRowsInParts(PackedRows& rows, const uint8_t* in, u
 
 }  // namespace
 
+std::unique_ptr<uint8_t[]> allocatePackedRows(uint32_t n) {
+    auto bytes = std::make_unique_for_overwrite<uint8_t[]>(packedRowsBytes(n));
+    adviseLargePages(bytes.get(), packedRowsBytes(n));
+    return bytes;
+}
+
 void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
-                          unsigned threads) {
+                          unsigned threads, std::unique_ptr<uint8_t[]> storage) {
     assert(n >= 1 && n <= kPackedRowsLimit && firstIndex < n);
     // The lanes' streams fit the table's storage from 2^16 rows on; the
     // dispatch sends only blocks far above that here.
     constexpr uint32_t kLaneMinimum = 1u << 16;
     const uint32_t walkers =
         std::clamp<uint32_t>(std::min<uint32_t>(threads, n / kRowsPerWalkThread), 1, kMaxWalkThreads);
-    PackedRows rows(n);
+    PackedRows rows(n, std::move(storage));
     if (walkers > 1) {
         rows.setBuckets(fillRowsInParts(rows, in, n, firstIndex, walkers).data());
     } else {

@@ -4,7 +4,9 @@
 // n >= 1 and firstIndex < n already checked by the caller.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // Largest block the word table takes: the LF image shares its word with the
 // row's byte and a marker flag.
@@ -18,5 +20,12 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
 // 3 bytes per row, walked in lanes (from 2^16 rows on, serially below), the
 // lanes spread over `threads` threads (0 counts as 1; at most 64 are used,
 // and one for every 2^18 rows).
+// storage: packedRowsBytes(n) bytes from allocatePackedRows, or null (then
+// it allocates them itself).
 void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
-                          unsigned threads);
+                          unsigned threads, std::unique_ptr<uint8_t[]> storage = nullptr);
+
+// The packed table's memory for n rows: its size, and the memory itself,
+// with the system asked for large pages under it. Throws std::bad_alloc.
+inline size_t packedRowsBytes(uint32_t n) { return static_cast<size_t>(n) * 3 + 1; }
+std::unique_ptr<uint8_t[]> allocatePackedRows(uint32_t n);
