@@ -22,7 +22,10 @@ std::vector<uint32_t> suffixArrayOf(const uint8_t* text, uint32_t n, unsigned th
 // the first suffix index (0 <= index < n). Requires 1 <= n < 2^31. No suffix
 // array is kept: the last induced scan writes the transform. Memory: one
 // array of n+2 32-bit entries, a bit per byte of the block (n/8 bytes) and
-// at most 512 KiB of other tables (under 2 MiB in all for the program's
-// largest block, 10 MiB). `threads` as for suffixArrayOf. Throws only
-// std::bad_alloc.
+// at most 512 KiB of other tables; the reduced levels' bits and the rank
+// tables stand in free parts of the array, as they do for text and binary
+// blocks (1.3 MiB of tables in all for a 10 MiB block). Only strings with an
+// LMS position at nearly every other symbol, level after level, leave no
+// room there: those take up to n/8 bytes more. `threads` as for
+// suffixArrayOf. Throws only std::bad_alloc.
 uint32_t bwtInPlace(uint8_t* text, uint32_t n, unsigned threads = 1);
