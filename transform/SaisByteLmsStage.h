@@ -20,10 +20,6 @@
 #include <cstring>
 
 #include "base/Compiler.h"
-
-#if MORV_HAVE_SSE2
-#include <emmintrin.h>
-#endif
 #include "transform/SaisClassify.h"
 #include "transform/SaisInducedScans.h"
 
@@ -49,68 +45,6 @@ inline void countBytes(const uint8_t* t, uint32_t n, uint32_t* cnt) {
     for (uint32_t c = 0; c < 256; ++c) cnt[c] = part[0][c] + part[1][c] + part[2][c] + part[3][c];
 }
 
-// The type-S positions among the 64 from `base`, given whether position
-// base+64 is type S: position k is type S when t[k] < t[k+1], or when
-// t[k] = t[k+1] and k+1 is type S. The comparisons are made for all 64 at
-// once and the chains of equal bytes resolved in six doubling steps, so no
-// step waits on the one before. Positions from n-1 on count as type L.
-inline uint64_t typeSWord(const uint8_t* t, uint32_t n, uint32_t base, uint64_t nextIsS) {
-    uint64_t less = 0;
-    uint64_t equal = 0;
-    const uint32_t count = n - 1 - base < 64 ? n - 1 - base : 64;
-#if MORV_HAVE_SSE2
-    // Sixteen comparisons at a time. (findLmsPositions on text.10M, one
-    // thread, fastest of five: 10.3 ms with the byte loop, 2.7 ms so.)
-    if (count == 64) {
-        for (uint32_t q = 0; q < 64; q += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + q));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + q + 1));
-            const __m128i eq = _mm_cmpeq_epi8(a, b);
-            const __m128i le = _mm_cmpeq_epi8(_mm_min_epu8(a, b), a);
-            less |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_andnot_si128(eq, le)))} << q;
-            equal |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(eq))} << q;
-        }
-    } else
-#endif
-        for (uint32_t b = 0; b < count; ++b) {
-            const uint8_t c0 = t[base + b];
-            const uint8_t c1 = t[base + b + 1];
-            less |= uint64_t{c0 < c1} << b;
-            equal |= uint64_t{c0 == c1} << b;
-        }
-    // After the steps, less[k] says that a smaller byte follows the run of
-    // equal ones from k within the word, equal[k] that the run reaches its
-    // top.
-    for (uint32_t step = 1; step < 64; step <<= 1) {
-        less |= equal & (less >> step);
-        equal &= (equal >> step) | ~(~uint64_t{0} >> step);
-    }
-    return less | (equal & (uint64_t{0} - nextIsS));
-}
-
-// Sets the bits of the LMS positions of t[0..n), n >= 2, and returns how
-// many there are: the type-S positions, a word of 64 at a time from the
-// right, then each that follows a type-L one.
-inline uint32_t findLmsPositions(const uint8_t* t, uint32_t n, LmsBits& bits) {
-    const uint32_t words = (n + 63) >> 6;
-    uint64_t nextIsS = 0;  // position n-1 is type L, and so is all past it
-    for (uint32_t w = words; w-- > 0;) {
-        const uint64_t typeS = typeSWord(t, n, w << 6, nextIsS);
-        bits.words[w] = typeS;
-        nextIsS = typeS & 1;
-    }
-    uint32_t m = 0;
-    uint64_t lastIsS = 1;  // position 0 has no predecessor: never LMS
-    for (uint32_t w = 0; w < words; ++w) {
-        const uint64_t typeS = bits.words[w];
-        const uint64_t lms = typeS & ~((typeS << 1) | lastIsS);
-        lastIsS = typeS >> 63;
-        bits.words[w] = lms;
-        m += static_cast<uint32_t>(std::popcount(lms));
-    }
-    return m;
-}
-
 // Clears sa[0..n) and puts the LMS positions at the ends of their buckets
 // (bkt[c] = the end of c's bucket, moved down), each bucket's first (leftmost)
 // one with kNewClass: the LMS suffixes of one bucket share the class of
@@ -120,14 +54,7 @@ inline void placeLmsSeeds(const uint8_t* t, uint32_t* sa, uint32_t n, const LmsB
     std::memset(sa, 0, sizeof(uint32_t) * n);
     uint32_t ends[256];
     std::memcpy(ends, bkt, sizeof ends);
-    for (uint32_t w = (n + 63) >> 6; w-- > 0;) {
-        for (uint64_t word = bits.words[w]; word != 0;) {
-            const uint32_t top = 63u - static_cast<uint32_t>(std::countl_zero(word));
-            word ^= uint64_t{1} << top;
-            const uint32_t p = (w << 6) + top;
-            sa[--bkt[t[p]]] = p;
-        }
-    }
+    bits.forEachFromRight([&](uint32_t p) { sa[--bkt[t[p]]] = p; });
     for (uint32_t c = 0; c < 256; ++c) {
         if (bkt[c] != ends[c]) sa[bkt[c]] |= kNewClass;
     }
@@ -227,7 +154,7 @@ inline uint32_t induceSNamed(const uint8_t* t, uint32_t* sa, uint32_t n, uint32_
     return top;
 }
 
-// Stage one for the block: finds the LMS positions (into bits, all clear),
+// Stage one for the block: finds the LMS positions (into bits),
 // sorts them by their substrings into sa[0..m) with kMark on each that
 // starts a new name, and returns m. sa has n+2 entries; cnt holds the byte
 // counts; bkt is room for 256 bucket bounds. Requires 2 <= n <

@@ -66,24 +66,18 @@ struct BucketTable {
 };
 
 // Stage one: leaves the LMS positions of t sorted by their LMS substrings in
-// sa[0..m) and returns m. sa[0..n) is overwritten; `bits` (all clear) gets
+// sa[0..m) and returns m. sa[0..n) is overwritten; `bits` gets
 // the LMS positions.
 template <class Sym>
 uint32_t sortLmsSubstrings(const Sym* t, uint32_t* sa, uint32_t n, BucketTable<Sym>& b, LmsBits& bits) {
     std::memset(sa, 0, sizeof(uint32_t) * n);
     uint32_t* bkt = b.ends();
-    uint32_t m = 0;
-    uint32_t last = 0;
-    forEachLmsFromRight(t, n, [&](uint32_t p) {
-        sa[--bkt[t[p]]] = p;
-        bits.set(p);
-        last = p;
-        ++m;
-    });
+    const uint32_t m = findLmsPositions(t, n, bits);
     if (m <= 1) {
-        sa[0] = last;
+        sa[0] = m == 1 ? bits.next(0) : 0;
         return m;
     }
+    bits.forEachFromRight([&](uint32_t p) { sa[--bkt[t[p]]] = p; });
     induceL<Scan::Lms>(t, sa, n, b.starts());
     induceS<Scan::Lms>(t, sa, n, b.ends());
     uint32_t k = 0;

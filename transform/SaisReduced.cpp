@@ -50,9 +50,8 @@ void sortReducedString(const uint32_t* s, uint32_t* sa, uint32_t n, uint32_t k, 
         if (reinterpret_cast<uintptr_t>(at) % alignof(LmsWord) != 0) --at;
         fs = static_cast<uint32_t>(at - (sa + n));
         bitWords = reinterpret_cast<LmsWord*>(at);
-        std::memset(bitWords, 0, words * sizeof(LmsWord));
     } else {
-        ownBits = std::make_unique<uint64_t[]>(words);
+        ownBits = std::make_unique_for_overwrite<uint64_t[]>(words);
         bitWords = ownBits.get();
     }
     LmsBits bits{bitWords, n};

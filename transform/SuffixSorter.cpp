@@ -59,7 +59,7 @@ Array allocateArray(size_t entries) {
 // their LMS substrings while sorting them; larger ones compare them after.
 void prepareFinalScans(const uint8_t* text, uint32_t* sa, uint32_t n, BucketTable<uint8_t>& b,
                        unsigned threads) {
-    const auto words = std::make_unique<uint64_t[]>((size_t{n} + 63) / 64);
+    const auto words = std::make_unique_for_overwrite<uint64_t[]>((size_t{n} + 63) / 64);
     LmsBits bits{words.get(), n};
     uint32_t m;
     bool named = n < kNamedScanMaxLength;
