@@ -188,14 +188,7 @@ public:
                 lo = kFront;
             }
         }
-        while (hi - lo > 1) {
-            const uint32_t mid = (lo + hi) / 2;
-            if (target < frequencies[mid]) {
-                hi = mid;
-            } else {
-                lo = mid;
-            }
-        }
+        lo = lastAtOrBelow(target, lo, hi);
         high = low + static_cast<uint32_t>(range * frequencies[lo + 1] / t) - 1;
         low = low + static_cast<uint32_t>(range * frequencies[lo] / t);
         assert(low <= value && value <= high);
@@ -233,15 +226,7 @@ public:
         uint32_t lo = static_cast<uint32_t>(std::countr_zero(above | (1u << kFront)));
         if (lo >= kFront) {
             const uint32_t target = static_cast<uint32_t>(x / range);
-            uint32_t hi = symbolCount;
-            while (hi - lo > 1) {
-                const uint32_t mid = (lo + hi) / 2;
-                if (target < frequencies[mid]) {
-                    hi = mid;
-                } else {
-                    lo = mid;
-                }
-            }
+            lo = lastAtOrBelow(target, lo, symbolCount);
         }
         high = low + divideByTotal(uint64_t{range} * frequencies[lo + 1]) - 1;
         low = low + divideByTotal(uint64_t{range} * frequencies[lo]);
@@ -286,6 +271,20 @@ public:
 
 private:
     static constexpr uint32_t kFront = 16;
+
+    // The last symbol k in [lo, hi) whose cumulative count is at or below
+    // target, given that frequencies[lo] <= target < frequencies[hi].
+    uint32_t lastAtOrBelow(uint32_t target, uint32_t lo, uint32_t hi) const {
+        while (hi - lo > 1) {
+            const uint32_t mid = (lo + hi) / 2;
+            if (target < frequencies[mid]) {
+                hi = mid;
+            } else {
+                lo = mid;
+            }
+        }
+        return lo;
+    }
 
     // Shifts out the bits the narrowing decided and shifts in as many code
     // bits: counted and done at once with CountedShifts, else one at a time
