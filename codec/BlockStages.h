@@ -86,6 +86,16 @@ inline StageClock untransformBlock(uint8_t* out, const uint8_t* column, uint32_t
     return clock;
 }
 
+// The same from the table the column's runs filled (see RunWordTable).
+inline StageClock untransformBlock(uint8_t* out, RunWordTable& table, const BlockContext& context) {
+    if (context.plan.verbose) context.console << "   Performing iBWT..." << std::endl;
+    StageClock clock;
+    clock.start = clockMs();
+    inverseBwt(out, table, context.inverseThreads);
+    clock.end = clockMs();
+    return clock;
+}
+
 // The inverse transform's working memory, set up on a thread of its own
 // while the block's column is decoded, when the block has more than one
 // thread and the transform takes such memory (InverseBwtTable::wanted):

@@ -35,10 +35,11 @@ Transformed forward(const Bytes& t) {
 }
 
 // The plain kernel first (the reference), then every faster walk, the lane
-// walks of the packed table also spread over several threads, and the
-// automatic choice given working memory set up ahead: for the block's length
-// (used from 1 MiB on), or for another length (to be left aside).
-enum class AheadTable { None, ForBlock, ForOther };
+// walks of the packed table also spread over several threads, the automatic
+// choice given working memory set up ahead: for the block's length (used
+// from 1 MiB on), or for another length (to be left aside), and the table
+// built from the column's runs (as extraction builds it while it decodes).
+enum class AheadTable { None, ForBlock, ForOther, FromRuns };
 struct InverseWalk {
     InverseBwtKernel kernel;
     unsigned threads;
@@ -53,7 +54,23 @@ constexpr InverseWalk kInverseWalks[] = {{InverseBwtKernel::Plain, 1},
                                          {InverseBwtKernel::PackedRows, 2},
                                          {InverseBwtKernel::PackedRows, 5},
                                          {InverseBwtKernel::Automatic, 2, AheadTable::ForBlock},
-                                         {InverseBwtKernel::Automatic, 1, AheadTable::ForOther}};
+                                         {InverseBwtKernel::Automatic, 1, AheadTable::ForOther},
+                                         {InverseBwtKernel::Automatic, 1, AheadTable::FromRuns},
+                                         {InverseBwtKernel::Automatic, 5, AheadTable::FromRuns}};
+
+// The table of the column's maximal runs, each handed over as a decoder
+// would (n below 2^24, index below n).
+void invertFromRuns(Bytes& out, const Bytes& column, uint32_t index, unsigned threads) {
+    const uint32_t n = static_cast<uint32_t>(column.size());
+    RunWordTable table(n, index);
+    for (uint32_t k = 0; k < n;) {
+        uint32_t end = k + 1;
+        while (end < n && column[end] == column[k]) ++end;
+        table.addRun(k, column[k], end - k);
+        k = end;
+    }
+    inverseBwt(out.data(), table, threads);
+}
 
 // Inverts with every walk inverseBwt can be told to run: each must give the
 // plain kernel's bytes, or throw its message, which is thrown on.
@@ -67,6 +84,10 @@ Bytes inverse(const Bytes& column, uint32_t index) {
         try {
             if (walk.table == AheadTable::None) {
                 inverseBwt(out.data(), column.data(), n, index, walk.threads, walk.kernel);
+            } else if (walk.table == AheadTable::FromRuns) {
+                // The table takes only what extraction gives it.
+                if (index >= n || n >= (1u << 24)) continue;
+                invertFromRuns(out, column, index, walk.threads);
             } else {
                 InverseBwtTable table(walk.table == AheadTable::ForBlock ? n : n + 1);
                 inverseBwt(out.data(), column.data(), n, index, walk.threads, table);

@@ -11,6 +11,7 @@
 // block's length.
 #include "transform/Bwt.h"
 
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -191,4 +192,66 @@ std::unique_ptr<uint8_t[]> InverseBwtTable::take(size_t bytes) {
     if (bytes != size) return nullptr;
     size = 0;
     return std::move(storage);
+}
+
+bool RunWordTable::wanted(uint32_t n) {
+#ifndef MORV_PLAIN_KERNELS
+    return n >= kPackedRowsBlock && n <= kPackedRowsLimit;
+#else
+    (void)n;
+    return false;
+#endif
+}
+
+RunWordTable::RunWordTable(uint32_t n, uint32_t firstIndex)
+    : n_(n), firstIndex_(firstIndex), words_(std::make_unique_for_overwrite<uint32_t[]>(n)) {
+    assert(firstIndex < n && n < (1u << 24));
+#ifndef MORV_PLAIN_KERNELS
+    adviseLargePages(words_.get(), sizeof(uint32_t) * size_t{n});
+#endif
+}
+
+void RunWordTable::bases(uint32_t* base) const {
+    uint32_t sum = 0;
+    for (uint32_t c = 0; c < 256; ++c) {
+        const uint32_t first = c == last_ ? 1u : 0u;
+        base[c] = sum + first;
+        sum += counts_[c] + first;
+    }
+}
+
+void RunWordTable::takeFirstIndex(uint32_t k, uint8_t c, uint32_t len) {
+    uint32_t* w = words_.get();
+    for (uint32_t j = firstIndex_ + 1; j < k + len; ++j) --w[j];
+    w[firstIndex_] = (uint32_t{c} << 24) | 0xFFFFFFu;
+    --counts_[c];
+    last_ = c;
+    seenFirst_ = true;
+}
+
+void inverseBwt(uint8_t* out, RunWordTable& table, unsigned threads) {
+    // The runs must have covered every row once, the first suffix index's
+    // among them; else the images could leave the table.
+    uint64_t rows = 0;
+    for (uint32_t c = 0; c < 256; ++c) rows += table.counts()[c];
+    if (!table.hasFirstIndex() || rows + 1 != table.size()) throw Exception(kInvalidBwtMessage);
+#ifndef MORV_PLAIN_KERNELS
+    inverseBwtRunWordsLanes(out, table, threads);
+#else
+    // Where only the plain kernels are built nothing asks for the table
+    // (wanted is false); the walk as the plain kernel would do it.
+    (void)threads;
+    uint32_t base[256];
+    table.bases(base);
+    const uint32_t* words = table.words();
+    const uint32_t firstIndex = table.firstIndex();
+    uint32_t j = firstIndex;
+    uint32_t t = table.size();
+    do {
+        const uint32_t w = words[j];
+        out[--t] = static_cast<uint8_t>(w >> 24);
+        j = (base[w >> 24] + w) & 0xFFFFFFu;
+    } while (j != firstIndex && t != 0);
+    checkWalkEnd(t, j, firstIndex);
+#endif
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/Compiler.h"
 #include "base/DamageMessages.h"
 
 // Transforms data[0..n) in place and returns the first suffix index I, the
@@ -86,3 +87,64 @@ private:
 // bytes and exceptions are the same).
 void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
                 InverseBwtTable& table);
+
+// The inverse transform's table built from the runs of the column as a
+// decoder produces them, so that no pass over the column is left to build
+// it once the column is whole: one word per row, the row's byte in bits
+// 24..31 and below them the number of earlier rows holding that byte (the
+// first suffix index's row not counted; its own word holds 2^24 - 1 there).
+// A byte's rows then take its bucket in order, from one place further for
+// the byte of the first suffix index's row, whose row comes first. Blocks
+// for which wanted(n) holds (1 MiB up to 2^24 - 1 bytes, fast kernels
+// only); 4n bytes.
+class RunWordTable {
+public:
+    static bool wanted(uint32_t n);
+
+    // n rows, firstIndex < n. Throws std::bad_alloc.
+    RunWordTable(uint32_t n, uint32_t firstIndex);
+
+    // The run of len >= 1 copies of c at rows k .. k+len-1. The runs come in
+    // row order, each starting where the one before ended, and k + len <= n
+    // (the caller checks it: nothing is written past row n-1).
+    MORV_FORCE_INLINE void addRun(uint32_t k, uint8_t c, uint32_t len) {
+        uint32_t* w = words_.get() + k;
+        const uint32_t first = counts_[c] | (uint32_t{c} << 24);
+        for (uint32_t i = 0; i < len; ++i) w[i] = first + i;
+        counts_[c] += len;
+        if (firstIndex_ - k < len) [[unlikely]]
+            takeFirstIndex(k, c, len);
+    }
+
+    uint32_t size() const { return n_; }
+    uint32_t firstIndex() const { return firstIndex_; }
+    // Once every row has had its run: the byte of the first suffix index's
+    // row, and the number of rows of each byte other than that row.
+    uint8_t firstIndexByte() const { return last_; }
+    const uint32_t* counts() const { return counts_; }
+    // Whether the runs so far have covered the first suffix index's row.
+    bool hasFirstIndex() const { return seenFirst_; }
+    uint32_t* words() { return words_.get(); }
+    // base[c]: where the rows of byte c begin in the LF order, one further
+    // for the first suffix index's byte; a row's LF image is then (base[c] +
+    // its word) mod 2^24.
+    void bases(uint32_t* base) const;
+
+private:
+    // The run [k, k+len) holds the first suffix index's row: that row takes
+    // the word of the bucket's first place, and the rows after it in the run
+    // count one fewer.
+    void takeFirstIndex(uint32_t k, uint8_t c, uint32_t len);
+
+    uint32_t n_;
+    uint32_t firstIndex_;
+    uint8_t last_ = 0;
+    bool seenFirst_ = false;
+    std::unique_ptr<uint32_t[]> words_;
+    uint32_t counts_[256] = {};
+};
+
+// inverseBwt of the column whose runs filled `table` (every row, in order):
+// the same bytes and exceptions as inverseBwt of that column and the table's
+// first suffix index. The table's memory is used up.
+void inverseBwt(uint8_t* out, RunWordTable& table, unsigned threads);

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "transform/Bwt.h"
+
 // Largest block the word table takes: the LF image shares its word with the
 // row's byte and a marker flag.
 inline constexpr uint32_t kWordTableRowLimit = 1u << 22;
@@ -29,3 +31,12 @@ void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t 
 // with the system asked for large pages under it. Throws std::bad_alloc.
 inline size_t packedRowsBytes(uint32_t n) { return static_cast<size_t>(n) * 3 + 1; }
 std::unique_ptr<uint8_t[]> allocatePackedRows(uint32_t n);
+
+// Asks the system to back the whole 2 MiB pages inside [p, p + size) with
+// large pages (see BwtInverseFast.cpp); only a hint.
+void adviseLargePages(void* p, size_t size);
+
+// inverseBwt(out, table, threads) once the table has been checked to cover
+// every row: its words walked in lanes, as the packed table's, spread over
+// `threads` threads.
+void inverseBwtRunWordsLanes(uint8_t* out, RunWordTable& table, unsigned threads);

@@ -123,12 +123,14 @@ inline void fillRun(uint8_t* out, uint8_t c, uint32_t length, uint32_t room) {
 }
 
 // Places the first occurrences from first[0..firstCount), then draws runs
-// with the remaining n - firstCount values and the dropped zeros after them.
-// Always inlined, so that the loop is compiled as inverseDc is (a caller may
-// build an instance of inverseDc for other instructions).
-template <typename Decoder, typename ValueSource>
+// with the remaining n - firstCount values and the dropped zeros after them,
+// handing each run to the sink as well. Always inlined, so that the loop is
+// compiled as inverseDc is (a caller may build an instance of inverseDc for
+// other instructions).
+template <typename Decoder, typename ValueSource, typename RunSink>
 MORV_FORCE_INLINE void inverseDcWith(Decoder& decoder, const uint32_t* first, uint32_t firstCount,
-                                     ValueSource& next, uint32_t n, uint32_t L, uint8_t* output) {
+                                     ValueSource& next, uint32_t n, uint32_t L, uint8_t* output,
+                                     RunSink& sink) {
     for (uint32_t b = 0; b < firstCount; ++b) decoder.addFirstOccurrence(b, first[b]);
 
     // The map keeps the symbols of runs yet to come in the output, a run's
@@ -139,6 +141,7 @@ MORV_FORCE_INLINE void inverseDcWith(Decoder& decoder, const uint32_t* first, ui
     uint32_t k = 0;  // bytes written
     auto put = [&](const DcRun& run) {
         if (run.length > L - k) throw Exception(kInvalidDcDataMessage);
+        sink(k, run.symbol, run.length);
         if constexpr (exact) {
             if (run.length > 1) fillRun(output + k + 1, run.symbol, run.length - 1, run.length - 1);
         } else {
@@ -161,6 +164,11 @@ MORV_FORCE_INLINE void inverseDcWith(Decoder& decoder, const uint32_t* first, ui
 }
 
 }  // namespace dc_detail
+
+// A run sink that takes nothing (see inverseDc).
+struct NoRunSink {
+    MORV_FORCE_INLINE void operator()(uint32_t, uint8_t, uint32_t) const {}
+};
 
 // The decoders inverseDc can run. Automatic picks the faster for the block;
 // the others force one (tests compare BitMap with Plain, benchmarks time
@@ -198,9 +206,13 @@ inline constexpr uint32_t kDcMapFromPresentBytes = 192;
 // can see where the values it decoded ended. features: the processor
 // features the decoders may use; kernel: see DcInverseKernel. Every choice
 // gives the same bytes, or the same exception, for any value sequence.
-template <typename ValueSource>
+// sink(k, c, len) is called for every run as it is written (len copies of
+// byte c from output[k] on, k + len <= L), in order; the runs cover the
+// block exactly when inverseDc returns.
+template <typename ValueSource, typename RunSink = NoRunSink>
 ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output,
-                      const CpuFeatures& features, DcInverseKernel kernel = DcInverseKernel::Automatic) {
+                      const CpuFeatures& features, DcInverseKernel kernel = DcInverseKernel::Automatic,
+                      RunSink sink = {}) {
     // The first-occurrence values tell how many byte values occur before any
     // run is drawn; that picks the decoder.
     std::array<uint32_t, 256> first{};
@@ -217,7 +229,7 @@ ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output,
         kernel = DcInverseKernel::BitMap;
     if (L <= DcMapDecoder::maxLength && kernel == DcInverseKernel::BitMap) {
         DcMapDecoder decoder(L, output, features.fastBitDeposit);
-        dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
+        dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output, sink);
         return next;
     }
 #else
@@ -226,6 +238,6 @@ ValueSource inverseDc(ValueSource next, uint32_t n, uint32_t L, uint8_t* output,
     (void)present;
 #endif
     DcDecoder decoder(L);
-    dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output);
+    dc_detail::inverseDcWith(decoder, first.data(), firstCount, next, n, L, output, sink);
     return next;
 }
