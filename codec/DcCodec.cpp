@@ -214,6 +214,32 @@ uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column,
         .work.codeEnd();
 }
 
+// Whether the inverse transform's table is built from the column's runs as
+// they are decoded (RunWordTable): when the values of a large block are
+// decoded on a helper thread (see readValues), the calling thread then fills
+// the table while it would otherwise wait for values, and no pass over the
+// column is left for it. Measured against the packed table built after the
+// decoding, two processors (the program's Decompression time, median of 9,
+// the builds alternated, two sessions): text.10M 0.139 -> 0.140 and 0.138
+// -> 0.114 s (fastest 0.135 -> 0.121, 0.126 -> 0.110), binary.10M 0.214 ->
+// 0.202 and 0.205 -> 0.197 s, corpus.blk 0.047 -> 0.042 and 0.046 -> 0.048
+// s; the iBWT time alone 0.058 -> 0.043 (text), 0.053 -> 0.040 (binary),
+// 0.012 -> 0.009 s (corpus). On one processor it gained nothing (text.10M
+// 0.241 -> 0.248 s, corpus.blk 0.081 -> 0.076 s, binary.10M 0.383 -> 0.389
+// s), and its table takes 4 bytes a row instead of 3 (56 MB at most for a
+// 10 MiB block instead of 46), so the packed table stays there.
+bool fillsTableWhileDecoding(uint32_t n, uint32_t L, uint32_t idx, unsigned threads) {
+#if MORV_HAVE_THREADS
+    return threads > 1 && n >= kThreadedValuesFrom && idx < L && RunWordTable::wanted(L);
+#else
+    (void)n;
+    (void)L;
+    (void)idx;
+    (void)threads;
+    return false;
+#endif
+}
+
 // Hands the column's runs to the inverse transform's table.
 struct RunWords {
     RunWordTable* table;
@@ -283,27 +309,15 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockCon
     // The column is rebuilt in the output buffer and the inverse BWT turns
     // it into the block in place. Every byte of it is written by the inverse
     // transform (or it throws), so the buffer is not cleared first.
-    //
-    // Large blocks have the inverse transform's table built from the
-    // column's runs as they are decoded (RunWordTable): no pass over the
-    // column is left for it, and on two processors the calling thread does
-    // it while the helper decodes values. Measured against the packed table
-    // built after the decoding (the program's Decompression time, median of
-    // 7, the builds alternated): two processors text.10M 0.169 -> 0.146 s,
-    // binary.10M 0.248 -> 0.228 s, corpus.blk 0.058 -> 0.056 s; one
-    // processor text.10M 0.226 s either way, binary.10M 0.362 -> 0.365 s
-    // (fastest 0.352 -> 0.326), corpus.blk 0.085 -> 0.075 s. The table takes
-    // 4 bytes a row instead of 3: 56 MB at most for a 10 MiB block instead
-    // of 46. Nothing is then set up ahead.
     uint8_t* column = out;
     std::unique_ptr<RunWordTable> words;
-    if (idx < L && RunWordTable::wanted(L)) words = std::make_unique<RunWordTable>(L, idx);
-    TableAhead table(words ? 0 : L, context);
+    if (!s.prefixCode && fillsTableWhileDecoding(n, L, idx, context.inverseThreads))
+        words = std::make_unique<RunWordTable>(L, idx);
+    TableAhead table(words ? 0 : L, context);  // the run table needs nothing set up ahead
     uint64_t codeEnd = 0;
     if (s.prefixCode) {
         DcPrefixCode<InBitStream> coder(bits);
-        codeEnd = words ? readValues(coder, n, L, column, context.features, 1, RunWords{words.get()})
-                        : readValues(coder, n, L, column, context.features);
+        codeEnd = readValues(coder, n, L, column, context.features);
     } else {
         DcValueModel<ArithmeticDecoder> coder(L, bits);
         codeEnd = words ? readValues(coder, n, L, column, context.features, context.inverseThreads,
