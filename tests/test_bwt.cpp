@@ -419,6 +419,33 @@ Transformed risingRuns(uint64_t seed, uint32_t n, Bytes& block) {
     return r;
 }
 
+TEST_F(BwtTest, RunTableRefusesRunsThatDoNotTileTheColumn) {
+    // Runs that leave rows out, cover some twice or stop short leave words
+    // unwritten or counted twice: the inverse refuses the table instead of
+    // walking it.
+    const Transformed r = forward(testdata::textLike(3, 5000));
+    const uint32_t n = static_cast<uint32_t>(r.column.size());
+    auto invert = [&](const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
+        RunWordTable table(n, r.index);
+        for (const auto& [from, to] : runs) {
+            for (uint32_t k = from; k < to; ++k) table.addRun(k, r.column[k], 1);
+        }
+        Bytes out(n);
+        inverseBwt(out.data(), table, 1);
+        return out;
+    };
+    EXPECT_TRUE(invert({{0, n}}) == testdata::textLike(3, 5000));
+    for (const auto& runs : std::vector<std::vector<std::pair<uint32_t, uint32_t>>>{
+             {{0, 100}, {101, n}}, {{0, 100}, {99, n}}, {{0, n - 1}}, {{1, n}}}) {
+        try {
+            invert(runs);
+            ADD_FAILURE() << "runs from " << runs[0].second;
+        } catch (const Exception& e) {
+            EXPECT_STREQ(e.what(), kInvalidBwtMessage);
+        }
+    }
+}
+
 TEST_F(BwtTest, InverseInPlaceMatchesSeparateBuffers) {
     // The block may replace its own transform; every size class of the
     // inverse (plain, word table, packed table, beyond 2^24 rows) must give

@@ -232,9 +232,8 @@ void RunWordTable::takeFirstIndex(uint32_t k, uint8_t c, uint32_t len) {
 void inverseBwt(uint8_t* out, RunWordTable& table, unsigned threads) {
     // The runs must have covered every row once, the first suffix index's
     // among them; else the images could leave the table.
-    uint64_t rows = 0;
-    for (uint32_t c = 0; c < 256; ++c) rows += table.counts()[c];
-    if (!table.hasFirstIndex() || rows + 1 != table.size()) throw Exception(kInvalidBwtMessage);
+    if (!table.hasFirstIndex() || table.coveredRows() != table.size())
+        throw Exception(kInvalidBwtMessage);
 #ifndef MORV_PLAIN_KERNELS
     inverseBwtRunWordsLanes(out, table, threads);
 #else

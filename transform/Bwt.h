@@ -101,13 +101,16 @@ class RunWordTable {
 public:
     static bool wanted(uint32_t n);
 
-    // n rows, firstIndex < n. Throws std::bad_alloc.
+    // n rows (1 <= n < 2^24), firstIndex < n. Throws std::bad_alloc.
     RunWordTable(uint32_t n, uint32_t firstIndex);
 
-    // The run of len >= 1 copies of c at rows k .. k+len-1. The runs come in
-    // row order, each starting where the one before ended, and k + len <= n
-    // (the caller checks it: nothing is written past row n-1).
+    // The run of len >= 1 copies of c at rows k .. k+len-1, k + len <= n
+    // (the caller checks it: nothing is written past row n-1). The runs are
+    // to come in row order, each starting where the one before ended; the
+    // inverse refuses a table whose runs did not.
     MORV_FORCE_INLINE void addRun(uint32_t k, uint8_t c, uint32_t len) {
+        contiguous_ &= k == covered_;
+        covered_ = k + len;
         uint32_t* w = words_.get() + k;
         const uint32_t first = counts_[c] | (uint32_t{c} << 24);
         for (uint32_t i = 0; i < len; ++i) w[i] = first + i;
@@ -118,12 +121,10 @@ public:
 
     uint32_t size() const { return n_; }
     uint32_t firstIndex() const { return firstIndex_; }
-    // Once every row has had its run: the byte of the first suffix index's
-    // row, and the number of rows of each byte other than that row.
-    uint8_t firstIndexByte() const { return last_; }
-    const uint32_t* counts() const { return counts_; }
-    // Whether the runs so far have covered the first suffix index's row.
+    // Whether the runs so far have covered the first suffix index's row, and
+    // rows 0 .. coveredRows()-1 one after the other.
     bool hasFirstIndex() const { return seenFirst_; }
+    uint32_t coveredRows() const { return contiguous_ ? covered_ : 0; }
     uint32_t* words() { return words_.get(); }
     // base[c]: where the rows of byte c begin in the LF order, one further
     // for the first suffix index's byte; a row's LF image is then (base[c] +
@@ -140,6 +141,8 @@ private:
     uint32_t firstIndex_;
     uint8_t last_ = 0;
     bool seenFirst_ = false;
+    bool contiguous_ = true;
+    uint32_t covered_ = 0;
     std::unique_ptr<uint32_t[]> words_;
     uint32_t counts_[256] = {};
 };
