@@ -52,17 +52,48 @@ void runForward(benchmark::State& state, const Block* block, unsigned threads) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
-// kernel: the walk to time (Automatic: the one inverseBwt picks); threads:
-// as many as inverseBwt may use.
-void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel, unsigned threads) {
-    if (block->column.size() != block->data.size()) {  // made once, outside the timing
+// The block's transform, made once, outside the timing.
+void makeColumn(Block* block) {
+    if (block->column.size() != block->data.size()) {
         block->column = block->data;
         block->index = forwardBwt(block->column.data(), static_cast<uint32_t>(block->column.size()));
     }
+}
+
+// kernel: the walk to time (Automatic: the one inverseBwt picks); threads:
+// as many as inverseBwt may use.
+void runInverse(benchmark::State& state, Block* block, InverseBwtKernel kernel, unsigned threads) {
+    makeColumn(block);
     Bytes out(block->column.size());
     const uint32_t n = static_cast<uint32_t>(out.size());
     for (auto _ : state) {
         inverseBwt(out.data(), block->column.data(), n, block->index, threads, kernel);
+        benchmark::ClobberMemory();
+    }
+    if (out != block->data) state.SkipWithError("inverse does not give the block back");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
+}
+
+// The inverse through the table extraction builds from the column's runs
+// while it decodes them (on two processors): only the walk on `threads`
+// threads is timed, what the iBWT stage then takes; the table is filled run
+// by run before each, outside the timing.
+void runInverseRunTable(benchmark::State& state, Block* block, unsigned threads) {
+    makeColumn(block);
+    const Bytes& column = block->column;
+    Bytes out(column.size());
+    const uint32_t n = static_cast<uint32_t>(out.size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        RunWordTable table(n, block->index);
+        for (uint32_t k = 0; k < n;) {
+            uint32_t end = k + 1;
+            while (end < n && column[end] == column[k]) ++end;
+            table.addRun(k, column[k], end - k);
+            k = end;
+        }
+        state.ResumeTiming();
+        inverseBwt(out.data(), table, threads);
         benchmark::ClobberMemory();
     }
     if (out != block->data) state.SkipWithError("inverse does not give the block back");
@@ -215,6 +246,16 @@ int main(int argc, char** argv) {
                 runInverse, block, InverseBwtKernel::Automatic, threads)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
+        }
+        if (RunWordTable::wanted(static_cast<uint32_t>(block->data.size()))) {
+            for (const unsigned threads : {1u, 2u}) {
+                benchmark::RegisterBenchmark(
+                    ("inverseBwtRunTable/" + block->name + "/threads:" + std::to_string(threads))
+                        .c_str(),
+                    runInverseRunTable, block, threads)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
         }
         for (const auto& [name, kernel] : {std::pair{"Plain", InverseBwtKernel::Plain},
                                            std::pair{"WordTable", InverseBwtKernel::WordTable},
