@@ -13,8 +13,7 @@ DcMapDecoder::DcMapDecoder(uint32_t L, uint8_t* output, bool bitDeposit)
     // Words up to the one holding position L + alphabetSize, all clear
     // beyond L, where every search ends, and the eight after it that a
     // search may read past the word it ends in.
-    // The counts are read and written four at a time.
-    const size_t words = ((size_t{L} + alphabetSize) / 64 + 9 + 3) & ~size_t{3};
+    const size_t words = (size_t{L} + alphabetSize) / 64 + 9;
     known.assign(words, 0);
     unknownInWord.assign(words, 64);
 }
@@ -26,7 +25,7 @@ void DcMapDecoder::markPassed(uint32_t first, uint32_t end) {
         const uint32_t count = stop - first;  // 1..64, all of them clear
         const uint64_t ones = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
         known[word] |= ones << (first & 63);
-        subtractUnknown(word, count);
+        unknownInWord[word] = static_cast<uint16_t>(unknownInWord[word] - count);
         first = stop;
     }
 }

@@ -67,12 +67,10 @@ private:
     void markKnown(uint32_t position, uint8_t symbol);
     // Sets the bits of positions first .. end-1, all of them clear.
     void markPassed(uint32_t first, uint32_t end);
-    // Takes count from the clear bits of word `word`.
-    void subtractUnknown(uint32_t word, uint32_t count);
     bool isKnown(uint32_t position) const { return (known[position >> 6] >> (position & 63)) & 1; }
 
     std::vector<uint64_t> known;          // bit p: p < cursor, or a run starts at p
-    std::vector<uint16_t> unknownInWord;  // clear bits per word of `known`, a multiple of 4
+    std::vector<uint16_t> unknownInWord;  // clear bits per word of `known`
     uint8_t* symbols;                     // the output
     bool bitDeposit;                      // select bits with PDEP
     uint32_t liveCount = 0;               // set bits at or after the cursor, at most 256
@@ -128,22 +126,9 @@ inline uint32_t selectBit(uint64_t w, uint64_t running, uint32_t r) {
 
 }  // namespace dc_detail
 
-inline void DcMapDecoder::subtractUnknown(uint32_t word, uint32_t count) {
-    // The whole group of four counts is read and written, as nthUnknown
-    // reads it: a load that takes in part of a narrower store still under
-    // way has to wait for that store to finish, one that matches it gets
-    // its value at once. No count drops below 0, so nothing borrows from
-    // the next one.
-    uint16_t* group = unknownInWord.data() + (word & ~3u);
-    uint64_t lanes;
-    std::memcpy(&lanes, group, sizeof lanes);
-    lanes -= uint64_t{count} << (16 * (word & 3));
-    std::memcpy(group, &lanes, sizeof lanes);
-}
-
 inline void DcMapDecoder::markKnown(uint32_t position, uint8_t symbol) {
     known[position >> 6] |= uint64_t{1} << (position & 63);
-    subtractUnknown(position >> 6, 1);
+    --unknownInWord[position >> 6];
     symbols[position] = symbol;
 }
 
@@ -151,12 +136,10 @@ MORV_FORCE_INLINE uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) c
     assert(d >= 1);
     // Every position below `from` is known, so from the word holding it on
     // the clear bits are exactly the unknown positions at or after it, and
-    // the words' counts say how many each word holds (0 for the words before
-    // it). Four counts sit in 16-bit lanes of one load, and one
-    // multiplication sums them up the lanes; eight words a step, as two
-    // independent sets of four, so that most jumps end in the first step and
-    // the loop is left the same way. The loads start at a multiple of four
-    // words, where the updates of the counts store (see subtractUnknown).
+    // the words' counts say how many each word holds. Four counts sit in
+    // 16-bit lanes of one load, and one multiplication sums them up the
+    // lanes; eight words a step, as two independent sets of four, so that
+    // most jumps end in the first step and the loop is left the same way.
     constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
     constexpr uint64_t kLaneHighs = 0x8000800080008000ull;
     auto upTo = [this](uint32_t first) {  // lane i: clear bits in words first .. first + i
@@ -164,7 +147,7 @@ MORV_FORCE_INLINE uint32_t DcMapDecoder::nthUnknown(uint32_t from, uint32_t d) c
         std::memcpy(&lanes, unknownInWord.data() + first, sizeof lanes);
         return lanes * kLaneOnes;
     };
-    uint32_t word = (from >> 6) & ~3u;
+    uint32_t word = from >> 6;
     uint64_t low = upTo(word);
     uint64_t high = upTo(word + 4);
     uint32_t lowTotal = static_cast<uint32_t>(low >> 48);
