@@ -194,14 +194,8 @@ std::unique_ptr<uint8_t[]> InverseBwtTable::take(size_t bytes) {
     return std::move(storage);
 }
 
-bool RunWordTable::wanted(uint32_t n) {
-#ifndef MORV_PLAIN_KERNELS
-    return n >= kPackedRowsBlock && n <= kPackedRowsLimit;
-#else
-    (void)n;
-    return false;
-#endif
-}
+// The same blocks as the packed table, which it stands in for.
+bool RunWordTable::wanted(uint32_t n) { return InverseBwtTable::wanted(n); }
 
 RunWordTable::RunWordTable(uint32_t n, uint32_t firstIndex)
     : n_(n), firstIndex_(firstIndex), words_(std::make_unique_for_overwrite<uint32_t[]>(n)) {
