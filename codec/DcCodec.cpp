@@ -26,6 +26,8 @@
 #include "transform/DistanceCoding.h"
 
 #if MORV_HAVE_THREADS
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #endif
 
@@ -69,6 +71,34 @@ struct LaggedValues {
 };
 
 #if MORV_HAVE_THREADS
+// Where one thread waits for the other's progress: a short spin on the
+// condition, then sleep on a condition variable. Not std::atomic::wait: in
+// the standard library of the Windows builds (GCC 12, no futex) its notify
+// does not take the lock the waiter sleeps under, so a wakeup can be lost
+// and the wait then never ends.
+class Progress {
+public:
+    // Wakes whoever waits; call after the store it waits for.
+    void signal() {
+        { std::lock_guard<std::mutex> hold(mutex_); }
+        changed_.notify_all();
+    }
+
+    // Returns once ready() holds; ready reads atomics only.
+    template <typename Ready>
+    void await(Ready ready) {
+        for (int spin = 0; spin < kSpins; ++spin)
+            if (ready()) return;
+        std::unique_lock<std::mutex> hold(mutex_);
+        changed_.wait(hold, ready);
+    }
+
+private:
+    static constexpr int kSpins = 64;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
 // The values decoded on a thread of their own and handed to the inverse
 // transform, which runs on the calling thread, in chunks through a ring: the
 // two chains of dependent steps then run on two processors. The helper
@@ -91,10 +121,8 @@ public:
     ThreadedValues(const ThreadedValues&) = delete;
     ThreadedValues& operator=(const ThreadedValues&) = delete;
     ~ThreadedValues() {
-        stop.store(true, std::memory_order_relaxed);
-        // Wakes the helper should it wait for room.
-        released.fetch_add(1, std::memory_order_release);
-        released.notify_one();
+        stop.store(true, std::memory_order_release);
+        progress.signal();  // should the helper wait for room
         if (helper.joinable()) helper.join();
     }
 
@@ -117,12 +145,12 @@ private:
     void waitForChunk() {
         assert(taken < count);
         released.store(taken / kChunk, std::memory_order_release);
-        released.notify_one();
-        uint32_t done = decoded.load(std::memory_order_acquire);
-        while (done != kFailed && uint64_t{done} * kChunk <= taken) {
-            decoded.wait(done, std::memory_order_acquire);
-            done = decoded.load(std::memory_order_acquire);
-        }
+        progress.signal();
+        progress.await([&] {
+            const uint32_t done = decoded.load(std::memory_order_acquire);
+            return done == kFailed || uint64_t{done} * kChunk > taken;
+        });
+        const uint32_t done = decoded.load(std::memory_order_acquire);
         if (done == kFailed) std::rethrow_exception(failure);
         ready = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{done} * kChunk, count));
     }
@@ -133,24 +161,23 @@ private:
         } catch (...) {
             failure = std::current_exception();
             decoded.store(kFailed, std::memory_order_release);
-            decoded.notify_one();
+            progress.signal();
         }
     }
 
     void produceChunks() {
         const uint32_t chunks = count / kChunk + (count % kChunk != 0 ? 1 : 0);
         for (uint32_t c = 0; c < chunks; ++c) {
-            uint32_t free = released.load(std::memory_order_acquire);
-            while (c - free >= kChunks && !stop.load(std::memory_order_relaxed)) {
-                released.wait(free, std::memory_order_acquire);
-                free = released.load(std::memory_order_acquire);
-            }
-            if (stop.load(std::memory_order_relaxed)) return;
+            progress.await([&] {
+                return c - released.load(std::memory_order_acquire) < kChunks ||
+                       stop.load(std::memory_order_acquire);
+            });
+            if (stop.load(std::memory_order_acquire)) return;
             uint32_t* slot = ring.get() + size_t{c % kChunks} * kChunk;
             const uint32_t values = c + 1 < chunks ? kChunk : count - c * kChunk;
             for (uint32_t i = 0; i < values; ++i) slot[i] = work.decodeValue();
             decoded.store(c + 1, std::memory_order_release);
-            decoded.notify_one();
+            progress.signal();
         }
     }
 
@@ -161,8 +188,9 @@ private:
     uint32_t count;
     std::unique_ptr<uint32_t[]> ring;
     std::atomic<uint32_t> decoded{0};   // chunks decoded
-    std::atomic<uint32_t> released{0};  // chunks taken (more once stopping)
+    std::atomic<uint32_t> released{0};  // chunks taken
     std::atomic<bool> stop{false};
+    Progress progress;
     uint32_t taken = 0;  // values taken, by the calling thread
     uint32_t ready = 0;  // values it may take without waiting
     std::thread helper;

@@ -120,12 +120,12 @@ export WINEDEBUG=-all WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 say "initialising a private Wine prefix"
-if ! wineboot --init </dev/null >"$WORK/wineboot.log" 2>&1; then
+if ! timeout -k 10 600 wineboot --init </dev/null >"$WORK/wineboot.log" 2>&1; then
     cat "$WORK/wineboot.log"
     echo "FAIL: wineboot failed" >&2
     exit 1
 fi
-wineserver -w
+timeout -k 10 300 wineserver -w || true
 phase_done "Wine prefix"
 
 # ---------------------------------------------------------------- helpers
@@ -141,20 +141,29 @@ RUN="$WORK/run"      # the working folder of both programs
 OUT="$WORK/out"      # what they printed
 mkdir -p "$RUN" "$OUT"
 
+# A run that has not ended after this many seconds is stopped and counted as
+# a failure, so that a program that hangs fails the check instead of holding
+# it up until the CI job's own limit.
+RUN_LIMIT=${RUN_LIMIT:-300}
+timed_out() {
+    if [ "$1" = 124 ] || [ "$1" = 137 ]; then bad "$2: still running after ${RUN_LIMIT} s, stopped"; fi
+}
 # runw NAME ARGS...: the Windows program under Wine, in $RUN, standard input
 # empty so that "pause" returns at once. Output in $OUT/NAME.w{out,err,rc}.
 runw() {
     local name=$1 rc=0
     shift
-    (cd "$RUN" && wine "$WEXE" "$@") </dev/null >"$OUT/$name.wout" 2>"$OUT/$name.werr" || rc=$?
+    (cd "$RUN" && timeout -k 10 "$RUN_LIMIT" wine "$WEXE" "$@") </dev/null >"$OUT/$name.wout" 2>"$OUT/$name.werr" || rc=$?
     echo "$rc" >"$OUT/$name.wrc"
+    timed_out "$rc" "Windows program, $name"
 }
 # runl NAME ARGS...: the same for the Linux program.
 runl() {
     local name=$1 rc=0
     shift
-    (cd "$RUN" && "$LEXE" "$@") </dev/null >"$OUT/$name.lout" 2>"$OUT/$name.lerr" || rc=$?
+    (cd "$RUN" && timeout -k 10 "$RUN_LIMIT" "$LEXE" "$@") </dev/null >"$OUT/$name.lout" 2>"$OUT/$name.lerr" || rc=$?
     echo "$rc" >"$OUT/$name.lrc"
+    timed_out "$rc" "Linux program, $name"
 }
 
 # The console streams of the Windows program are in text mode: CR LF.
