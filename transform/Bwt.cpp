@@ -200,9 +200,7 @@ bool RunWordTable::wanted(uint32_t n) { return InverseBwtTable::wanted(n); }
 RunWordTable::RunWordTable(uint32_t n, uint32_t firstIndex)
     : n_(n), firstIndex_(firstIndex), words_(std::make_unique_for_overwrite<uint32_t[]>(n)) {
     assert(firstIndex < n && n < (1u << 24));
-#ifndef MORV_PLAIN_KERNELS
-    adviseLargePages(words_.get(), sizeof(uint32_t) * size_t{n});
-#endif
+    // On small pages, as the packed table (see allocatePackedRows).
 }
 
 void RunWordTable::bases(uint32_t* base) const {

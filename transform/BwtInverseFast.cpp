@@ -24,36 +24,6 @@
 #include "transform/BwtLaneWalk.h"
 #include "transform/BwtWalkCheck.h"
 
-// Asking the system for large pages under the packed table (see
-// adviseLargePages) is a Linux call.
-#if defined(__linux__)
-#include <sys/mman.h>
-#define MORV_HAVE_LARGE_PAGE_ADVICE 1
-#else
-#define MORV_HAVE_LARGE_PAGE_ADVICE 0
-#endif
-
-// Asks for the whole 2 MiB pages inside [p, p + size) to be backed by large
-// pages: the walks read the packed table at random, and with 4 KiB pages
-// nearly every read of a 10 MiB block's table also misses the address
-// translation caches. Only a hint (where the system does not take it,
-// nothing changes), and no memory is added: the ends stay on small pages.
-// Measured against the walk without it (bench_bwt inverseBwt/<block>, the two
-// builds alternated six times, median of the medians of 3, one processor):
-// python_10MiB 118.5 -> 109 ms, cc1plus_10MiB 119.5 -> 110.5 (7 to 8% less);
-// corpus_blk unchanged (20.1 ms).
-void adviseLargePages(void* p, size_t size) {
-#if MORV_HAVE_LARGE_PAGE_ADVICE
-    constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kLargePage - 1) & ~(kLargePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + size) & ~(kLargePage - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)size;
-#endif
-}
-
 namespace {
 
 using namespace bwt_lanes;
@@ -453,10 +423,17 @@ uint32_t laneShift(uint32_t n) {
 
 }  // namespace
 
+// On small pages: asking for large ones (madvise MADV_HUGEPAGE on the whole
+// 2 MiB pages of the table) made the walk 7 to 8% faster in a process that
+// had freed such pages a moment before (bench_bwt inverseBwt, python_10MiB
+// 118.5 -> 109 ms), but a run of the program on its own slower, where the
+// system has to find and clear fresh large pages for it: extraction of one
+// 10 MiB block after 3 s idle, the builds alternated, median of 8 to 10:
+// text.10M 284 -> 246 ms and binary.10M 362 -> 317 ms on one processor,
+// text.10M 227 -> 160 ms on two (the run table, alike); run straight after
+// one another, 2 to 3% the other way.
 std::unique_ptr<uint8_t[]> allocatePackedRows(uint32_t n) {
-    auto bytes = std::make_unique_for_overwrite<uint8_t[]>(packedRowsBytes(n));
-    adviseLargePages(bytes.get(), packedRowsBytes(n));
-    return bytes;
+    return std::make_unique_for_overwrite<uint8_t[]>(packedRowsBytes(n));
 }
 
 void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,

@@ -27,14 +27,10 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
 void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
                           unsigned threads, std::unique_ptr<uint8_t[]> storage = nullptr);
 
-// The packed table's memory for n rows: its size, and the memory itself,
-// with the system asked for large pages under it. Throws std::bad_alloc.
+// The packed table's memory for n rows: its size, and the memory itself.
+// Throws std::bad_alloc.
 inline size_t packedRowsBytes(uint32_t n) { return static_cast<size_t>(n) * 3 + 1; }
 std::unique_ptr<uint8_t[]> allocatePackedRows(uint32_t n);
-
-// Asks the system to back the whole 2 MiB pages inside [p, p + size) with
-// large pages (see BwtInverseFast.cpp); only a hint.
-void adviseLargePages(void* p, size_t size);
 
 // inverseBwt(out, table, threads) once the table has been checked to cover
 // every row: its words walked in lanes, as the packed table's, spread over
