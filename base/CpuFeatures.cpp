@@ -12,14 +12,19 @@ namespace {
 
 bool detectFastBitDeposit() {
 #if MORV_HAVE_BIT_DEPOSIT
+    // Each CPUID traps to the hypervisor in a virtual machine (some
+    // microseconds), so each leaf is asked for once: leaf 0 for the highest
+    // leaf and the vendor, leaf 1 for the family (AMD only), leaf 7 for BMI2.
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0 || eax < 7) return false;
+    __cpuid(0, eax, ebx, ecx, edx);
+    if (eax < 7) return false;
     // "AuthenticAMD" and "HygonGenuine", by the vendor string's first word.
-    const bool amdDesign = ebx == 0x68747541u || ebx == 0x6F677948u;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    const unsigned baseFamily = (eax >> 8) & 0xF;
-    const unsigned family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
-    if (amdDesign && family < 0x19) return false;
+    if (ebx == 0x68747541u || ebx == 0x6F677948u) {
+        __cpuid(1, eax, ebx, ecx, edx);
+        const unsigned baseFamily = (eax >> 8) & 0xF;
+        const unsigned family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
+        if (family < 0x19) return false;
+    }
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
     return (ebx >> 8) & 1u;  // BMI2
 #else
