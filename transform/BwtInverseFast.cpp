@@ -50,6 +50,19 @@ public:
         p[2] = static_cast<uint8_t>(image >> 16);
     }
 
+    // set() in one 4-byte store, whose last byte spills into the next row's
+    // first: for rows set in ascending order (or the next one set again
+    // after). The table's last byte is slack for row n-1. Filling a 10 MiB
+    // block's table (harness timing of the serial fill, median of 6):
+    // python sources 15.8 -> 13.4 ms, cc1plus 15.5 -> 12.4 ms.
+    void setSpilling(uint32_t row, uint32_t image) {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(bytes_.get() + static_cast<size_t>(row) * 3, &image, 4);
+        } else {
+            set(row, image);
+        }
+    }
+
     uint32_t image(uint32_t row) const {
         const uint8_t* p = bytes_.get() + static_cast<size_t>(row) * 3;
         if constexpr (std::endian::native == std::endian::little) {
@@ -449,9 +462,10 @@ void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t 
         uint32_t* starts = k.starts;
         const uint8_t last = k.last;
         rows.setBuckets(k.ends);
-        rows.set(firstIndex, starts[last]++);
-        for (uint32_t k = 0; k < firstIndex; ++k) rows.set(k, starts[in[k]]++);
-        for (uint32_t k = firstIndex + 1; k < n; ++k) rows.set(k, starts[in[k]]++);
+        const uint32_t firstImage = starts[last]++;
+        for (uint32_t k = 0; k < firstIndex; ++k) rows.setSpilling(k, starts[in[k]]++);
+        for (uint32_t k = firstIndex + 1; k < n; ++k) rows.setSpilling(k, starts[in[k]]++);
+        rows.set(firstIndex, firstImage);  // after the spill of the row before it
     }
     if (n >= kLaneMinimum) {
         if (walkInLanes(out, rows, n, firstIndex, laneShift(n), walkers)) return;
