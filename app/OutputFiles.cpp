@@ -41,10 +41,12 @@ constexpr std::size_t kTempPathBytes = 4096;
 
 struct TempSlot {
     std::atomic<int> state{0};  // 0 free, 1 being filled, 2 armed
-    char path[kTempPathBytes];
+    char path[kTempPathBytes]{};
 };
 
-std::array<TempSlot, kTempSlots> tempSlots;
+// Zero from the start, with no code run to make it so: a table built at
+// start-up would touch each of its 64 pages in every run of the program.
+constinit std::array<TempSlot, kTempSlots> tempSlots{};
 
 void removePath(const char* path) {
 #ifdef _WIN32
