@@ -115,7 +115,9 @@ public:
     // Starts the helper on a copy of coder, which start() has been called
     // on. Throws std::system_error when no thread can be started.
     ThreadedValues(const ValueCoder& coder, uint32_t n)
-        : work(coder), count(n), ring(std::make_unique<uint32_t[]>(size_t{kChunk} * kChunks)) {
+        : work(coder),
+          count(n),
+          ring(std::make_unique_for_overwrite<uint32_t[]>(size_t{kChunk} * kChunks)) {
         helper = std::thread([this] { produce(); });
     }
     ThreadedValues(const ThreadedValues&) = delete;
