@@ -444,7 +444,7 @@ uint32_t laneShift(uint32_t n) {
 // 10 MiB block after 3 s idle, the builds alternated, median of 8 to 10:
 // text.10M 284 -> 246 ms and binary.10M 362 -> 317 ms on one processor,
 // text.10M 227 -> 160 ms on two (the run table, alike); run straight after
-// one another, 2 to 3% the other way.
+// one another, 2 to 8% the other way.
 std::unique_ptr<uint8_t[]> allocatePackedRows(uint32_t n) {
     return std::make_unique_for_overwrite<uint8_t[]>(packedRowsBytes(n));
 }
