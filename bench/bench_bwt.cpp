@@ -260,7 +260,8 @@ int main(int argc, char** argv) {
         for (const auto& [name, kernel] : {std::pair{"Plain", InverseBwtKernel::Plain},
                                            std::pair{"WordTable", InverseBwtKernel::WordTable},
                                            std::pair{"WordTableLanes", InverseBwtKernel::WordTableLanes},
-                                           std::pair{"PackedRows", InverseBwtKernel::PackedRows}}) {
+                                           std::pair{"PackedRows", InverseBwtKernel::PackedRows},
+                                           std::pair{"PairRows", InverseBwtKernel::PairRows}}) {
             benchmark::RegisterBenchmark(("inverseBwt" + std::string(name) + "/" + block->name).c_str(),
                                          runInverse, block, kernel, 1u)
                 ->Unit(benchmark::kMillisecond);

@@ -88,9 +88,10 @@ void inverseBwtPlain(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t first
 
 #ifndef MORV_PLAIN_KERNELS
 // Which walk runs by default, by block length: the word table walked
-// serially below kLaneBlock bytes, in lanes below kPackedRowsBlock (1 MiB),
-// the packed table in lanes up to 2^24 - 1 bytes, the plain kernel beyond
-// (blocks the program never makes). Measured side by side (bench_bwt
+// serially below kLaneBlock bytes, in lanes below kPairRowsBlock (512 KiB),
+// then the pair table (below), and from kPackedRowsBlock (1 MiB) on with
+// more than one thread the packed table in lanes up to 2^24 - 1 bytes, the
+// plain kernel beyond (blocks the program never makes). Measured side by side (bench_bwt
 // inverseBwt<Kernel>/<block>, median of 3, one run, times in ms):
 //   block            Plain  WordTable  WordTableLanes  PackedRows
 //   alice29.txt       1.53       1.12            0.90        1.79
@@ -111,7 +112,28 @@ void inverseBwtPlain(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t first
 // table (4 bytes a row, walked twice by 8 lanes) no longer fits that cache,
 // and the packed table's single walk with 64 lanes takes half the time or
 // less.
+//
+// The pair table (two steps a read, one thread) takes over from 512 KiB on,
+// and on one thread from 1 MiB on too (bench_bwt, fastest of 9 interleaved):
+//   block            WordTableLanes  PackedRows  PairRows
+//   lcet10.txt                 2.07           -      2.04
+//   plrabn12.txt               2.39           -      2.26
+//   urls.10K                   3.79           -      3.24
+//   corpus_768KiB              4.37           -      3.84
+//   corpus_1024KiB             5.80           -      4.87
+//   corpus_2048KiB                -       16.00     10.57
+//   corpus_all (2.9 MB)           -       22.40     15.66
+//   corpus_10MiB                  -       85.45     79.27
+//   python_10MiB                  -       82.86     81.46
+//   cc1plus_10MiB                 -       80.46     80.85
+//   random1000_10MiB              -       92.31     66.37
+// Within one benchmark process the table's pages are warm; extraction of a
+// 10 MiB block by the program, one processor, fresh processes (fastest of
+// 11, alternated): Python sources 215 -> 180 ms, cc1plus 373 -> 307 ms,
+// corpus_all 78 -> 70 ms. With more threads the packed table's walk is
+// spread over them instead.
 constexpr uint32_t kLaneBlock = 1u << 14;
+constexpr uint32_t kPairRowsBlock = 1u << 19;
 constexpr uint32_t kPackedRowsBlock = 1u << 20;
 #endif
 
@@ -123,10 +145,12 @@ void inverseBwtWith(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstI
     if (firstIndex >= n) throw Exception(kFirstIndexMessage);
 #ifndef MORV_PLAIN_KERNELS
     if (kernel == InverseBwtKernel::Automatic) {
-        kernel = n < kLaneBlock          ? InverseBwtKernel::WordTable
-                 : n < kPackedRowsBlock  ? InverseBwtKernel::WordTableLanes
-                 : n <= kPackedRowsLimit ? InverseBwtKernel::PackedRows
-                                         : InverseBwtKernel::Plain;
+        const bool oneWalker = n < kPackedRowsBlock || threads <= 1;
+        kernel = n < kLaneBlock                     ? InverseBwtKernel::WordTable
+                 : n < kPairRowsBlock               ? InverseBwtKernel::WordTableLanes
+                 : oneWalker && n <= kPairRowsLimit ? InverseBwtKernel::PairRows
+                 : n <= kPackedRowsLimit            ? InverseBwtKernel::PackedRows
+                                                    : InverseBwtKernel::Plain;
     }
     switch (kernel) {
         case InverseBwtKernel::WordTable:
@@ -140,6 +164,12 @@ void inverseBwtWith(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstI
             if (n <= kPackedRowsLimit) {
                 inverseBwtPackedRows(out, in, n, firstIndex, threads,
                                      table ? table->take(packedRowsBytes(n)) : nullptr);
+                return;
+            }
+            break;
+        case InverseBwtKernel::PairRows:
+            if (n <= kPairRowsLimit) {
+                inverseBwtPairRows(out, in, n, firstIndex);
                 return;
             }
             break;

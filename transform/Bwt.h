@@ -52,7 +52,7 @@ uint32_t bwtFromSuffixArray(uint8_t* data, uint32_t n, const uint32_t* sa);
 // back to Plain for a block too large for their tables. Where only the plain
 // kernels are built, every choice runs Plain. All give the same bytes and
 // the same exceptions.
-enum class InverseBwtKernel { Automatic, Plain, WordTable, WordTableLanes, PackedRows };
+enum class InverseBwtKernel { Automatic, Plain, WordTable, WordTableLanes, PackedRows, PairRows };
 void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex, unsigned threads,
                 InverseBwtKernel kernel = InverseBwtKernel::Automatic);
 inline void inverseBwt(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,

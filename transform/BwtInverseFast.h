@@ -27,6 +27,14 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
 void inverseBwtPackedRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex,
                           unsigned threads, std::unique_ptr<uint8_t[]> storage = nullptr);
 
+// Largest block the pair table takes: images of 3 bytes, and above the
+// rows the ids of the lane walk's markers.
+inline constexpr uint32_t kPairRowsLimit = (1u << 24) - (1u << 14);
+
+// One word per row for two steps of the walk, walked in lanes on one thread
+// (from 2^16 rows on; the packed table's walk below). 4 bytes a row.
+void inverseBwtPairRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t firstIndex);
+
 // The packed table's memory for n rows: its size, and the memory itself.
 // Throws std::bad_alloc.
 inline size_t packedRowsBytes(uint32_t n) { return static_cast<size_t>(n) * 3 + 1; }

@@ -243,16 +243,17 @@ MORV_FORCE_INLINE void startLanes(PackedLanes& lanes, uint32_t firstStream, cons
     }
 }
 
-// Lane l has stepped onto the marker row `row`: records its segment's length
-// and the marker it ran into, then starts the lane on the next segment of the
-// queue. With none left the lane retires and the last walking lane takes
-// its place. Returns true when lane l walks on, false when it retired (a
-// moved lane, not yet stepped this round, may now sit at l).
-MORV_FORCE_INLINE bool endSegment(PackedLanes& lanes, uint32_t l, uint32_t row,
+// Lane l has stepped onto the marker row of id `link`: records its
+// segment's length and the marker it ran into, then starts the lane on the
+// next segment of the queue. With none left the lane retires and the last
+// walking lane takes its place. Returns true when lane l walks on, false
+// when it retired (a moved lane, not yet stepped this round, may now sit at
+// l).
+MORV_FORCE_INLINE bool endSegment(PackedLanes& lanes, uint32_t l, uint32_t link,
                                   const PackedMarkers& markers, MarkerQueue& queue,
                                   PackedSegments& segments) {
     segments.length[lanes.id[l]] = lanes.count[l];
-    segments.link[lanes.id[l]] = markers.idOf(row);
+    segments.link[lanes.id[l]] = link;
     lanes.written[l] += lanes.count[l];
     const uint32_t m = queue.take();
     if (m < queue.count) {
@@ -294,11 +295,82 @@ void walkSegments(const Rows& rows, const PackedMarkers markers, MarkerQueue& qu
                 lanes.row[l] = row;
                 MORV_PREFETCH_READ(rows.address(row));
                 ++l;
-            } else if (endSegment(lanes, l, row, markers, queue, segments)) {
+            } else if (endSegment(lanes, l, markers.idOf(row), markers, queue, segments)) {
                 ++l;
             }
         }
     }
+}
+
+// Appends byte b to lane l's stream.
+MORV_FORCE_INLINE void appendByte(PackedLanes& lanes, uint32_t l, LaneStreams& streams, uint8_t b) {
+    *lanes.cur[l]++ = b;
+    if (lanes.cur[l] == lanes.limit[l]) takeChunk(lanes, l, streams);
+}
+
+// walkSegments over a table of two LF steps a row (Rows as above, with
+//   uint32_t size() const                 n, the rows;
+//   uint32_t word(uint32_t row) const     bits 0..23: the image two steps
+//                                         on, or n + the id of the marker
+//                                         row one step on; bits 24..31: the
+//                                         byte of the first step;
+//   uint8_t byteOfImage(uint32_t x) const the byte of the step onto x),
+// so each random read takes a lane two bytes on: the same segments, lengths
+// and links as walkSegments, with half the reads.
+template <class Rows>
+void walkPairSegments(const Rows& rows, const PackedMarkers markers, MarkerQueue& queue,
+                      uint32_t firstStream, LaneStreams& streams, PackedSegments& segments) {
+    const uint32_t n = rows.size();
+    PackedLanes lanes;
+    startLanes(lanes, firstStream, markers, queue, streams, segments);
+    while (lanes.active > 0 && !streams.overflowed()) {
+        for (uint32_t l = 0; l < lanes.active;) {
+            const uint32_t w = rows.word(lanes.row[l]);
+            appendByte(lanes, l, streams, static_cast<uint8_t>(w >> 24));
+            const uint32_t image = w & 0xFFFFFFu;
+            if (image >= n) [[unlikely]] {
+                // The first step ends on a marker row.
+                ++lanes.count[l];
+                if (endSegment(lanes, l, image - n, markers, queue, segments)) ++l;
+                continue;
+            }
+            appendByte(lanes, l, streams, rows.byteOfImage(image));
+            lanes.count[l] += 2;
+            if (!markers.isMarker(image)) {
+                lanes.row[l] = image;
+                MORV_PREFETCH_READ(rows.address(image));
+                ++l;
+            } else if (endSegment(lanes, l, markers.idOf(image), markers, queue, segments)) {
+                ++l;
+            }
+        }
+    }
+}
+
+// walkSerial over a table of two steps a row (see walkPairSegments), with
+// the same bytes and the same check: a step onto a marker row goes on from
+// that row's own word.
+template <class Rows>
+void walkPairsSerial(uint8_t* out, const Rows& rows, const PackedMarkers& markers) {
+    const uint32_t n = rows.size();
+    const uint32_t firstIndex = markers.firstIndex;
+    uint32_t j = firstIndex;
+    uint32_t t = n;
+    do {
+        const uint32_t w = rows.word(j);
+        out[--t] = static_cast<uint8_t>(w >> 24);
+        const uint32_t image = w & 0xFFFFFFu;
+        if (image >= n) {
+            j = markers.rowOf(image - n);
+            continue;
+        }
+        // A walk of n steps that ends one step on, on a row that is not a
+        // marker and so not the first suffix index, fails the check.
+        if (t == 0) throw Exception(kInvalidBwtMessage);
+        out[--t] = rows.byteOfImage(image);
+        j = image;
+    } while (j != firstIndex && t != 0);
+    checkWalkEnd(t, j, firstIndex);
 }
 
 // Runs task(0) .. task(count - 1), each on a thread of its own, the calling
@@ -395,14 +467,15 @@ bool placeSegments(uint8_t* out, Rows& rows, const LaneStreams& streams,
 // segment its place in the block, and each segment is copied there reversed.
 // Returns false when the cycle through the first suffix index does not cover
 // all n rows (a damaged column); out is then to be rewritten by the serial
-// walk, and the table is still intact. The result does not depend on the
+// walk, and the table is still intact. Pairs: the table takes two steps a
+// row (walkPairSegments). The result does not depend on the
 // number of threads or on which thread walks which segment. Measured (bench_bwt
 // inverseBwtThreads/<block>/threads:1 and :2, median of 5, on a machine
 // shared with other work, so wall time gives no figure): the calling
 // thread's processor time falls from 173 to 98 ms on python_10MiB, 155 to 91
 // on cc1plus_10MiB and 23 to 18 on corpus_all, the rest going to the second
 // thread.
-template <class Rows>
+template <class Rows, bool Pairs = false>
 bool walkInLanes(uint8_t* out, Rows& rows, uint32_t n, uint32_t firstIndex, uint32_t shift,
                  uint32_t threads) {
     const PackedMarkers markers(n, firstIndex, shift);
@@ -410,7 +483,11 @@ bool walkInLanes(uint8_t* out, Rows& rows, uint32_t n, uint32_t firstIndex, uint
     PackedSegments segments(markers.count);
     MarkerQueue queue(markers.count);
     runTasks(threads, [&](uint32_t t) {
-        walkSegments(rows, markers, queue, t * kPackedLanes, streams, segments);
+        if constexpr (Pairs) {
+            walkPairSegments(rows, markers, queue, t * kPackedLanes, streams, segments);
+        } else {
+            walkSegments(rows, markers, queue, t * kPackedLanes, streams, segments);
+        }
     });
     return !streams.overflowed() &&
            chainSegments(segments.length.data(), segments.link.data(), markers.count,
