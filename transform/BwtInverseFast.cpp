@@ -7,8 +7,9 @@
 // two. The packed table holds only each row's 3-byte LF image (rows below 2^24); the row's byte is the
 // bucket that image falls in, found in tables that stay in the first-level cache. The run word table
 // (RunWordTable, filled while the column is decoded) holds the row's byte and its rank among the
-// rows of that byte; a step adds the byte's bucket start. Larger blocks are walked in many
-// interleaved segments so that dozens of reads are in flight at once (BwtLaneWalk.h).
+// rows of that byte; a step adds the byte's bucket start. The pair table holds each row's byte
+// and its image two steps on, so one read takes a walk two bytes on. Larger blocks are walked in
+// many interleaved segments so that dozens of reads are in flight at once (BwtLaneWalk.h).
 #include "transform/BwtInverseFast.h"
 
 #include <algorithm>
