@@ -407,6 +407,23 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
 
 namespace {
 
+// How often each byte occurs in in[begin..end), counted in four tables so
+// that a run of one byte does not make every count wait for the one before.
+std::array<uint32_t, 256> countBytes(const uint8_t* in, uint32_t begin, uint32_t end) {
+    uint32_t c4[4][256] = {};
+    uint32_t k = begin;
+    for (; k + 4 <= end; k += 4) {
+        ++c4[0][in[k]];
+        ++c4[1][in[k + 1]];
+        ++c4[2][in[k + 2]];
+        ++c4[3][in[k + 3]];
+    }
+    for (; k < end; ++k) ++c4[0][in[k]];
+    std::array<uint32_t, 256> counts;
+    for (uint32_t c = 0; c < 256; ++c) counts[c] = c4[0][c] + c4[1][c] + c4[2][c] + c4[3][c];
+    return counts;
+}
+
 // Fills the packed table as the serial loop in inverseBwtPackedRows does,
 // the column cut into `parts` stretches counted and then filled on a thread
 // each: row k of byte c gets starts[c], plus 1 when c is the first suffix
@@ -416,22 +433,7 @@ std::array<uint32_t, 256> fillRowsInParts(PackedRows& rows, const uint8_t* in, u
                                           uint32_t firstIndex, uint32_t parts) {
     std::vector<std::array<uint32_t, 256>> counts(parts);
     auto from = [n, parts](uint32_t t) { return static_cast<uint32_t>(uint64_t{n} * t / parts); };
-    runTasks(parts, [&](uint32_t t) {
-        // Four tables, so that a run of one byte does not make every count
-        // wait for the one before.
-        uint32_t c4[4][256] = {};
-        const uint32_t begin = from(t);
-        const uint32_t end = from(t + 1);
-        uint32_t k = begin;
-        for (; k + 4 <= end; k += 4) {
-            ++c4[0][in[k]];
-            ++c4[1][in[k + 1]];
-            ++c4[2][in[k + 2]];
-            ++c4[3][in[k + 3]];
-        }
-        for (; k < end; ++k) ++c4[0][in[k]];
-        for (uint32_t c = 0; c < 256; ++c) counts[t][c] = c4[0][c] + c4[1][c] + c4[2][c] + c4[3][c];
-    });
+    runTasks(parts, [&](uint32_t t) { counts[t] = countBytes(in, from(t), from(t + 1)); });
     const uint8_t last = in[firstIndex];
     uint32_t owner = 0;
     while (from(owner + 1) <= firstIndex) ++owner;
@@ -540,19 +542,8 @@ void inverseBwtPairRows(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t fi
         const uint32_t from = k.starts[b];
         const uint32_t to = k.ends[b];
         if (from == to) continue;
-        // Four tables, so that a run of one byte does not make every count
-        // wait for the one before.
-        uint32_t c4[4][256] = {};
-        uint32_t y = from;
-        for (; y + 4 <= to; y += 4) {
-            ++c4[0][in[y]];
-            ++c4[1][in[y + 1]];
-            ++c4[2][in[y + 2]];
-            ++c4[3][in[y + 3]];
-        }
-        for (; y < to; ++y) ++c4[0][in[y]];
-        for (uint32_t a = 0; a < 256; ++a)
-            pair[(a << 8) | b] = c4[0][a] + c4[1][a] + c4[2][a] + c4[3][a];
+        const std::array<uint32_t, 256> counts = countBytes(in, from, to);
+        for (uint32_t a = 0; a < 256; ++a) pair[(a << 8) | b] = counts[a];
         if (from <= firstIndex && firstIndex < to) --pair[(uint32_t{in[firstIndex]} << 8) | b];
     }
     for (uint32_t a = 0; a < 256; ++a) {
