@@ -34,6 +34,19 @@
 #define MORV_HAVE_BIT_DEPOSIT 0
 #endif
 
+// MORV_HAVE_AVX2 is 1 where functions built for AVX2 can stand beside the
+// rest (x86-64 with GCC or clang); they run only where CpuFeatures::avx2
+// says so, and the rest of the program needs no AVX.
+#define MORV_HAVE_AVX2 MORV_HAVE_BIT_DEPOSIT
+#if MORV_HAVE_AVX2
+// A function built for AVX2 processors (it may use their intrinsics). Such a
+// function inlines others into it, not the other way round; with
+// MORV_FLATTEN everything it calls is inlined into it, so that a whole loop
+// is built for AVX2 while the functions it was made of stay as they are.
+#define MORV_TARGET_AVX2 __attribute__((target("avx2")))
+#define MORV_FLATTEN __attribute__((flatten))
+#endif
+
 // MORV_HAVE_SSE2 is 1 where SSE2 can be written inline (every x86-64
 // processor has it; 32-bit x86 builds only when the compiler targets it).
 #if defined(__SSE2__) && !defined(MORV_PLAIN_KERNELS)

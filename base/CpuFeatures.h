@@ -9,6 +9,9 @@ struct CpuFeatures {
     // it fast: x86-64 with BMI2, except AMD's before family 19h, where it is
     // microcoded and takes up to hundreds of cycles.
     bool fastBitDeposit = false;
+    // The processor has AVX2 and the operating system saves the 256-bit
+    // registers: the value decoder's eight-lane comparisons may run.
+    bool avx2 = false;
 };
 
 // Everything off: only the portable code paths run.

@@ -22,6 +22,7 @@
 
 #include "base/CpuFeatures.h"
 #include "codec/DcCodec.h"
+#include "codec/DcProductDecoder.h"
 #include "codec/DcValueCoding.h"
 #include "codec/MtfAdaptiveCodec.h"
 #include "codec/MtfStaticCodec.h"
@@ -336,12 +337,24 @@ void runDcExtract(benchmark::State& state, const testdata::Bytes* file, CpuFeatu
 
 // Decodes every value of a packed block of L bytes into values (resized to
 // their count); returns the first suffix index.
-uint32_t decodeDcValues(const std::string& packed, uint32_t L, std::vector<uint32_t>& values) {
+// With features.avx2, by the decoder extraction then takes.
+uint32_t decodeDcValues(const std::string& packed, uint32_t L, std::vector<uint32_t>& values,
+                        CpuFeatures features = kPortableCpuFeatures) {
     ViewBuf view(packed);
     std::istream in(&view);
     StreamInBitStream bits(in, kBitStreamWords);
     const uint32_t idx = bits.readBits(32);
     values.resize(bits.readBits(32));
+#if MORV_HAVE_DC_PRODUCT_DECODER
+    if (features.avx2) {
+        DcProductDecoder model(L, bits);
+        model.start();
+        model.decodeValues(values.data(), static_cast<uint32_t>(values.size()));
+        return idx;
+    }
+#else
+    (void)features;
+#endif
     DcValueModel<ArithmeticDecoder> model(L, bits);
     model.start();
     for (uint32_t& v : values) v = model.decodeValue();
@@ -360,7 +373,7 @@ void runDcStages(benchmark::State& state, const testdata::Bytes* file, bool deco
     const uint32_t n = static_cast<uint32_t>(values.size());
     for (auto _ : state) {
         if (decodeOnly) {
-            decodeDcValues(packed, L, values);
+            decodeDcValues(packed, L, values, features);
         } else {
             const uint32_t* v = values.data();
             inverseDc([&v] { return *v++; }, n, L, block.data(), features);
@@ -500,8 +513,13 @@ int main(int argc, char** argv) {
                                      data.get(), kPortableCpuFeatures)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("DcDecodeValues/" + shortName).c_str(), runDcStages, data.get(),
-                                     true, detected)
+                                     true, kPortableCpuFeatures)
             ->Unit(benchmark::kMillisecond);
+        if (detected.avx2) {
+            benchmark::RegisterBenchmark(("DcDecodeValuesAvx2/" + shortName).c_str(), runDcStages,
+                                         data.get(), true, detected)
+                ->Unit(benchmark::kMillisecond);
+        }
         benchmark::RegisterBenchmark(("DcInverse/" + shortName).c_str(), runDcStages, data.get(), false,
                                      detected)
             ->Unit(benchmark::kMillisecond);

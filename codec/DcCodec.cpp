@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include "base/Compiler.h"
@@ -18,6 +19,7 @@
 #include "base/Platform.h"
 #include "base/Timing.h"
 #include "codec/BlockStages.h"
+#include "codec/DcProductDecoder.h"
 #include "codec/DcValueCoding.h"
 #include "diag/Dumps.h"
 #include "diag/Histograms.h"
@@ -71,6 +73,18 @@ struct LaggedValues {
 };
 
 #if MORV_HAVE_THREADS
+// Decodes count values into out.
+template <typename ValueCoder>
+void decodeValues(ValueCoder& coder, uint32_t* out, uint32_t count) {
+#if MORV_HAVE_DC_PRODUCT_DECODER
+    if constexpr (std::is_same_v<ValueCoder, DcProductDecoder>) {
+        coder.decodeValues(out, count);
+        return;
+    }
+#endif
+    for (uint32_t i = 0; i < count; ++i) out[i] = coder.decodeValue();
+}
+
 // Where one thread waits for the other's progress: a short spin on the
 // condition, then sleep on a condition variable. Not std::atomic::wait: in
 // the standard library of the Windows builds (GCC 12, no futex) its notify
@@ -177,7 +191,7 @@ private:
             if (stop.load(std::memory_order_acquire)) return;
             uint32_t* slot = ring.get() + size_t{c % kChunks} * kChunk;
             const uint32_t values = c + 1 < chunks ? kChunk : count - c * kChunk;
-            for (uint32_t i = 0; i < values; ++i) slot[i] = work.decodeValue();
+            decodeValues(work, slot, values);
             decoded.store(c + 1, std::memory_order_release);
             progress.signal();
         }
@@ -243,6 +257,17 @@ uint64_t readValues(ValueCoder& coder, uint32_t n, uint32_t L, uint8_t* column,
                      DcInverseKernel::Automatic, sink)
         .work.codeEnd();
 }
+
+#if MORV_HAVE_DC_PRODUCT_DECODER
+// readValues built for AVX2, with the decoder inlined into its loops (the
+// helper thread's loop is the decodeValues above).
+template <typename RunSink>
+MORV_TARGET_AVX2 MORV_FLATTEN uint64_t readProductValues(DcProductDecoder& coder, uint32_t n, uint32_t L,
+                                                         uint8_t* column, const CpuFeatures& features,
+                                                         unsigned threads, RunSink sink) {
+    return readValues(coder, n, L, column, features, threads, sink);
+}
+#endif
 
 // Whether the inverse transform's table is built from the column's runs as
 // they are decoded (RunWordTable): when the values of a large block are
@@ -349,10 +374,21 @@ uint64_t decompressDc(std::istream& in, uint8_t* out, uint32_t L, const BlockCon
         DcPrefixCode<InBitStream> coder(bits);
         codeEnd = readValues(coder, n, L, column, context.features);
     } else {
-        DcValueModel<ArithmeticDecoder> coder(L, bits);
-        codeEnd = words ? readValues(coder, n, L, column, context.features, context.inverseThreads,
-                                     RunWords{words.get()})
-                        : readValues(coder, n, L, column, context.features, context.inverseThreads);
+#if MORV_HAVE_DC_PRODUCT_DECODER
+        if (context.features.avx2) {
+            DcProductDecoder coder(L, bits);
+            codeEnd = words ? readProductValues(coder, n, L, column, context.features,
+                                                context.inverseThreads, RunWords{words.get()})
+                            : readProductValues(coder, n, L, column, context.features,
+                                                context.inverseThreads, NoRunSink{});
+        } else
+#endif
+        {
+            DcValueModel<ArithmeticDecoder> coder(L, bits);
+            codeEnd = words ? readValues(coder, n, L, column, context.features, context.inverseThreads,
+                                         RunWords{words.get()})
+                            : readValues(coder, n, L, column, context.features, context.inverseThreads);
+        }
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d1 = clockMs();

@@ -378,6 +378,16 @@ public:
         renormalize();
     }
 
+    // targetUniform(bits) and updateUniform of it in one, for bits in 1..14,
+    // with the target found by one division by the width instead of by the
+    // width's reciprocal: it may follow narrowTo (and be followed by it).
+    uint32_t decodeUniformDividing(uint32_t bits) {
+        assert(bits >= 1 && bits <= 14);
+        const uint32_t symbol = (((offset + 1) << bits) - 1) / range;
+        narrowTo((range * symbol) >> bits, (range * (symbol + 1)) >> bits);
+        return symbol;
+    }
+
     // After the last symbol: the position, in bits from the start of the
     // stream, just past the closing bits ArithmeticEncoder::finish wrote, or
     // kNoCodeEnd when the bits there are not what finish and the flush to a
