@@ -78,11 +78,12 @@ template <typename ValueCoder>
 void decodeValues(ValueCoder& coder, uint32_t* out, uint32_t count) {
 #if MORV_HAVE_DC_PRODUCT_DECODER
     if constexpr (std::is_same_v<ValueCoder, DcProductDecoder>) {
-        coder.decodeValues(out, count);
-        return;
-    }
+        coder.decodeValues(out, count);  // its loop is built for AVX2
+    } else
 #endif
-    for (uint32_t i = 0; i < count; ++i) out[i] = coder.decodeValue();
+    {
+        for (uint32_t i = 0; i < count; ++i) out[i] = coder.decodeValue();
+    }
 }
 
 // Where one thread waits for the other's progress: a short spin on the
