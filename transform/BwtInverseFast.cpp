@@ -24,6 +24,7 @@
 #include "base/Compiler.h"
 #include "transform/BwtLaneWalk.h"
 #include "transform/BwtWalkCheck.h"
+#include "transform/ByteCounts.h"
 
 namespace {
 
@@ -406,23 +407,6 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
 }
 
 namespace {
-
-// How often each byte occurs in in[begin..end), counted in four tables so
-// that a run of one byte does not make every count wait for the one before.
-std::array<uint32_t, 256> countBytes(const uint8_t* in, uint32_t begin, uint32_t end) {
-    uint32_t c4[4][256] = {};
-    uint32_t k = begin;
-    for (; k + 4 <= end; k += 4) {
-        ++c4[0][in[k]];
-        ++c4[1][in[k + 1]];
-        ++c4[2][in[k + 2]];
-        ++c4[3][in[k + 3]];
-    }
-    for (; k < end; ++k) ++c4[0][in[k]];
-    std::array<uint32_t, 256> counts;
-    for (uint32_t c = 0; c < 256; ++c) counts[c] = c4[0][c] + c4[1][c] + c4[2][c] + c4[3][c];
-    return counts;
-}
 
 // Fills the packed table as the serial loop in inverseBwtPackedRows does,
 // the column cut into `parts` stretches counted and then filled on a thread

@@ -30,21 +30,6 @@ constexpr uint32_t kPositionBits = 0x3fffffffu;
 // The largest block whose positions leave bits 30 and 31 free.
 constexpr uint32_t kNamedScanMaxLength = 1u << 30;
 
-// cnt[0..256) = how often each byte occurs in t[0..n); four tables in turn,
-// so that a run of one byte does not wait on its own increments.
-inline void countBytes(const uint8_t* t, uint32_t n, uint32_t* cnt) {
-    uint32_t part[4][256] = {};
-    uint32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++part[0][t[i]];
-        ++part[1][t[i + 1]];
-        ++part[2][t[i + 2]];
-        ++part[3][t[i + 3]];
-    }
-    for (; i < n; ++i) ++part[0][t[i]];
-    for (uint32_t c = 0; c < 256; ++c) cnt[c] = part[0][c] + part[1][c] + part[2][c] + part[3][c];
-}
-
 // Clears sa[0..n) and puts the LMS positions at the ends of their buckets
 // (bkt[c] = the end of c's bucket, moved down), each bucket's first (leftmost)
 // one with kNewClass: the LMS suffixes of one bucket share the class of

@@ -3,10 +3,13 @@
 // suffix array or in the transform.
 #include "transform/SuffixSorter.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "transform/ByteCounts.h"
 #include "transform/SaisByteLmsStage.h"
 #include "transform/SaisLmsStage.h"
 
@@ -64,7 +67,8 @@ void prepareFinalScans(const uint8_t* text, uint32_t* sa, uint32_t n, BucketTabl
     uint32_t m;
     bool named = n < kNamedScanMaxLength;
     if (named) {
-        countBytes(text, n, b.cnt);
+        const std::array<uint32_t, 256> counts = countBytes(text, 0, n);
+        std::copy(counts.begin(), counts.end(), b.cnt);
         m = sortAndMarkLmsSubstrings(text, sa, n, b.cnt, b.bkt, bits);
     } else {
         countSymbols(text, n, b.cnt, 256);
