@@ -157,7 +157,9 @@ uint32_t staticDecode(const std::string& code, uint32_t n, size_t count) {
     return checksum;
 }
 
-// The static decoder's search by products, where it is built.
+// The static decoder's search by products, where it is built, with symbol 0
+// tried first or not.
+template <bool ZeroFirst = false>
 uint32_t staticDecodeByProducts(const std::string& code, uint32_t n, size_t count) {
     ViewBuf view(code);
     std::istream in(&view);
@@ -167,7 +169,7 @@ uint32_t staticDecodeByProducts(const std::string& code, uint32_t n, size_t coun
     decoder.start();
     uint32_t checksum = 0;
 #if MORV_HAVE_STATIC_PRODUCTS
-    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbolByProducts();
+    for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbolByProducts<ZeroFirst>();
 #else
     for (size_t i = 0; i < count; ++i) checksum += decoder.decodeSymbol();
 #endif
@@ -447,14 +449,41 @@ void runAdaptiveDecodeMtf(benchmark::State& state, const testdata::Bytes* file, 
     reportSize(state, symbols.size(), code.size());
 }
 
+// The same symbols through the static coder, decoded by products with symbol
+// 0 tried first or not (the decoder picks by the table; see
+// StaticDecoder::decodeSymbol).
+template <bool ZeroFirst>
+void runStaticDecodeMtf(benchmark::State& state, const testdata::Bytes* file, bool rle0) {
+    testdata::Bytes column = bwtColumn(*file);
+    std::vector<uint32_t> symbols;
+    auto append = [&](uint32_t symbol) { symbols.push_back(symbol); };
+    if (rle0) {
+        forwardMtfRle0(column.data(), static_cast<uint32_t>(column.size()), append);
+    } else {
+        forwardMtf(column.data(), static_cast<uint32_t>(column.size()), append);
+    }
+    const uint32_t n = rle0 ? kRle0AlphabetSize : kMtfAlphabetSize;
+    StringBuf buf;
+    const std::string code = staticEncode(symbols, n, buf);
+    uint32_t expected = 0;
+    for (const uint32_t symbol : symbols) expected += symbol;
+    for (auto _ : state) {
+        const uint32_t checksum = staticDecodeByProducts<ZeroFirst>(code, n, symbols.size());
+        if (checksum != expected) state.SkipWithError("the decoded symbols differ");
+    }
+    reportSize(state, symbols.size(), code.size());
+}
+
 // The MTF methods: how a file is packed and extracted.
 struct MtfMethod {
     const char* name;
     bool rle0;
     bool adaptive;
 };
-constexpr MtfMethod kMtfMethods[] = {
-    {"MtfExtract", true, true}, {"MtfNoRle0Extract", false, true}, {"MtfStaticExtract", true, false}};
+constexpr MtfMethod kMtfMethods[] = {{"MtfExtract", true, true},
+                                     {"MtfNoRle0Extract", false, true},
+                                     {"MtfStaticExtract", true, false},
+                                     {"MtfStaticNoRle0Extract", false, false}};
 
 // One corpus file's MTF block extracted whole (decoding, MTF and RLE0
 // inverse, inverse BWT), as the -m methods do.
@@ -548,6 +577,13 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark((kind + "/FrontDecoder/" + shortName).c_str(),
                                          runAdaptiveDecodeMtf<AdaptiveVariant::FrontDecoder>, data.get(),
                                          rle0)
+                ->Unit(benchmark::kMillisecond);
+            const std::string staticKind = rle0 ? "StaticDecodeMtf" : "StaticDecodeMtfNoRle0";
+            benchmark::RegisterBenchmark((staticKind + "/ByProducts/" + shortName).c_str(),
+                                         runStaticDecodeMtf<false>, data.get(), rle0)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((staticKind + "/ZeroFirst/" + shortName).c_str(),
+                                         runStaticDecodeMtf<true>, data.get(), rle0)
                 ->Unit(benchmark::kMillisecond);
         }
         for (const MtfMethod& method : kMtfMethods) {
