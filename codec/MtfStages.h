@@ -9,7 +9,6 @@
 #include <istream>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "base/Exception.h"
 #include "base/Platform.h"
@@ -118,7 +117,9 @@ uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const ch
     const BlockPlan& s = context.plan;
     const bool rle0 = s.rle0;
     const int32_t d0 = clockMs();
-    std::vector<uint8_t> column(L);
+    // The column is rebuilt in the output buffer, and the inverse transform
+    // turns it into the block in place.
+    uint8_t* column = out;
     StreamInBitStream bits(in, kBitStreamWords);
     if (s.verbose) context.console << "   Decoding data from arithmetic stream..." << std::endl;
 
@@ -130,14 +131,13 @@ uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const ch
     {
         Decoder decoder(rle0 ? kRle0AlphabetSize : kMtfAlphabetSize, bits);
         decoder.begin();
-        mtfInverse([&decoder] { return decoder.decodeSymbol(); }, column.data(), L, rle0);
+        mtfInverse([&decoder] { return decoder.decodeSymbol(); }, column, L, rle0);
         codeEnd = decoder.codeEnd();
     }
     if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d2 = clockMs();
 
-    const StageClock ibwt = untransformBlock(out, column.data(), L, idx, context, table.take());
-    column = std::vector<uint8_t>();
+    const StageClock ibwt = untransformBlock(out, column, L, idx, context, table.take());
     const int32_t d5 = clockMs();
 
     if (s.verbose) {
