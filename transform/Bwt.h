@@ -113,7 +113,16 @@ public:
         covered_ = k + len;
         uint32_t* w = words_.get() + k;
         const uint32_t first = counts_[c] | (uint32_t{c} << 24);
-        for (uint32_t i = 0; i < len; ++i) w[i] = first + i;
+        if (len <= kShortRun && n_ - k >= kShortRun) {
+            // Most runs are short: kShortRun words at once, without a loop
+            // whose end is hard to foretell. The words past the run are
+            // the following runs' rows, which they write again. (Two
+            // processors, text.10M, the program's iDC time, median of 21,
+            // builds alternated: 93 -> 84 ms.)
+            for (uint32_t i = 0; i < kShortRun; ++i) w[i] = first + i;
+        } else {
+            for (uint32_t i = 0; i < len; ++i) w[i] = first + i;
+        }
         counts_[c] += len;
         if (firstIndex_ - k < len) [[unlikely]]
             takeFirstIndex(k, c, len);
@@ -136,6 +145,8 @@ private:
     // the word of the bucket's first place, and the rows after it in the run
     // count one fewer.
     void takeFirstIndex(uint32_t k, uint8_t c, uint32_t len);
+
+    static constexpr uint32_t kShortRun = 8;
 
     uint32_t n_;
     uint32_t firstIndex_;
