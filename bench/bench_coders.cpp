@@ -425,10 +425,10 @@ void runInverseMtf(benchmark::State& state, const testdata::Bytes* file, bool pl
 }
 
 // A corpus file's move-to-front symbols (zero runs coded or not), coded by
-// the adaptive coder and decoded by each variant: the decoding of the -m
-// methods alone.
-template <AdaptiveVariant Variant>
-void runAdaptiveDecodeMtf(benchmark::State& state, const testdata::Bytes* file, bool rle0) {
+// `encode` and decoded by `decode`: the decoding of the -m methods alone.
+template <typename Encode, typename Decode>
+void runMtfSymbolDecode(benchmark::State& state, const testdata::Bytes* file, bool rle0, Encode encode,
+                        Decode decode) {
     testdata::Bytes column = bwtColumn(*file);
     std::vector<uint32_t> symbols;
     auto append = [&](uint32_t symbol) { symbols.push_back(symbol); };
@@ -439,39 +439,27 @@ void runAdaptiveDecodeMtf(benchmark::State& state, const testdata::Bytes* file, 
     }
     const uint32_t n = rle0 ? kRle0AlphabetSize : kMtfAlphabetSize;
     StringBuf buf;
-    const std::string code = adaptiveEncode(symbols, n, buf);
+    const std::string code = encode(symbols, n, buf);
     uint32_t expected = 0;
     for (const uint32_t symbol : symbols) expected += symbol;
     for (auto _ : state) {
-        const uint32_t checksum = adaptiveDecode<Variant>(code, n, symbols.size());
+        const uint32_t checksum = decode(code, n, symbols.size());
         if (checksum != expected) state.SkipWithError("the decoded symbols differ");
     }
     reportSize(state, symbols.size(), code.size());
 }
 
-// The same symbols through the static coder, decoded by products with symbol
-// 0 tried first or not (the decoder picks by the table; see
-// StaticDecoder::decodeSymbol).
+// Through the adaptive coder, decoded by each variant.
+template <AdaptiveVariant Variant>
+void runAdaptiveDecodeMtf(benchmark::State& state, const testdata::Bytes* file, bool rle0) {
+    runMtfSymbolDecode(state, file, rle0, adaptiveEncode, adaptiveDecode<Variant>);
+}
+
+// Through the static coder, decoded by products with symbol 0 tried first or
+// not (see StaticDecoder::decodeSymbol).
 template <bool ZeroFirst>
 void runStaticDecodeMtf(benchmark::State& state, const testdata::Bytes* file, bool rle0) {
-    testdata::Bytes column = bwtColumn(*file);
-    std::vector<uint32_t> symbols;
-    auto append = [&](uint32_t symbol) { symbols.push_back(symbol); };
-    if (rle0) {
-        forwardMtfRle0(column.data(), static_cast<uint32_t>(column.size()), append);
-    } else {
-        forwardMtf(column.data(), static_cast<uint32_t>(column.size()), append);
-    }
-    const uint32_t n = rle0 ? kRle0AlphabetSize : kMtfAlphabetSize;
-    StringBuf buf;
-    const std::string code = staticEncode(symbols, n, buf);
-    uint32_t expected = 0;
-    for (const uint32_t symbol : symbols) expected += symbol;
-    for (auto _ : state) {
-        const uint32_t checksum = staticDecodeByProducts<ZeroFirst>(code, n, symbols.size());
-        if (checksum != expected) state.SkipWithError("the decoded symbols differ");
-    }
-    reportSize(state, symbols.size(), code.size());
+    runMtfSymbolDecode(state, file, rle0, staticEncode, staticDecodeByProducts<ZeroFirst>);
 }
 
 // The MTF methods: how a file is packed and extracted.

@@ -307,18 +307,17 @@ private:
 // renormalisation ends after at most 16 shifts.
 class ArithmeticDecoder {
 public:
-    explicit ArithmeticDecoder(InBitStream& in) : input(&in) {}
+    explicit ArithmeticDecoder(InBitStream& in) : bits(in) {}
 
     // Reads the first 16 code bits; call once before the first symbol.
     void start() {
-        window = 0;
-        windowBits = 0;
-        refill();
+        bits.clear();
+        bits.refill();
         low = 0;
         range = kTop + 1;
         width = Reciprocal(range);
         widthShifts = 0;
-        offset = takeBits(16);
+        offset = bits.take(16);
     }
 
     // Position of the code value on a scale of `total` (1..kMaxCodingTotal):
@@ -399,7 +398,7 @@ public:
     // low is 0, else 10), then the raw bits that follow, of which those up
     // to the next byte boundary are the flush's zeros.
     uint64_t codeEnd() const {
-        const uint64_t end = input->bitsRead() - windowBits - 14;
+        const uint64_t end = bits.bitsTaken() - 14;
         const uint32_t value = low + offset;
         const uint32_t closing = ((low >> 14) & 1u) != 0 ? 2u : 1u;
         const uint32_t padding = static_cast<uint32_t>((8 - end % 8) % 8);
@@ -442,7 +441,7 @@ private:
     // the n + m shifts bit 15 of low is 0, and the bits of low below it are
     // its old bits shifted up.
     void renormalize() {
-        refill();
+        bits.refill();
         const uint32_t high = low + range - 1;
         const uint32_t n = static_cast<uint32_t>(std::countl_zero(((low ^ high) << 16) | 0x8000u));
         // low & ~high is below 2^(15 - n), so shifting it up by 17 + n in two
@@ -452,33 +451,7 @@ private:
         low = (low << shifts) & (kTop >> 1);
         range <<= shifts;
         widthShifts = shifts;
-        offset = (offset << shifts) | takeBits(shifts);
-    }
-
-    // Makes sure `window` holds at least 32 code bits, enough for one
-    // renormalisation (at most 16 shifts). Code bits are taken from the
-    // stream 32 at a time and kept most significant first in `window`, so a
-    // shift hands them out; the stream is read at most 63 bits further than
-    // the decoder has got.
-    void refill() {
-        if (windowBits < 32) {
-            const uint32_t w = input->readWord();
-            const uint32_t reversed = (static_cast<uint32_t>(kBitReverse.byte[w & 0xFF]) << 24) |
-                                      (static_cast<uint32_t>(kBitReverse.byte[(w >> 8) & 0xFF]) << 16) |
-                                      (static_cast<uint32_t>(kBitReverse.byte[(w >> 16) & 0xFF]) << 8) |
-                                      kBitReverse.byte[w >> 24];
-            window |= static_cast<uint64_t>(reversed) << (32 - windowBits);
-            windowBits += 32;
-        }
-    }
-
-    // The next n code bits (n in 0..16, at most windowBits), the first one
-    // highest; 0 bits give 0.
-    uint32_t takeBits(uint32_t n) {
-        const uint32_t bits = static_cast<uint32_t>((window >> (63 - n)) >> 1);
-        window <<= n;
-        windowBits -= n;
-        return bits;
+        offset = (offset << shifts) | bits.take(shifts);
     }
 
     uint32_t low = 0;           // below 2^15 between symbols
@@ -486,9 +459,7 @@ private:
     uint32_t offset = 0;        // code value - low, below range
     Reciprocal width{1};        // of the width before the last renormalisation
     uint32_t widthShifts = 0;   // that renormalisation's shifts: range = width << widthShifts
-    uint64_t window = 0;        // unused code bits from bit 63 down
-    uint32_t windowBits = 0;    // how many, 0..63
-    InBitStream* input;         // not owned; a pointer, so that the decoder can be copied
+    MsbFirstBits bits;          // the code bits
 };
 
 // One symbol through an adaptive model and the arithmetic decoder: finds it

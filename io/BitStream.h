@@ -194,6 +194,53 @@ protected:
     uint64_t wordsBefore = 0;
 };
 
+// Code bits of an InBitStream handed out first-read-highest, as the
+// arithmetic decoders shift them in: taken from the stream 32 at a time,
+// reversed once per word, and kept most significant first in a 64-bit
+// window, so that taking n of them is two shifts. The stream is read at most
+// 63 bits further than the bits taken. Not owned; a pointer, so that a
+// decoder holding this can be copied.
+class MsbFirstBits {
+public:
+    explicit MsbFirstBits(InBitStream& in) : input(&in) {}
+
+    // Drops what the window holds; the next bits come from the stream.
+    void clear() {
+        window = 0;
+        windowBits = 0;
+    }
+
+    // Makes sure the window holds at least 32 bits.
+    void refill() {
+        if (windowBits < 32) {
+            const uint32_t w = input->readWord();
+            const uint32_t reversed = (static_cast<uint32_t>(kBitReverse.byte[w & 0xFF]) << 24) |
+                                      (static_cast<uint32_t>(kBitReverse.byte[(w >> 8) & 0xFF]) << 16) |
+                                      (static_cast<uint32_t>(kBitReverse.byte[(w >> 16) & 0xFF]) << 8) |
+                                      kBitReverse.byte[w >> 24];
+            window |= static_cast<uint64_t>(reversed) << (32 - windowBits);
+            windowBits += 32;
+        }
+    }
+
+    // The next n bits (n in 0..32, at most what the window holds), the first
+    // one highest; 0 bits give 0.
+    uint32_t take(uint32_t n) {
+        const uint32_t bits = static_cast<uint32_t>((window >> (63 - n)) >> 1);
+        window <<= n;
+        windowBits -= n;
+        return bits;
+    }
+
+    // Bits taken so far, counted as InBitStream::bitsRead counts them.
+    uint64_t bitsTaken() const { return input->bitsRead() - windowBits; }
+
+private:
+    uint64_t window = 0;      // bits not taken yet, from bit 63 down
+    uint32_t windowBits = 0;  // how many, 0..63
+    InBitStream* input;
+};
+
 // An InBitStream that refills its buffer from a byte stream positioned at the
 // payload, one read of capacityWords * 4 bytes at a time. It reads ahead, so
 // it may consume bytes beyond the payload. When the stream ends early the
