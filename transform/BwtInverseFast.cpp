@@ -33,6 +33,11 @@ using namespace bwt_lanes;
 // The bucket bounds of the first column, which give back the byte of a
 // step from the row it arrives at: in[j] is the byte c with starts[c] <=
 // LF(j) < ends[c]. A coarse table gives the first bucket to look at.
+// (Eight bucket ends compared at once with SSE2 in place of the loop, the
+// first one above x found from the comparisons' mask: no gain, bench_bwt
+// inverseBwtPairRows, medians of 3, two interleaved rounds: python_10MiB
+// 74.8-75.4 -> 75.7-77.9 ms, corpus_blk 14.9-15.0 -> 14.5-14.6,
+// random1000_10MiB 62.4-63.2 -> 62.6-69.4.)
 class ImageBuckets {
 public:
     // ends[c]: one past the last row whose image is in bucket c.
@@ -210,6 +215,11 @@ public:
     }
 
 private:
+    // Segments walked side by side. (16 instead, bench_bwt
+    // inverseBwtWordTableLanes, medians of 3, two interleaved rounds: html
+    // 0.29 -> 0.33-0.35 ms, alice29.txt 0.45-0.46 -> 0.50, kppkn.gtb
+    // 0.53-0.55 -> 0.63; faster only on urls.10K, 3.7-3.8 -> 3.3-3.6 ms,
+    // a block the pair table takes.)
     static constexpr uint32_t kLanes = 8;
 
     // The marker of stretch m sits at row (m << shift) + offset(m).
@@ -389,7 +399,15 @@ void inverseBwtWordTable(uint8_t* out, const uint8_t* in, uint32_t n, uint32_t f
         while (shift < 20 && (n >> (shift + 1)) >= 2048) ++shift;
         WordTableWalk lanes(rows, n, firstIndex, shift);
         // The marker flags in a pass of their own, free of the chains of
-        // bucket counters above.
+        // bucket counters above. (Set in the filling loop instead, bench_bwt
+        // inverseBwtWordTableLanes, medians of 3, two interleaved rounds:
+        // alice29.txt 0.45 -> 0.48-0.49 ms, fireworks.jpeg 0.32 -> 0.36-0.37,
+        // kppkn.gtb 0.53-0.54 -> 0.57-0.63, urls.10K 3.53-3.59 -> 3.66-3.69.)
+        // Walking these blocks with the 64 lanes and streams of the larger
+        // tables (walkInLanes on this table, one walk instead of two) was
+        // slower still: alice29.txt 0.52 -> 0.65-0.67 ms, kppkn.gtb 0.61-0.65
+        // -> 0.96-0.99, lcet10.txt 1.88-1.92 -> 2.39-2.45, urls.10K 3.5 ->
+        // 4.35.
         for (uint32_t k = 0; k < n; ++k) {
             rows[k] |=
                 lanes.isMarker(rows[k] & WordTableWalk::kImageMask) ? WordTableWalk::kMarkerFlag : 0u;
