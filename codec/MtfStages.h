@@ -108,7 +108,8 @@ void mtfInverse(Source&& next, uint8_t* column, uint32_t L, bool rle0) {
 
 // Extracts one MTF block over the symbol decoder Decoder, which is made from
 // (alphabet size, bit stream) and offers begin() (reads what precedes the
-// first symbol), decodeSymbol() and codeEnd(). context.plan.rle0: whether
+// first symbol), decodeSymbol(), codeEnd() and, where it checks the symbols
+// it decoded, end() (throws when they cannot be). context.plan.rle0: whether
 // the block was zero-run coded (its header says). coderName names the coder in the verbose
 // timing line. Returns the payload size the code takes up.
 template <typename Decoder>
@@ -133,8 +134,11 @@ uint64_t decompressMtfBlock(std::istream& in, uint8_t* out, uint32_t L, const ch
         decoder.begin();
         mtfInverse([&decoder] { return decoder.decodeSymbol(); }, column, L, rle0);
         codeEnd = decoder.codeEnd();
+        if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
+        // A decoder that checks what it decoded once the code has ended
+        // well (the static one: its table against the symbols' counts).
+        if constexpr (requires { decoder.end(); }) decoder.end();
     }
-    if (codeEnd == kNoCodeEnd) throw Exception(kCodedEndMessage);
     const int32_t d2 = clockMs();
 
     const StageClock ibwt = untransformBlock(out, column, L, idx, context, table.take());

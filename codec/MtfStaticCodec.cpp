@@ -6,6 +6,8 @@
 #include <ostream>
 #include <vector>
 
+#include "base/DamageMessages.h"
+#include "base/Exception.h"
 #include "base/Platform.h"
 #include "base/Timing.h"
 #include "codec/MtfStages.h"
@@ -71,19 +73,31 @@ void compressMtfStatic(std::ostream& out, uint8_t* block, uint32_t L, const Bloc
 namespace {
 
 // The stored frequency table, read ahead of the first symbol, and the static
-// decoder.
+// decoder. The symbols decoded are counted, and after the last one the table
+// must be the one their counts give (see StaticDecoder::isTableOf).
 class StaticSymbolDecoder {
 public:
-    StaticSymbolDecoder(uint32_t alphabetSize, InBitStream& bits) : decoder(alphabetSize, bits) {}
+    StaticSymbolDecoder(uint32_t alphabetSize, InBitStream& bits)
+        : decoder(alphabetSize, bits), counts(alphabetSize, 0) {}
     void begin() {
         decoder.readTable();
         decoder.start();
     }
-    uint32_t decodeSymbol() { return decoder.decodeSymbol(); }
+    uint32_t decodeSymbol() {
+        const uint32_t s = decoder.decodeSymbol();
+        ++counts[s];
+        return s;
+    }
+    // After the last symbol. Throws Exception "Error in compressed file
+    // (invalid frequency table)" when the table is not that of the symbols.
+    void end() const {
+        if (!decoder.isTableOf(counts.data())) throw Exception(kInvalidTableMessage);
+    }
     uint64_t codeEnd() const { return decoder.codeEnd(); }
 
 private:
     StaticDecoder decoder;
+    std::vector<uint32_t> counts;
 };
 
 }  // namespace

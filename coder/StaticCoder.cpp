@@ -19,13 +19,8 @@ void StaticEncoder::scale() {
     const uint32_t n = symbolCount;
     uint64_t counted = 0;
     for (uint32_t s = 0; s < n; ++s) counted += frequencies[s];
-    const uint64_t factor = kMaxStaticTotal - n;
     if (counted != 0) {
-        for (uint32_t s = 0; s < n; ++s) {
-            if (frequencies[s] == 0) continue;
-            const uint32_t f = static_cast<uint32_t>(frequencies[s] * factor / counted);
-            frequencies[s] = f == 0 ? 1 : f;
-        }
+        for (uint32_t s = 0; s < n; ++s) frequencies[s] = scaledFrequency(frequencies[s], counted, n);
     }
     uint32_t running = 0;
     for (uint32_t s = 0; s <= n; ++s) {
@@ -62,6 +57,16 @@ void StaticDecoder::readTable() {
 #if MORV_HAVE_STATIC_PRODUCTS
     prepareProducts();
 #endif
+}
+
+bool StaticDecoder::isTableOf(const uint32_t* counts) const {
+    const uint32_t n = symbolCount;
+    uint64_t counted = 0;
+    for (uint32_t s = 0; s < n; ++s) counted += counts[s];
+    for (uint32_t s = 0; s < n; ++s) {
+        if (frequency(s) != scaledFrequency(counts[s], counted, n)) return false;
+    }
+    return true;
 }
 
 #if MORV_HAVE_STATIC_PRODUCTS

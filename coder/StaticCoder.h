@@ -25,6 +25,16 @@
 // Largest total a stored frequency table may have.
 inline constexpr uint32_t kMaxStaticTotal = 65535;
 
+// The scaled frequency the encoder stores for a symbol counted `count` times
+// among `counted` symbols of an alphabet of n: count x (65535 - n) / counted
+// (64-bit product), 1 where that is 0 for a counted symbol, 0 for a symbol
+// not counted.
+inline uint32_t scaledFrequency(uint64_t count, uint64_t counted, uint32_t n) {
+    if (count == 0) return 0;
+    const uint32_t f = static_cast<uint32_t>(count * (kMaxStaticTotal - n) / counted);
+    return f == 0 ? 1 : f;
+}
+
 // The code interval both sides keep: 18-bit registers, and the bounds of
 // their top half and first quarter.
 class StaticCodeInterval {
@@ -148,6 +158,14 @@ public:
         return frequencies[s + 1] - frequencies[s];
     }
     uint32_t total() const { return frequencies[symbolCount]; }
+
+    // After readTable(): whether the stored table is the one the encoder
+    // writes for a block whose symbols s were counted counts[s] times (n
+    // counts). Once a block's symbols are all decoded, a table that is not
+    // is damaged, even where every symbol decoded and the code ended as an
+    // encoder ends it (a flipped bit that gives an unused symbol a frequency
+    // may still decode, to other symbols).
+    bool isTableOf(const uint32_t* counts) const;
 
     // Reads the first 18 code bits; call once, after readTable().
     void start() {

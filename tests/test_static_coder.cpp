@@ -326,6 +326,39 @@ TEST(StaticDecoderDamage, TableWithTotalZeroIsRefused) {
     }
 }
 
+// A stored table is that of a block's symbols only when it is exactly their
+// counts scaled (the plain formula above): one frequency off by one, or an
+// unused symbol given frequency 1, is not.
+TEST(StaticDecoderDamage, TableIsThatOfItsSymbolsOnly) {
+    testdata::Rng rng(7);
+    for (const uint32_t n : {2u, 256u, 257u}) {
+        std::vector<uint32_t> counts(n, 0);
+        for (int i = 0; i < 3000; ++i) {
+            const uint32_t span = rng.next() % 8 == 0 ? n : std::min(n, 3u);
+            ++counts[rng.next() % span];
+        }
+        const std::vector<uint32_t> table = referenceScale(counts);
+        std::vector<std::vector<uint32_t>> others;
+        for (uint32_t s = 0; s < n; s += (n > 8 ? 37 : 1)) {
+            others.push_back(table);
+            ++others.back()[s];
+            if (table[s] > 1) {
+                others.push_back(table);
+                --others.back()[s];
+            }
+        }
+        auto isTableOf = [&](const std::vector<uint32_t>& stored) {
+            std::istringstream in(tableStream(stored, randomString(n, 8)));
+            StreamInBitStream bits(in, kBitStreamWords);
+            StaticDecoder decoder(n, bits);
+            decoder.readTable();
+            return decoder.isTableOf(counts.data());
+        };
+        EXPECT_TRUE(isTableOf(table)) << n;
+        for (const std::vector<uint32_t>& other : others) EXPECT_FALSE(isTableOf(other)) << n;
+    }
+}
+
 TEST(StaticDecoderDamage, TableAbove65535IsRefused) {
     std::vector<std::vector<uint32_t>> tables;
     tables.push_back(std::vector<uint32_t>(257, 0xFFFF));
